@@ -1,0 +1,1 @@
+# tests for this area are registered here
