@@ -1,1 +1,8 @@
-# tests for this area are registered here
+kc_add_test(core_tests
+  SOURCES
+    core/frame_codec_test.cpp
+    core/number_text_test.cpp
+    core/register_map_test.cpp
+    core/requests_test.cpp
+    core/receiver_test.cpp
+  LABELS core)

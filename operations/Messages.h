@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+
+namespace kc {
+
+// A message for the operator: modal, OK button only. An empty title means the
+// application's title (the window caption).
+struct UserMessage
+{
+    UserMessage(QString text = {}, QString title = {}, bool warning = false)
+        : text(std::move(text)), title(std::move(title)), warning(warning)
+    {
+    }
+    QString text;
+    QString title;
+    bool warning;
+    bool operator==(const UserMessage &o) const
+    {
+        return text == o.text && title == o.title && warning == o.warning;
+    }
+};
+
+namespace msg {
+inline const QString appTitle = QStringLiteral("KC4420传感器工具软件");
+inline const QString errorTitle = QStringLiteral("出错提示");
+
+inline const QString badStation = QStringLiteral("你输入的设备地址格式有误!");
+inline const QString badFunction = QStringLiteral("你输入的功能码格式有误!");
+inline const QString badLength = QStringLiteral("你输入的数据长度格式有误!");
+inline const QString badStart = QStringLiteral("你输入的起始地址格式有误!");
+inline const QString lengthRange = QStringLiteral("你输入的数据长度格式有误,正确的值应该为1-15!");
+inline const QString portClosed = QStringLiteral("打开串口出错，请确定串口是否已被占用");
+inline const QString periodNotNumber =
+    QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为100-60000!");
+inline const QString periodRange =
+    QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为50-60000!");
+
+inline const QString valueNotNumber =
+    QStringLiteral("你输入的值有误，请输入0-9的数据，不能含字母！");
+inline const QString calibrationRange = QStringLiteral("你输入的值有误，正确的值范围为-10到10!");
+inline const QString baudRange =
+    QStringLiteral("你输入的值有误，正确的值范围为2400,4800,9600,19200或38400!");
+// A value whose register word does not fit the two data bytes.
+inline const QString hundredthsWordRange =
+    QStringLiteral("你输入的值有误，正确的值范围为-655.35到655.35!");
+inline const QString integerWordRange =
+    QStringLiteral("你输入的值有误，正确的值范围为-65535到65535!");
+
+inline const QString badCurrentAddress = QStringLiteral("你输入的原设备地址格式有误!");
+inline const QString badTargetAddress = QStringLiteral("你输入的目标设备地址格式有误!");
+inline const QString addressRange = QStringLiteral("请指定正确的设备地址，正确值范围为1-250");
+inline const QString targetAddressRange =
+    QStringLiteral("请指定正确的设备地址，正确值范围为1-250!");
+
+inline const QString choosePort = QStringLiteral("请选择端口");
+inline const QString portBusy = QStringLiteral("串口已打开或被占用！");
+} // namespace msg
+
+} // namespace kc

@@ -1,0 +1,114 @@
+#include "protocol/FrameCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+
+using namespace kc;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray b;
+    for (int v : list)
+        b.append(char(v));
+    return b;
+}
+
+// An independent table-driven CRC-16/MODBUS, to cross-check the bitwise one.
+std::uint16_t tableCrc(const QByteArray &data)
+{
+    static const auto table = [] {
+        std::array<std::uint16_t, 256> t{};
+        for (int n = 0; n < 256; ++n) {
+            std::uint16_t c = std::uint16_t(n);
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? std::uint16_t((c >> 1) ^ 0xA001) : std::uint16_t(c >> 1);
+            t[n] = c;
+        }
+        return t;
+    }();
+    std::uint16_t crc = 0xFFFF;
+    for (char ch : data)
+        crc = std::uint16_t((crc >> 8) ^ table[(crc ^ std::uint8_t(ch)) & 0xFF]);
+    return crc;
+}
+
+} // namespace
+
+TEST(Crc16, WorkedExamplesFillTheHoldersLowByteFirst)
+{
+    struct Case
+    {
+        QByteArray frame;
+        int hi, lo;
+    };
+    const Case cases[] = {
+        {bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}), 0xC5, 0xCD},
+        {bytes({0x02, 0x03, 0x00, 0x00, 0x00, 0x0B}), 0x04, 0x3E},
+        {bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x0F}), 0x05, 0xCE},
+        {bytes({0xFA, 0x03, 0x00, 0x00, 0x00, 0x01}), 0x91, 0x81},
+        {bytes({0x01, 0x26, 0x00, 0x00, 0x00, 0x05}), 0xC8, 0x0E},
+    };
+    for (const auto &c : cases) {
+        const CrcBytes crc = Crc16(c.frame, 5);
+        EXPECT_EQ(crc.HiByte, c.hi) << c.frame.toHex().constData();
+        EXPECT_EQ(crc.LoByte, c.lo) << c.frame.toHex().constData();
+    }
+}
+
+TEST(Crc16, IgnoresBytesBehindTheLastIndex)
+{
+    const QByteArray zeros = bytes({0x02, 0x03, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x00});
+    const QByteArray stale = bytes({0x02, 0x03, 0x00, 0x00, 0x00, 0x0B, 0x5A, 0xA5});
+    EXPECT_EQ(Crc16(zeros, 5).HiByte, Crc16(stale, 5).HiByte);
+    EXPECT_EQ(Crc16(zeros, 5).LoByte, Crc16(stale, 5).LoByte);
+}
+
+TEST(Crc16, MinusOneCoversNothing)
+{
+    const CrcBytes crc = Crc16(bytes({0x12, 0x34}), -1);
+    EXPECT_EQ(crc.HiByte, 0xFF);
+    EXPECT_EQ(crc.LoByte, 0xFF);
+}
+
+TEST(Crc16, MatchesAnIndependentCrcOnRandomFramesAndClosesToZero)
+{
+    std::mt19937 rng(4420);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray frame(int(rng() % 40) + 1, '\0');
+        for (auto &ch : frame)
+            ch = char(rng());
+        const std::uint16_t expected = tableCrc(frame);
+        const CrcBytes crc = Crc16(frame, int(frame.size()) - 1);
+        ASSERT_EQ(crc.HiByte, expected & 0xFF);
+        ASSERT_EQ(crc.LoByte, expected >> 8);
+        // A frame followed by its CRC, low byte first, checks to zero.
+        QByteArray closed = frame;
+        closed.append(char(crc.HiByte)).append(char(crc.LoByte));
+        ASSERT_EQ(crc16Value(closed.constData(), int(closed.size())), 0);
+    }
+}
+
+TEST(FormatHex, AlwaysTwoUpperCaseDigits)
+{
+    const std::pair<int, const char *> cases[] = {{0x00, "00"}, {0x0A, "0A"}, {0x0F, "0F"},
+                                                  {0x10, "10"}, {0xAB, "AB"}, {0xFF, "FF"}};
+    for (const auto &[value, text] : cases)
+        EXPECT_EQ(FormatHex(std::uint8_t(value)), QString::fromLatin1(text));
+    for (int v = 0; v < 256; ++v)
+        EXPECT_EQ(FormatHex(std::uint8_t(v)),
+                  QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper());
+}
+
+TEST(Traces, SentEndsWithASpaceReceivedStartsWithOne)
+{
+    const QByteArray frame = closeFrame(0x02, 0x03, 0, 0, 0, 0x0B);
+    EXPECT_EQ(frame, bytes({0x02, 0x03, 0x00, 0x00, 0x00, 0x0B, 0x04, 0x3E}));
+    EXPECT_EQ(sentTrace(frame), QStringLiteral("02 03 00 00 00 0B 04 3E "));
+    EXPECT_EQ(sentTrace(frame).size(), 24);
+    EXPECT_EQ(receivedTrace(bytes({0x01, 0x03, 0x02})), QStringLiteral(" 01 03 02"));
+    EXPECT_EQ(receivedTrace({}), QString());
+}

@@ -1,0 +1,213 @@
+#include "protocol/FrameCodec.h"
+#include "protocol/ResponseReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace kc;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray b;
+    for (int v : list)
+        b.append(char(v));
+    return b;
+}
+
+QByteArray withCrc(QByteArray body)
+{
+    const std::uint16_t crc = crc16Value(body.constData(), int(body.size()));
+    body.append(char(crc & 0xFF)).append(char(crc >> 8));
+    return body;
+}
+
+// A function 3 reply carrying the given words.
+QByteArray readReply(std::initializer_list<int> words, int station = 1)
+{
+    QByteArray body = bytes({station, 0x03, int(words.size()) * 2});
+    for (int w : words)
+        body.append(char(w >> 8)).append(char(w & 0xFF));
+    return withCrc(body);
+}
+
+QVector<ValueText> vt(std::initializer_list<std::pair<int, const char *>> list)
+{
+    QVector<ValueText> v;
+    for (const auto &[i, t] : list)
+        v.push_back({i, QString::fromLatin1(t)});
+    return v;
+}
+
+} // namespace
+
+TEST(RegisterReadReply, WordsLandInTheirRegistersBox)
+{
+    struct Case
+    {
+        QByteArray reply;
+        int start;
+        QVector<ValueText> values;
+    };
+    const QByteArray odd = withCrc(bytes({1, 3, 5, 0x09, 0xE6, 0x00, 0x05, 0x77}));
+    const Case cases[] = {
+        {readReply({0x09E6, 0xFF38}), 0, vt({{0, "25.34"}, {1, "-1.99"}})},
+        {readReply({20000, 20001}), 0, vt({{0, "200.00"}, {1, "-455.34"}})},
+        {readReply({65535, 65535, 65535, 65535}), 0,
+         vt({{0, "0.00"}, {1, "0.00"}, {2, "0"}, {3, "0.00"}})},
+        {readReply({32768, 32769}), 3, vt({{3, "327.68"}, {4, "-327.66"}})},
+        {readReply({9600, 40000}), 12, vt({{12, "9600"}, {13, "40000"}})},
+        // Start 3 puts register 3 in box 3, register 4 in box 4.
+        {readReply({1, 2}), 3, vt({{3, "0.01"}, {4, "0.02"}})},
+        {readReply({1, 2}), 1, vt({{1, "0.01"}, {2, "2"}})},
+        // Words past box 14 are dropped; so are words before box 0.
+        {readReply({7, 8, 9}), 13, vt({{13, "7"}, {14, "8"}})},
+        {readReply({7, 8, 9}), -1, vt({{0, "0.08"}, {1, "0.09"}})},
+        {readReply({7}), 200, {}},
+        // An odd byte count leaves its last data byte unused.
+        {odd, 0, vt({{0, "25.34"}, {1, "0.05"}})},
+        {withCrc(bytes({1, 3, 1, 0x09})), 0, {}},
+        {withCrc(bytes({1, 3, 0})), 0, {}},
+    };
+    for (const auto &c : cases) {
+        const Delivery d = decodeDelivery(RequestKind::RegisterRead, c.reply, c.start);
+        EXPECT_FALSE(d.rejected) << c.reply.toHex().constData();
+        EXPECT_EQ(d.values, c.values) << c.reply.toHex().constData();
+        EXPECT_EQ(d.hex, receivedTrace(c.reply));
+    }
+}
+
+TEST(RegisterReadReply, FifteenRegistersFromStartZero)
+{
+    const Delivery d = decodeDelivery(
+        RequestKind::RegisterRead,
+        readReply({2534, 6520, 0, 0, 0, 5000, 64535, 9000, 1000, 1, 2, 5, 9600, 1, 1}), 0);
+    ASSERT_EQ(d.values.size(), 15);
+    EXPECT_EQ(d.values[6].text, QStringLiteral("-10.00"));
+    EXPECT_EQ(d.values[12].text, QStringLiteral("9600"));
+}
+
+// A reply that fails its CRC shows its bytes but decodes nothing.
+TEST(RegisterReadReply, EveryCutAndEveryFlippedBitIsRejected)
+{
+    const QByteArray good = readReply({2534, 6520, 2});
+    for (int cut = 3; cut < good.size(); ++cut) {
+        const Delivery d = decodeDelivery(RequestKind::RegisterRead, good.left(cut), 0);
+        EXPECT_TRUE(d.rejected) << cut;
+        EXPECT_TRUE(d.values.isEmpty()) << cut;
+        EXPECT_EQ(d.hex, receivedTrace(good.left(cut)));
+    }
+    for (int bit = 0; bit < good.size() * 8; ++bit) {
+        QByteArray bad = good;
+        bad[bit / 8] = char(bad[bit / 8] ^ (1 << (bit % 8)));
+        const Delivery d = decodeDelivery(RequestKind::RegisterRead, bad, 0);
+        EXPECT_TRUE(d.rejected) << bit;
+        EXPECT_TRUE(d.values.isEmpty()) << bit;
+    }
+    // Bytes after a good reply (a second reply, noise) do not hide it.
+    const Delivery two = decodeDelivery(RequestKind::RegisterRead, good + good, 0);
+    EXPECT_FALSE(two.rejected);
+    EXPECT_EQ(two.values.size(), 3);
+    // Fewer than three bytes: nothing to decode, nothing to reject.
+    const Delivery shortOne = decodeDelivery(RequestKind::RegisterRead, bytes({1, 3}), 0);
+    EXPECT_FALSE(shortOne.rejected);
+    EXPECT_TRUE(shortOne.values.isEmpty());
+}
+
+TEST(UploadRecord, ReadingsAndLengthRules)
+{
+    struct Case
+    {
+        QByteArray delivery;
+        const char *first, *second; // nullptr: no line
+    };
+    const Case cases[] = {
+        {"[025.3,065.2]", "25.3", "65.2"},
+        {"[025.0,065.0]", "25", "65"},
+        {"[100.0,000.0]", "100", "0"},
+        {"[-05.3,065.2]", "-5.3", "65.2"},
+        {"[-15.3,-00.5]", "-15.3", "-0.5"},
+        {"[999.9,000.1]", "999.9", "0.1"},
+        {"[025.3,065.2", "25.3", "65.2"},    // twelve bytes: closing bracket not checked
+        {"X025.3,065.2]", nullptr, nullptr}, // thirteen bytes need both brackets
+        {"[025.3,065.2)", nullptr, nullptr},
+        {"[025.3,065.", nullptr, nullptr},   // fewer than twelve
+        {"[0a5.3,065.2]", nullptr, nullptr}, // a non-digit in a digit position
+        {"[025.3,06-.2]", nullptr, nullptr}, // "-" only counts in the hundreds place
+        {"[ 25.3,065.2]", nullptr, nullptr},
+        {"[025.3,065.2][030.0,070.0]", "25.3", "65.2"}, // only the first record
+        {"[025x3,065y2]", "25.3", "65.2"},              // the point positions are not examined
+    };
+    for (const auto &c : cases) {
+        const Delivery d = decodeDelivery(RequestKind::Upload, c.delivery, 0);
+        ASSERT_EQ(d.upload.has_value(), c.first != nullptr) << c.delivery.constData();
+        if (c.first) {
+            EXPECT_EQ(d.upload->first, QString::fromLatin1(c.first)) << c.delivery.constData();
+            EXPECT_EQ(d.upload->second, QString::fromLatin1(c.second)) << c.delivery.constData();
+        }
+    }
+}
+
+TEST(AddressReplies, StationByteAndChangeEcho)
+{
+    struct Case
+    {
+        std::int16_t kind;
+        QByteArray reply;
+        std::optional<int> address;
+    };
+    const Case cases[] = {
+        {RequestKind::Station, readReply({1}, 17), 17},
+        {RequestKind::Station, bytes({0x22}), 0x22},
+        {RequestKind::Station, {}, std::nullopt},
+        // The standard echo of a change to 5 carries the new address in byte 5.
+        {RequestKind::AddressChange, closeFrame(1, 6, 0x0B, 0, 0, 5), 5},
+        {RequestKind::AddressChange, closeFrame(1, 6, 0x0B, 0, 0, 5).left(6), 5},
+        // Anything else is read at byte 3.
+        {RequestKind::AddressChange, bytes({5, 6, 0x0C, 0x09, 0, 0}), 9},
+        {RequestKind::AddressChange, bytes({5, 3, 2, 0x07, 0, 0}), 7},
+        {RequestKind::AddressChange, bytes({1, 6, 0x0B, 0x00}), 0},
+        {RequestKind::AddressChange, bytes({1, 6, 0x0B}), std::nullopt},
+    };
+    for (const auto &c : cases) {
+        const Delivery d = decodeDelivery(c.kind, c.reply, 0);
+        EXPECT_EQ(d.address, c.address) << c.reply.toHex().constData();
+    }
+}
+
+TEST(DeviceInfoReply, ElevenCharactersOneByteEach)
+{
+    QByteArray reply = bytes({1, 0x26, 0x0B}) + QByteArray("KC4420P-V12") + bytes({0, 0});
+    Delivery d = decodeDelivery(RequestKind::DeviceInfo, reply, 0);
+    ASSERT_TRUE(d.deviceText);
+    EXPECT_EQ(*d.deviceText, QStringLiteral("KC4420P-V12"));
+    reply[5] = char(0xE9);
+    reply[6] = char(0x00);
+    d = decodeDelivery(RequestKind::DeviceInfo, reply, 0);
+    ASSERT_TRUE(d.deviceText);
+    EXPECT_EQ(d.deviceText->size(), 11);
+    EXPECT_EQ(d.deviceText->at(2), QChar(0xE9));
+    EXPECT_FALSE(decodeDelivery(RequestKind::DeviceInfo, reply.left(13), 0).deviceText);
+    EXPECT_TRUE(decodeDelivery(RequestKind::DeviceInfo, reply.left(14), 0).deviceText);
+}
+
+TEST(OtherKinds, OnlyShowTheBytes)
+{
+    const QByteArray reply = readReply({1, 2});
+    for (std::int16_t kind : {0, 2, 4, 8, -1}) {
+        const Delivery d = decodeDelivery(kind, reply, 0);
+        EXPECT_EQ(d.hex, receivedTrace(reply));
+        EXPECT_TRUE(d.values.isEmpty());
+        EXPECT_FALSE(d.address || d.upload || d.deviceText || d.rejected);
+    }
+}
+
+TEST(RecvCount, StopsAtItsCeiling)
+{
+    constexpr auto top = std::numeric_limits<std::int32_t>::max();
+    EXPECT_EQ(nextRecvCount(0), 1);
+    EXPECT_EQ(nextRecvCount(top - 1), top);
+    EXPECT_EQ(nextRecvCount(top), top);
+}

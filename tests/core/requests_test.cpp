@@ -1,0 +1,157 @@
+#include "operations/Requests.h"
+#include "protocol/FrameCodec.h"
+#include "protocol/ResponseReceiver.h"
+
+#include <gtest/gtest.h>
+
+using namespace kc;
+
+namespace {
+
+QString traceOf(const Planned &p)
+{
+    if (const auto *plan = std::get_if<RequestPlan>(&p))
+        return sentTrace(plan->frame).trimmed();
+    return QStringLiteral("MSG ") + std::get<UserMessage>(p).text;
+}
+
+} // namespace
+
+TEST(RegisterReadPlan, FramesAndMessages)
+{
+    struct Case
+    {
+        ReadBoxes boxes;
+        QString expected; // trace, or "MSG " + message
+    };
+    auto m = [](const QString &t) { return QStringLiteral("MSG ") + t; };
+    const Case cases[] = {
+        {{"1", "3", "0", "15"}, "01 03 00 00 00 0F 05 CE"},
+        {{"2", "3", "0", "11"}, "02 03 00 00 00 0B 04 3E"},
+        {{"1", "3", "0", "10"}, "01 03 00 00 00 0A C5 CD"},
+        {{"1", "3", "0", "15.9"}, "01 03 00 00 00 0F 05 CE"},
+        {{"2.9", "3", "0", "11"}, "02 03 00 00 00 0B 04 3E"},
+        {{"1", "3.5", "0", "1"}, traceOf(RequestPlan{closeFrame(1, 4, 0, 0, 0, 1), 1, 7})},
+        {{"1", "2.5", "0", "1"}, traceOf(RequestPlan{closeFrame(1, 2, 0, 0, 0, 1), 1, 7})},
+        {{"255", "255.4", "255", "1"},
+         traceOf(RequestPlan{closeFrame(255, 255, 0, 255, 0, 1), 1, 7})},
+        {{"0", "0", "0", "1"}, traceOf(RequestPlan{closeFrame(0, 0, 0, 0, 0, 1), 1, 7})},
+        {{"abc", "3", "0", "15"}, m(msg::badStation)},
+        {{"256", "3", "0", "15"}, m(msg::badStation)},
+        {{"-1", "3", "0", "15"}, m(msg::badStation)},
+        {{"-0.5", "3", "0", "15"}, m(msg::badStation)},
+        {{"1", "x", "0", "15"}, m(msg::badFunction)},
+        {{"1", "255.5", "0", "15"}, m(msg::badFunction)},
+        {{"1", "-0.5", "0", "1"}, traceOf(RequestPlan{closeFrame(1, 0, 0, 0, 0, 1), 1, 7})},
+        {{"1", "-0.6", "0", "1"}, m(msg::badFunction)},
+        {{"1", "3", "0", "abc"}, m(msg::badLength)},
+        {{"1", "3", "x", "15"}, m(msg::badStart)},
+        {{"1", "3", "300", "15"}, m(msg::badStart)},
+        {{"1", "3", "256", "15"}, m(msg::badStart)},
+        {{"1", "3", "0", "16"}, m(msg::lengthRange)},
+        {{"1", "3", "0", "0"}, m(msg::lengthRange)},
+        {{"1", "3", "0", "0.9"}, m(msg::lengthRange)},
+        // The first failing box decides the message.
+        {{"x", "x", "x", "x"}, m(msg::badStation)},
+        {{"1", "3", "x", "x"}, m(msg::badLength)},
+        {{"1", "3", "x", "99"}, m(msg::badStart)},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(traceOf(planRegisterRead(c.boxes)), c.expected)
+            << c.boxes.station.toStdString() << "/" << c.boxes.function.toStdString() << "/"
+            << c.boxes.start.toStdString() << "/" << c.boxes.count.toStdString();
+    const auto plan = std::get<RequestPlan>(planRegisterRead({"1", "3", "0", "15"}));
+    EXPECT_EQ(plan.threshold, 35);
+    EXPECT_EQ(plan.cmdType, RequestKind::RegisterRead);
+    EXPECT_EQ(std::get<RequestPlan>(planRegisterRead({"1", "3", "0", "1"})).threshold, 7);
+}
+
+TEST(PollingPlan, PeriodBoundsAndMessages)
+{
+    const std::pair<const char *, int> accepted[] = {{"50", 50},     {"60000", 60000},
+                                                     {"1000", 1000}, {"50.5", 50},
+                                                     {"51.5", 52},   {"60000.9", 60001}};
+    for (const auto &[text, ms] : accepted)
+        EXPECT_EQ(std::get<int>(planPolling(QString::fromLatin1(text))), ms) << text;
+    const std::pair<const char *, QString> refused[] = {
+        {"49", msg::periodRange},  {"49.9", msg::periodRange},    {"60001", msg::periodRange},
+        {"-50", msg::periodRange}, {"abc", msg::periodNotNumber}, {"", msg::periodNotNumber}};
+    for (const auto &[text, message] : refused)
+        EXPECT_EQ(std::get<UserMessage>(planPolling(QString::fromLatin1(text))).text, message)
+            << text;
+}
+
+TEST(WritePlan, WorkedExamplesAndRefusals)
+{
+    struct Case
+    {
+        int button;
+        const char *value, *station;
+        QString expected;
+    };
+    auto m = [](const QString &t) { return QStringLiteral("MSG ") + t; };
+    const Case cases[] = {
+        {0, "1.5", "2", "02 06 0A 00 00 96 0A 4F"},  {9, "9600", "2", "02 06 0A 12 25 80 31 14"},
+        {0, "-1", "1", "01 06 0A 00 FF 9B 8A 49"},   {0, "", "1", m(msg::valueNotNumber)},
+        {0, "10.01", "1", m(msg::calibrationRange)}, {9, "1200", "1", m(msg::baudRange)},
+        {8, "70000", "1", m(msg::integerWordRange)}, {0, "1", "abc", m(msg::badStation)},
+        {0, "1", "255.5", m(msg::badStation)},       {0, "1", "-1", m(msg::badStation)},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(traceOf(planParameterWrite(c.button, QString::fromLatin1(c.value),
+                                             QString::fromLatin1(c.station))),
+                  c.expected)
+            << c.button << " " << c.value << " " << c.station;
+    // The station of a write rounds to even, unlike the read's round-down.
+    const auto plan = std::get<RequestPlan>(planParameterWrite(11, "0", "2.5"));
+    EXPECT_EQ(std::uint8_t(plan.frame[0]), 2);
+    EXPECT_EQ(std::uint8_t(plan.frame[3]), 0x16);
+    EXPECT_EQ(plan.threshold, 6);
+    EXPECT_EQ(plan.cmdType, RequestKind::Station);
+}
+
+TEST(AddressPlans, ReadIsFixedAndChangeIsValidated)
+{
+    const RequestPlan read = planAddressRead();
+    EXPECT_EQ(sentTrace(read.frame), QStringLiteral("FA 03 00 00 00 01 91 81 "));
+    EXPECT_EQ(read.cmdType, RequestKind::Station);
+    EXPECT_EQ(read.threshold, 6);
+
+    auto m = [](const QString &t) { return QStringLiteral("MSG ") + t; };
+    const std::tuple<const char *, const char *, QString> cases[] = {
+        {"1", "5", "01 06 0B 00 00 05 4B ED"},
+        {"2", "1", "02 06 0B 00 00 01 4A 1D"},
+        {"251", "10", "FB 06 0B 00 00 0A 1F B3"},
+        {"2.9", "7.9", traceOf(RequestPlan{closeFrame(2, 6, 0x0B, 0, 0, 7), 5, 6})},
+        {"255", "250", traceOf(RequestPlan{closeFrame(255, 6, 0x0B, 0, 0, 250), 5, 6})},
+        {"", "", m(msg::badCurrentAddress)},
+        {"1", "", m(msg::badTargetAddress)},
+        {"0", "5", m(msg::addressRange)},
+        {"5", "0", m(msg::addressRange)},
+        {"0.5", "5", m(msg::addressRange)},
+        {"-1", "5", m(msg::addressRange)},
+        {"5", "-3", m(msg::addressRange)},
+        {"256", "5", m(msg::addressRange)},
+        {"1", "251", m(msg::targetAddressRange)},
+    };
+    for (const auto &[current, target, expected] : cases)
+        EXPECT_EQ(
+            traceOf(planAddressChange(QString::fromLatin1(current), QString::fromLatin1(target))),
+            expected)
+            << current << " " << target;
+    const auto change = std::get<RequestPlan>(planAddressChange("1", "5"));
+    EXPECT_EQ(change.cmdType, RequestKind::AddressChange);
+    EXPECT_EQ(change.threshold, 6);
+}
+
+TEST(DeviceInfoPlan, FrameAndStationCheck)
+{
+    const auto plan = std::get<RequestPlan>(planDeviceInfo("1"));
+    EXPECT_EQ(sentTrace(plan.frame), QStringLiteral("01 26 00 00 00 05 C8 0E "));
+    EXPECT_EQ(plan.threshold, 16);
+    EXPECT_EQ(plan.cmdType, RequestKind::DeviceInfo);
+    EXPECT_EQ(std::get<UserMessage>(planDeviceInfo("x")).text, msg::badStation);
+    EXPECT_EQ(std::get<UserMessage>(planDeviceInfo("256")).text, msg::badStation);
+    EXPECT_EQ(planUploadMode().threshold, 12);
+    EXPECT_EQ(planUploadMode().cmdType, RequestKind::Upload);
+}

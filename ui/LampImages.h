@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QPixmap>
+
+namespace kc {
+
+enum class LampColour { Green, Yellow, Red };
+
+// A 16 x 16 ball of the colour, with a darker rim and a small white
+// highlight at the upper left.
+QPixmap lampPixmap(LampColour colour);
+
+// The window's icon: our own drawing of a sensor with its lamp.
+QPixmap appIconPixmap(int size);
+
+} // namespace kc

@@ -1,0 +1,15 @@
+#include "ui/MessageSink.h"
+
+#include <QMessageBox>
+
+namespace kc {
+
+void DialogMessageSink::show(QWidget *parent, const UserMessage &message)
+{
+    QMessageBox box(message.warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    message.title.isEmpty() ? msg::appTitle : message.title, message.text,
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace kc
