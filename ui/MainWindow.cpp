@@ -97,6 +97,8 @@ QComboBox *list(QWidget *parent, const QString &name, const QStringList &entries
     c->addItems(entries);
     c->setGeometry(at);
     c->setAccessibleName(accessible);
+    // Narrow lists: keep the text clear of the arrow.
+    c->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"));
     return c;
 }
 
@@ -181,6 +183,10 @@ void MainWindow::buildControls()
     setWindowTitle(msg::appTitle);
     setFixedSize(px(13050), px(9345));
     setBackground(this, formGrey);
+    // The layout was drawn for a 9-point system font; larger defaults clip captions.
+    QFont windowFont = font();
+    windowFont.setPointSizeF(9);
+    setFont(windowFont);
 
     // Serial-port settings, traces, counters and models.
     auto *frame5 = frame(this, QStringLiteral("Frame5"), QStringLiteral("串口设置"),
@@ -197,6 +203,7 @@ void MainWindow::buildControls()
     ports->setEditable(false);
     ports->setGeometry(twipRect(1080, 240, 855, 300));
     ports->setAccessibleName(QStringLiteral("串口号"));
+    ports->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"));
     ports->beforePopup = [this] { refreshPortTooltips(); };
     // The design text shows until start-up selects the first port.
     ports->setCurrentIndex(3);
@@ -294,9 +301,13 @@ void MainWindow::buildControls()
                          twipRect(2760, 240, 1215, 375));
     cmdReadAdd = button(frame12, QStringLiteral("cmdReadAdd"), QStringLiteral("读地址"),
                         twipRect(4560, 240, 1215, 375));
-    label(frame12, QStringLiteral("Label2_13"),
-          QStringLiteral("RV40及RV52系列通过产品内部拔码开关修改地址，软件修改仅限RV27系列"),
-          twipRect(240, 840, 5895, 255));
+    auto *note =
+        label(frame12, QStringLiteral("Label2_13"),
+              QStringLiteral("RV40及RV52系列通过产品内部拔码开关修改地址，软件修改仅限RV27系列"),
+              twipRect(240, 840, 5895, 255));
+    QFont noteFont = note->font();
+    noteFont.setPointSizeF(8);
+    note->setFont(noteFont);
 
     // The register table, polling and device information. The frame reaches the
     // window's bottom edge so the device-information row below its designed
@@ -327,9 +338,12 @@ void MainWindow::buildControls()
             unit->setFont(unitFont);
         } else if (noteIndex[r] >= 0) {
             const bool wide = r == 2;
+            // Notes may run on to the frame's edge: the designed width clips
+            // them in wider fonts.
+            const int left = wide ? 2760 : 3720;
             label(frame3, QStringLiteral("Label2_%1").arg(noteIndex[r]),
-                  QString::fromUtf8(reg.legend),
-                  twipRect(wide ? 2760 : 3720, top + 30, wide ? 3375 : 2175, 255), noteRed);
+                  QString::fromUtf8(reg.legend), twipRect(left, top + 30, 6375 - left - 90, 255),
+                  noteRed);
         }
     }
     new LineWidget(frame3, QStringLiteral("Line2"), QPoint(px(120), px(5760)),
