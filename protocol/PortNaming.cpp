@@ -1,0 +1,135 @@
+#include "protocol/PortNaming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <tuple>
+
+namespace kc {
+
+namespace {
+
+struct SortKey
+{
+    int rank;
+    QString stem;
+    qint64 index; // -1 without a trailing number, so "ttyX" sorts before "ttyX0"
+    QString name;
+
+    bool operator<(const SortKey &other) const
+    {
+        return std::tie(rank, stem, index, name) <
+               std::tie(other.rank, other.stem, other.index, other.name);
+    }
+};
+
+// Numeric, not textual, order within a family: ttyUSB2 comes before ttyUSB10.
+SortKey sortKey(const QString &name)
+{
+    qsizetype digitsAt = name.size();
+    while (digitsAt > 0 && name.at(digitsAt - 1).isDigit())
+        --digitsAt;
+    const QString stem = name.left(digitsAt);
+    bool ok = false;
+    const qint64 index = name.mid(digitsAt).toLongLong(&ok);
+    int rank = 2;
+    if (stem == QLatin1String("ttyUSB"))
+        rank = 0;
+    else if (stem == QLatin1String("ttyACM"))
+        rank = 1;
+    return {rank, stem, ok ? index : -1, name};
+}
+
+#ifdef Q_OS_LINUX
+QList<TtyDevice> scanSysfs()
+{
+    QList<TtyDevice> found;
+    const QDir classDir(QStringLiteral("/sys/class/tty"));
+    const QStringList names = classDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString &name : names) {
+        const QString base = classDir.filePath(name);
+        // Virtual terminals, pseudo-terminals and the console have no device behind them.
+        if (!QFileInfo::exists(base + QStringLiteral("/device")))
+            continue;
+        if (!QFileInfo::exists(QStringLiteral("/dev/") + name))
+            continue;
+        TtyDevice device{name, true};
+        // The 8250 driver registers ttyS0..ttySn whether or not a UART answers;
+        // an unprobed one reports port type 0 (unknown) and cannot carry data.
+        QFile type(base + QStringLiteral("/type"));
+        if (type.open(QIODevice::ReadOnly))
+            device.hasHardware = type.readAll().trimmed().toInt() != 0;
+        found << device;
+    }
+    // USB adapters appear in /dev even where /sys is not mounted.
+    const QStringList usb = QDir(QStringLiteral("/dev"))
+                                .entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
+                                           QDir::System | QDir::Files);
+    for (const QString &name : usb)
+        found << TtyDevice{name, true};
+    return found;
+}
+#endif
+
+} // namespace
+
+QString portOverrideVariable(int number)
+{
+    return QStringLiteral("KC4420_COM%1").arg(number);
+}
+
+QString choosePortDevice(int number, const EnvLookup &env, const QList<TtyDevice> &found)
+{
+    if (number < 1 || number > portCount)
+        return {};
+    if (env) {
+        const QString overridePath = env(portOverrideVariable(number));
+        if (!overridePath.isEmpty())
+            return overridePath;
+    }
+
+    QList<SortKey> present;
+    QSet<QString> seen;
+    for (const TtyDevice &device : found) {
+        if (!device.hasHardware || device.name.isEmpty() || seen.contains(device.name))
+            continue;
+        seen.insert(device.name);
+        present << sortKey(device.name);
+    }
+    std::sort(present.begin(), present.end());
+    if (number > present.size())
+        return {};
+    return QStringLiteral("/dev/") + present.at(number - 1).name;
+}
+
+QList<TtyDevice> findTtyDevices()
+{
+#ifdef Q_OS_LINUX
+    if (QFileInfo::exists(QStringLiteral("/sys/class/tty")))
+        return scanSysfs();
+#endif
+    QList<TtyDevice> found;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        found << TtyDevice{info.portName(), true};
+    return found;
+}
+
+QString portDevice(int number)
+{
+#ifdef Q_OS_WIN
+    if (number < 1 || number > portCount)
+        return {};
+    return QStringLiteral("COM%1").arg(number);
+#else
+    return choosePortDevice(
+        number, [](const QString &name) { return qEnvironmentVariable(name.toLocal8Bit()); },
+        findTtyDevices());
+#endif
+}
+
+} // namespace kc

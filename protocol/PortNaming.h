@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace kc {
+
+// The port list shows "COM1".."COM25"; these decide which device each entry opens.
+constexpr int portCount = 25;
+
+// A terminal device found on the system, by its name under /dev ("ttyUSB0").
+struct TtyDevice
+{
+    QString name;
+    // False for the ttyS entries the 8250 driver creates without a UART behind them.
+    bool hasHardware = true;
+};
+
+using EnvLookup = std::function<QString(const QString &name)>;
+
+// "KC4420_COM3": names a device path for entry COM3, overriding the search.
+QString portOverrideVariable(int number);
+
+// The device path entry "COM<number>" opens, or empty when nothing is mapped to it.
+// The environment override wins; otherwise the number counts through the devices
+// with hardware, USB adapters first (ttyUSB, then ttyACM), then the others.
+QString choosePortDevice(int number, const EnvLookup &env, const QList<TtyDevice> &found);
+
+// The devices as this system lists them, in no particular order.
+QList<TtyDevice> findTtyDevices();
+
+// choosePortDevice() on the real environment and devices; "COMn" itself on Windows.
+QString portDevice(int number);
+
+} // namespace kc
