@@ -1,1 +1,11 @@
-# tests for this area are registered here
+# The real serial link runs against pseudo-terminals, which only Linux test hosts provide here.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  kc_add_test(link_tests
+    SOURCES
+      link/PortNamingTest.cpp
+      link/QtSerialLinkTest.cpp
+      link/PtyPair.h link/PtyPair.cpp
+    LIBS kc_protocol Qt6::Test
+    LABELS link
+    TIMEOUT 60)
+endif()
