@@ -1,0 +1,1 @@
+# bad input and long runs
