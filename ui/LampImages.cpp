@@ -1,5 +1,6 @@
 #include "ui/LampImages.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QRadialGradient>
 
@@ -42,11 +43,11 @@ QPixmap lampPixmap(LampColour colour)
     return pm;
 }
 
-QPixmap appIconPixmap(int size)
+QImage appIconImage(int size)
 {
-    QPixmap pm(size, size);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const qreal s = size;
     // A grey module housing with a display window and a green link lamp.
@@ -64,7 +65,13 @@ QPixmap appIconPixmap(int size)
     p.setBrush(QColor(60, 60, 70));
     for (int i = 0; i < 3; ++i)
         p.drawRect(QRectF(s * (0.22 + 0.09 * i), s * 0.64, s * 0.05, s * 0.16));
-    return pm;
+    p.end();
+    return image;
+}
+
+QPixmap appIconPixmap(int size)
+{
+    return QPixmap::fromImage(appIconImage(size));
 }
 
 } // namespace kc

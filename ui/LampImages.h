@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QPixmap>
 
 namespace kc {
@@ -10,7 +11,10 @@ enum class LampColour { Green, Yellow, Red };
 // highlight at the upper left.
 QPixmap lampPixmap(LampColour colour);
 
-// The window's icon: our own drawing of a sensor with its lamp.
+// The window's icon: our own drawing of a sensor with its lamp. The image
+// form needs no QGuiApplication, so the build can write the theme's PNGs
+// from the same drawing the window shows.
+QImage appIconImage(int size);
 QPixmap appIconPixmap(int size);
 
 } // namespace kc
