@@ -21,3 +21,6 @@ cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKC_SA
 cmake --build "$here/build-asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$here/build-asan" --output-on-failure -j"$jobs" -LE long
+
+echo "== Debian package, desktop entry and icons"
+"$here/scripts/check-package.sh" "$here/build"
