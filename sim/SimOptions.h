@@ -1,0 +1,43 @@
+#pragma once
+
+#include "LineShaper.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kcsim {
+
+struct SimOptions
+{
+    int address = 1;
+    std::string device; // open this instead of creating a pseudo-terminal
+    std::string link;
+    std::string model = "KC4420P-V12";
+    bool fixed = false;
+    std::vector<std::pair<int, std::uint16_t>> initialWords;
+    std::uint32_t seed = 0;
+    bool seedGiven = false;
+    double frameGapMs = 0; // 0: from the baud-rate register
+    double replyDelayMs = 0;
+    ShapeSettings shape;
+    bool noise = false;
+    bool silent = false;
+    double floodSeconds = 0;
+    bool upload = false;
+    double uploadMs = 0; // 0: the interval register, in seconds
+    bool control = false;
+    bool help = false;
+};
+
+struct ParseResult
+{
+    SimOptions options;
+    std::string error; // empty on success
+};
+
+ParseResult parseOptions(const std::vector<std::string> &args); // args[0] is the program name
+std::string helpText(const std::string &program);
+
+} // namespace kcsim
