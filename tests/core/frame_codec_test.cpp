@@ -1,4 +1,5 @@
 #include "protocol/FrameCodec.h"
+#include "support/Frames.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +9,6 @@
 using namespace kc;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray b;
-    for (int v : list)
-        b.append(char(v));
-    return b;
-}
 
 // An independent table-driven CRC-16/MODBUS, to cross-check the bitwise one.
 std::uint16_t tableCrc(const QByteArray &data)

@@ -1,5 +1,6 @@
 #include "protocol/FrameCodec.h"
 #include "protocol/ResponseReceiver.h"
+#include "support/Frames.h"
 
 #include <gtest/gtest.h>
 
@@ -8,30 +9,6 @@
 using namespace kc;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray b;
-    for (int v : list)
-        b.append(char(v));
-    return b;
-}
-
-QByteArray withCrc(QByteArray body)
-{
-    const std::uint16_t crc = crc16Value(body.constData(), int(body.size()));
-    body.append(char(crc & 0xFF)).append(char(crc >> 8));
-    return body;
-}
-
-// A function 3 reply carrying the given words.
-QByteArray readReply(std::initializer_list<int> words, int station = 1)
-{
-    QByteArray body = bytes({station, 0x03, int(words.size()) * 2});
-    for (int w : words)
-        body.append(char(w >> 8)).append(char(w & 0xFF));
-    return withCrc(body);
-}
 
 QVector<ValueText> vt(std::initializer_list<std::pair<int, const char *>> list)
 {

@@ -3,22 +3,9 @@
 #include "operations/Messages.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/ResponseReceiver.h"
+#include "support/Frames.h"
 
 using namespace kc;
-
-namespace {
-
-QByteArray readReply(std::initializer_list<int> words, int station = 1)
-{
-    QByteArray body;
-    body.append(char(station)).append(char(3)).append(char(words.size() * 2));
-    for (int w : words)
-        body.append(char(w >> 8)).append(char(w & 0xFF));
-    const std::uint16_t crc = crc16Value(body.constData(), int(body.size()));
-    return body.append(char(crc & 0xFF)).append(char(crc >> 8));
-}
-
-} // namespace
 
 TEST(SingleRead, StartUpTextsSendTheDefaultRead)
 {
