@@ -53,8 +53,12 @@ std::optional<double> numericValue(const QString &text)
     // never changes what "5.5" means.
     double value = 0;
     const auto [ptr, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
-    if (ec == std::errc::result_out_of_range)
-        value = nonZeroInteger ? std::numeric_limits<double>::infinity() : 0.0;
+    if (ec == std::errc::result_out_of_range && nonZeroInteger)
+        value = std::numeric_limits<double>::infinity();
+    else if (ec == std::errc::result_out_of_range)
+        // Too close to zero to hold. Below zero it must still round down to
+        // -1, as "-0.5" does, or a read would go out to station 0.
+        value = negative ? std::numeric_limits<double>::denorm_min() : 0.0;
     else if (ec != std::errc() || ptr != ascii.data() + ascii.size())
         return std::nullopt;
     return negative ? -value : value;

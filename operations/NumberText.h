@@ -14,7 +14,8 @@ namespace kc {
 // Everything else is not a number: empty or blank texts, exponents ("1e3"),
 // "nan", "inf", hex ("0x10"), separators ("5,5", "1,000"), full-width or other
 // non-ASCII digits, embedded NULs. A numeric text too large for a double reads
-// as an infinity, which every range check then refuses.
+// as an infinity, which every range check then refuses; one too close to zero
+// reads as 0, or as the smallest negative double when it is below zero.
 std::optional<double> numericValue(const QString &text);
 
 // Addresses, start register, count and the period check: rounded down.
