@@ -1,5 +1,7 @@
 #include "ControlCommand.h"
 
+#include "RegisterStore.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -37,14 +39,46 @@ ControlCommand parseControlCommand(const std::string &line)
         return simple(CommandKind::Empty);
 
     const std::string &verb = words[0];
-    if (verb == "drop" || verb == "restore" || verb == "stats" || verb == "quit") {
+    if (verb == "drop" || verb == "restore" || verb == "stats" || verb == "quit" ||
+        verb == "regs") {
         if (words.size() != 1)
             return invalid(verb + " takes no argument");
         if (verb == "drop")
             return simple(CommandKind::Drop);
         if (verb == "restore")
             return simple(CommandKind::Restore);
+        if (verb == "regs")
+            return simple(CommandKind::Registers);
         return simple(verb == "stats" ? CommandKind::Stats : CommandKind::Quit);
+    }
+    if (verb == "set") {
+        if (words.size() != 2)
+            return invalid("set expects REG=WORD");
+        const std::string &assignment = words[1];
+        const auto equals = assignment.find('=');
+        if (equals == std::string::npos)
+            return invalid("set expects REG=WORD");
+        const std::string indexText = assignment.substr(0, equals);
+        const std::string wordText = assignment.substr(equals + 1);
+        char *end = nullptr;
+        errno = 0;
+        const long index = std::strtol(indexText.c_str(), &end, 10);
+        if (indexText.empty() || errno != 0 || *end != '\0' || index < 0 || index >= reg::Count)
+            return invalid("set expects a register 0..14");
+        errno = 0;
+        const long word = std::strtol(wordText.c_str(), &end, 10);
+        if (wordText.empty() || errno != 0 || *end != '\0' || word < 0 || word > 65535)
+            return invalid("set expects a word 0..65535");
+        // The same words the module takes from --set, so a run can only reach states
+        // the module itself could be in.
+        const std::string reason =
+            RegisterStore::rejectReason(static_cast<int>(index), static_cast<std::uint16_t>(word));
+        if (!reason.empty())
+            return invalid("set " + assignment + ": " + reason);
+        ControlCommand command = simple(CommandKind::Set);
+        command.index = static_cast<int>(index);
+        command.word = static_cast<std::uint16_t>(word);
+        return command;
     }
     if (verb == "silent" || verb == "noise") {
         if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
@@ -75,6 +109,19 @@ std::string formatStats(const Stats &stats)
            " replies=" + std::to_string(stats.replies) +
            " ignored=" + std::to_string(stats.ignored) +
            " uploads=" + std::to_string(stats.uploads);
+}
+
+std::string formatRegisters(const std::vector<std::uint16_t> &words)
+{
+    std::string line = "REGS";
+    for (const std::uint16_t word : words)
+        line += " " + std::to_string(word);
+    return line;
+}
+
+std::string formatFloodReport(unsigned long long bytes, std::int64_t durationNs)
+{
+    return "FLOOD bytes=" + std::to_string(bytes) + " ms=" + std::to_string(durationNs / 1'000'000);
 }
 
 } // namespace kcsim

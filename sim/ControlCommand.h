@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kcsim {
 
@@ -10,6 +12,8 @@ enum class CommandKind {
     Silent,
     Noise,
     Flood,
+    Set,
+    Registers,
     Stats,
     Quit,
     Empty,
@@ -19,8 +23,10 @@ enum class CommandKind {
 struct ControlCommand
 {
     CommandKind kind = CommandKind::Invalid;
-    bool on = false;     // silent / noise
-    double seconds = 0;  // flood
+    bool on = false;    // silent / noise
+    double seconds = 0; // flood
+    int index = -1;     // set: register 0..14
+    std::uint16_t word = 0;
     std::string problem; // why an Invalid line was refused
 };
 
@@ -35,5 +41,12 @@ struct Stats
 };
 
 std::string formatStats(const Stats &stats);
+
+// "REGS w0 w1 ... w14": the stored words, for a controller that checks what a write left.
+std::string formatRegisters(const std::vector<std::uint16_t> &words);
+
+// Printed when a flood ends, so a controller can weigh what it saw against the
+// flood's real length and volume.
+std::string formatFloodReport(unsigned long long bytes, std::int64_t durationNs);
 
 } // namespace kcsim

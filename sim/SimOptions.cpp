@@ -268,7 +268,9 @@ Line:
                          baud-rate register, at least 2 ms)
   --control              accept commands on stdin, one per line:
                            drop, restore, silent on|off, noise on|off,
-                           flood SECONDS, stats, quit
+                           flood SECONDS, set REG=WORD, regs, stats, quit
+                         (regs prints "REGS w0 .. w14"; a flood's end prints
+                         "FLOOD bytes=N ms=M")
                          (end of stdin then also stops the simulator)
 
 Replies:

@@ -124,7 +124,7 @@ int SimRunner::run()
     if (m_noise)
         m_nextNoiseNs = now + m_shaper.nextNoiseDelayNs();
     if (m_options.floodSeconds > 0)
-        m_floodEndNs = now + static_cast<std::int64_t>(m_options.floodSeconds * nsPerSecond);
+        startFlood(now, m_options.floodSeconds);
 
     while (m_running) {
         now = monotonicNs();
@@ -315,8 +315,23 @@ void SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
         m_nextNoiseNs = m_noise ? now + m_shaper.nextNoiseDelayNs() : -1;
         break;
     case CommandKind::Flood:
-        m_floodEndNs = now + static_cast<std::int64_t>(command.seconds * nsPerSecond);
+        startFlood(now, command.seconds);
         break;
+    case CommandKind::Set:
+        m_store.setWord(command.index, command.word);
+        // Like a write from the line, a new interval restarts the upload pace.
+        if (command.index == reg::UploadInterval && m_nextUploadNs >= 0) {
+            m_uploadIntervalNs = m_store.word(reg::UploadInterval) * nsPerSecond;
+            m_nextUploadNs = now + m_uploadIntervalNs;
+        }
+        break;
+    case CommandKind::Registers: {
+        std::vector<std::uint16_t> words;
+        for (int i = 0; i < reg::Count; ++i)
+            words.push_back(m_store.word(i));
+        printLine(formatRegisters(words));
+        break;
+    }
     case CommandKind::Stats:
         printLine(formatStats(m_stats));
         break;
@@ -345,8 +360,10 @@ void SimRunner::runTimers(std::int64_t now)
         sendNoise(now);
         m_nextNoiseNs = now + m_shaper.nextNoiseDelayNs();
     }
-    if (m_floodEndNs >= 0 && now >= m_floodEndNs)
+    if (m_floodEndNs >= 0 && now >= m_floodEndNs) {
         m_floodEndNs = -1;
+        printLine(formatFloodReport(m_floodWritten, now - m_floodStartNs));
+    }
     if (!m_connected && m_recheckNs >= 0 && now >= m_recheckNs)
         checkReconnected(now);
 }
@@ -445,6 +462,8 @@ void SimRunner::floodSome(std::int64_t now)
     m_tx.clear();
     for (int i = 0; i < floodChunksPerTurn && m_connected; ++i) {
         const ssize_t n = ::write(m_line.fd(), m_floodBytes.data(), m_floodBytes.size());
+        if (n > 0)
+            m_floodWritten += static_cast<unsigned long long>(n);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return;
@@ -452,6 +471,16 @@ void SimRunner::floodSome(std::int64_t now)
                 markDisconnected(now);
         }
     }
+}
+
+void SimRunner::startFlood(std::int64_t now, double seconds)
+{
+    // A flood asked for during another one extends it; the report covers both.
+    if (!flooding(now)) {
+        m_floodStartNs = now;
+        m_floodWritten = 0;
+    }
+    m_floodEndNs = now + static_cast<std::int64_t>(seconds * nsPerSecond);
 }
 
 void SimRunner::markDisconnected(std::int64_t now)

@@ -48,6 +48,7 @@ private:
     void sendUpload(std::int64_t now);
     void sendNoise(std::int64_t now);
     void floodSome(std::int64_t now);
+    void startFlood(std::int64_t now, double seconds);
 
     void markDisconnected(std::int64_t now);
     void checkReconnected(std::int64_t now);
@@ -81,6 +82,8 @@ private:
     std::int64_t m_nextDriftNs = -1;
     std::int64_t m_nextNoiseNs = -1;
     std::int64_t m_floodEndNs = -1;
+    std::int64_t m_floodStartNs = 0;
+    unsigned long long m_floodWritten = 0;
     std::int64_t m_recheckNs = -1;
     std::vector<std::uint8_t> m_floodBytes;
 };

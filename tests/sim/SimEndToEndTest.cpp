@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -385,6 +386,42 @@ TEST(SimEndToEnd, FloodFillsTheLineThenModuleAnswersAgain)
     port.available();
     ASSERT_TRUE(port.write(asVector(request)));
     EXPECT_EQ(port.readAtLeast(7, 2000), reply);
+}
+
+TEST(SimEndToEnd, FloodEndIsReportedWithItsVolume)
+{
+    SimProcess sim({"--fixed"});
+    ASSERT_TRUE(sim.ready());
+    RawPort port(sim.ptyPath());
+    ASSERT_TRUE(port.isOpen());
+    const std::string request = bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A});
+    ASSERT_TRUE(port.write(asVector(request)));
+    ASSERT_EQ(port.readAtLeast(7, 2000).size(), 7u);
+    sim.command("flood 0.3");
+    const QString report = sim.readLine(5000);
+    static const QRegularExpression pattern(QStringLiteral("^FLOOD bytes=(\\d+) ms=(\\d+)$"));
+    const auto match = pattern.match(report);
+    ASSERT_TRUE(match.hasMatch()) << report.toStdString();
+    // Nobody drains the line, so the volume is what the pseudo-terminal holds.
+    EXPECT_GE(match.captured(1).toLongLong(), port.pendingBytes());
+    EXPECT_GT(port.pendingBytes(), 1000);
+    EXPECT_GE(match.captured(2).toLongLong(), 300);
+}
+
+TEST(SimEndToEnd, SetAtRuntimeIsReadBackAndListed)
+{
+    SimProcess sim({"--fixed"});
+    ASSERT_TRUE(sim.ready());
+    Master master(sim.ptyPath(), 1);
+    ASSERT_TRUE(master.connected());
+    sim.command("set 0=64405");
+    sim.command("set 2=1"); // refused: the alarm follows the readings
+    sim.command("regs");
+    // -11.34 is under the lower limit, so the alarm state moved with it.
+    EXPECT_EQ(sim.readLine(), "REGS 64405 6520 1 0 0 5000 64535 9000 1000 1 2 5 9600 1 1");
+    std::vector<std::uint16_t> words;
+    ASSERT_EQ(master.read(0, 3, words), 3) << modbus_strerror(errno);
+    EXPECT_EQ(words, (std::vector<std::uint16_t>{64405, 6520, 1}));
 }
 
 TEST(SimEndToEnd, NoiseComesAndGoes)

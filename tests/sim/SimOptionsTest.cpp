@@ -178,6 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"noise on", CommandKind::Noise, true, 0},
                       CommandCase{"flood 2.5", CommandKind::Flood, false, 2.5},
                       CommandCase{"stats", CommandKind::Stats, false, 0},
+                      CommandCase{"regs", CommandKind::Registers, false, 0},
+                      CommandCase{"regs all", CommandKind::Invalid, false, 0},
                       CommandCase{"quit", CommandKind::Quit, false, 0},
                       CommandCase{"", CommandKind::Empty, false, 0},
                       CommandCase{"   ", CommandKind::Empty, false, 0},
@@ -188,6 +190,45 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"flood 3s", CommandKind::Invalid, false, 0},
                       CommandCase{"drop now", CommandKind::Invalid, false, 0},
                       CommandCase{"reboot", CommandKind::Invalid, false, 0}));
+
+struct SetCase
+{
+    const char *line;
+    bool valid;
+    int index;
+    int word;
+};
+
+TEST(ControlCommand, SetTakesWhatTheModuleTakes)
+{
+    const SetCase cases[] = {
+        {"set 0=64405", true, 0, 64405}, {"set 14=2", true, 14, 2},
+        {"set 11=3600", true, 11, 3600}, {"set 12=19200", true, 12, 19200},
+        {"set 3=65535", true, 3, 65535}, {"set 2=1", false, -1, 0},
+        {"set 11=0", false, -1, 0},      {"set 12=38400", false, -1, 0},
+        {"set 13=3", false, -1, 0},      {"set 15=1", false, -1, 0},
+        {"set -1=1", false, -1, 0},      {"set 0=65536", false, -1, 0},
+        {"set 0=-1", false, -1, 0},      {"set 0=", false, -1, 0},
+        {"set =5", false, -1, 0},        {"set 0", false, -1, 0},
+        {"set 0=5 1=6", false, -1, 0},   {"set 0=5x", false, -1, 0},
+        {"set", false, -1, 0},
+    };
+    for (const auto &c : cases) {
+        const auto command = kcsim::parseControlCommand(c.line);
+        EXPECT_EQ(command.kind, c.valid ? CommandKind::Set : CommandKind::Invalid) << c.line;
+        EXPECT_EQ(command.problem.empty(), c.valid) << c.line;
+        EXPECT_EQ(command.index, c.index) << c.line;
+        EXPECT_EQ(command.word, c.word) << c.line;
+    }
+}
+
+TEST(ControlCommand, RegistersAndFloodLineFormats)
+{
+    EXPECT_EQ(kcsim::formatRegisters({2534, 65535, 0}), "REGS 2534 65535 0");
+    EXPECT_EQ(kcsim::formatFloodReport(123456789, 60'000'999'999),
+              "FLOOD bytes=123456789 ms=60000");
+    EXPECT_EQ(kcsim::formatFloodReport(0, 0), "FLOOD bytes=0 ms=0");
+}
 
 TEST(ControlCommand, StatsLineFormat)
 {
