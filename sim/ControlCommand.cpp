@@ -124,4 +124,9 @@ std::string formatFloodReport(unsigned long long bytes, std::int64_t durationNs)
     return "FLOOD bytes=" + std::to_string(bytes) + " ms=" + std::to_string(durationNs / 1'000'000);
 }
 
+std::string formatSentStamp(std::int64_t monotonicNs)
+{
+    return "SENT " + std::to_string(monotonicNs);
+}
+
 } // namespace kcsim

@@ -42,6 +42,9 @@ struct Stats
 
 std::string formatStats(const Stats &stats);
 
+// "SENT <ns>": when the last byte of a reply went to the line, on CLOCK_MONOTONIC.
+std::string formatSentStamp(std::int64_t monotonicNs);
+
 // "REGS w0 w1 ... w14": the stored words, for a controller that checks what a write left.
 std::string formatRegisters(const std::vector<std::uint16_t> &words);
 

@@ -21,6 +21,7 @@ enum OptionId {
     OptSeed,
     OptFrameGap,
     OptReplyDelay,
+    OptStampReplies,
     OptSplit,
     OptSplitGap,
     OptRandomSplit,
@@ -47,6 +48,7 @@ const option longOptions[] = {
     {"seed", required_argument, nullptr, OptSeed},
     {"frame-gap", required_argument, nullptr, OptFrameGap},
     {"reply-delay", required_argument, nullptr, OptReplyDelay},
+    {"stamp-replies", no_argument, nullptr, OptStampReplies},
     {"split", required_argument, nullptr, OptSplit},
     {"split-gap", required_argument, nullptr, OptSplitGap},
     {"random-split", no_argument, nullptr, OptRandomSplit},
@@ -184,6 +186,9 @@ ParseResult parseOptions(const std::vector<std::string> &args)
         case OptReplyDelay:
             ok = parseNumber(value, 0, 600000, options.replyDelayMs);
             break;
+        case OptStampReplies:
+            options.stampReplies = true;
+            break;
         case OptSplit:
             ok = parseInteger(value, 1, 256, integer);
             options.shape.splitBytes = static_cast<int>(integer);
@@ -275,6 +280,8 @@ Line:
 
 Replies:
   --reply-delay MS       wait before answering
+  --stamp-replies        print "SENT <ns>" once a reply's last byte is written, with
+                         the CLOCK_MONOTONIC time in nanoseconds (for latency benches)
   --split N              write replies in pieces of N bytes ...
   --split-gap MS         ... with this gap between pieces
   --random-split         cut each reply into random pieces with random gaps

@@ -21,6 +21,7 @@ struct SimOptions
     bool seedGiven = false;
     double frameGapMs = 0; // 0: from the baud-rate register
     double replyDelayMs = 0;
+    bool stampReplies = false; // print when each reply's last byte was written
     ShapeSettings shape;
     bool noise = false;
     bool silent = false;

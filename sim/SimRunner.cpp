@@ -399,8 +399,11 @@ void SimRunner::queueReply(std::vector<std::uint8_t> reply, std::int64_t now)
     std::int64_t start = now + static_cast<std::int64_t>(m_options.replyDelayMs * nsPerMs);
     if (!m_tx.empty())
         start = std::max(start, m_tx.back().dueNs);
+    const std::size_t first = m_tx.size();
     for (Piece &piece : m_shaper.shape(std::move(reply)))
         m_tx.push_back({std::move(piece.bytes), start + piece.offsetNs});
+    if (m_tx.size() > first)
+        m_tx.back().endsReply = true;
 }
 
 void SimRunner::writeDue(std::int64_t now)
@@ -409,7 +412,10 @@ void SimRunner::writeDue(std::int64_t now)
         Timed &piece = m_tx.front();
         const ssize_t n = ::write(m_line.fd(), piece.bytes.data(), piece.bytes.size());
         if (n == static_cast<ssize_t>(piece.bytes.size())) {
+            const bool replyDone = piece.endsReply;
             m_tx.pop_front();
+            if (replyDone && m_options.stampReplies)
+                printLine(formatSentStamp(monotonicNs()));
         } else if (n >= 0) {
             piece.bytes.erase(piece.bytes.begin(), piece.bytes.begin() + n);
             m_txBlocked = true;

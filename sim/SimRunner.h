@@ -29,6 +29,7 @@ private:
     {
         std::vector<std::uint8_t> bytes;
         std::int64_t dueNs = 0;
+        bool endsReply = false;
     };
 
     bool openLine(std::int64_t now);

@@ -20,6 +20,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     SOURCES
       sim/SimProcess.h sim/SimProcess.cpp
       sim/SimEndToEndTest.cpp
+      sim/ReplyStampTest.cpp
     LIBS PkgConfig::LIBMODBUS Qt6::Core
     LABELS sim
     TIMEOUT 120)
