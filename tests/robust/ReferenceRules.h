@@ -5,6 +5,7 @@
 // Values are long double, rounding to nearest uses the C library's ties-to-even
 // mode, and the checksum is the bitwise Modbus CRC computed here.
 
+#include "QtPrinting.h"
 #include "operations/Messages.h"
 
 #include <QByteArray>
@@ -15,14 +16,6 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
-
-#include <ostream>
-
-// Messages and box texts readable in failure reports.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace robust {
 
