@@ -1,0 +1,494 @@
+// The real window, offscreen, on QtSerialLink against the simulated module over a
+// pseudo-terminal. One mode per run; each prints its figures as one line (the poll
+// mode prints three: schedule, added latency and CPU per cycle, from one run).
+
+#include "BenchSupport.h"
+#include "WireLimit.h"
+
+#include "protocol/FrameCodec.h"
+#include "protocol/QtSerialLink.h"
+#include "protocol/ResponseReceiver.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageSink.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QMap>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+using namespace kcbench;
+
+namespace {
+
+class CountingSink : public kc::MessageSink
+{
+public:
+    void show(QWidget *, const kc::UserMessage &) override { ++count; }
+    int count = 0;
+};
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The real link, noting when the window starts to read a delivery: that splits the
+// added latency into the event loop's share and the window's handler.
+class StampedLink : public kc::QtSerialLink
+{
+public:
+    QByteArray input() override
+    {
+        readAt = monotonicNs();
+        return kc::QtSerialLink::input();
+    }
+    std::int64_t readAt = 0;
+};
+
+// The window as the tool starts it, with COM1 mapped to the simulator's line.
+struct Rig
+{
+    explicit Rig(const QString &pty)
+    {
+        qputenv("KC4420_COM1", pty.toLocal8Bit());
+        link = new StampedLink;
+        window = std::make_unique<kc::MainWindow>(link, &messages);
+        window->show();
+        for (int i = 0; i < 15; ++i)
+            values << window->findChild<QLineEdit *>(QStringLiteral("txtValue_%1").arg(i));
+        received = window->findChild<QPlainTextEdit *>(QStringLiteral("txtState"));
+        log = window->findChild<QPlainTextEdit *>(QStringLiteral("txtUp"));
+        runFor(200); // first paint and start-up settle before anything is measured
+    }
+
+    void click(const char *name) { window->findChild<QPushButton *>(QLatin1String(name))->click(); }
+    void setBox(const char *name, const QString &text)
+    {
+        window->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+    }
+
+    CountingSink messages;
+    StampedLink *link = nullptr;
+    std::unique_ptr<kc::MainWindow> window;
+    QList<QLineEdit *> values;
+    QPlainTextEdit *received = nullptr;
+    QPlainTextEdit *log = nullptr;
+};
+
+// What the boxes must show after a good reply from a module holding these words.
+struct Expected
+{
+    QString trace;
+    QStringList texts;
+};
+
+Expected expectedFor(const std::vector<std::uint16_t> &words)
+{
+    QByteArray reply;
+    reply.append(char(0x01)).append(char(0x03)).append(char(2 * words.size()));
+    for (const std::uint16_t w : words)
+        reply.append(char(w >> 8)).append(char(w & 0xFF));
+    const std::uint16_t crc = kc::crc16Value(reply.constData(), int(reply.size()));
+    reply.append(char(crc & 0xFF)).append(char(crc >> 8));
+    Expected e;
+    e.trace = kc::receivedTrace(reply);
+    for (int i = 0; i < int(words.size()); ++i)
+        e.texts << kc::registerWordText(i, words[std::size_t(i)]);
+    return e;
+}
+
+struct PollResult
+{
+    double elapsedS = 0;
+    double cpuS = 0;
+    long long expectedTicks = 0;
+    long long ticks = 0;
+    SimRun::Stats stats;
+    long long receives = 0;
+    long long rejected = 0;
+    std::vector<std::int64_t> tickTimes;
+    std::vector<std::int64_t> decodedTimes;
+    std::vector<double> handlerMs; // from the window's read to the values set
+    std::vector<std::int64_t> sentStamps;
+    int messages = 0;
+};
+
+// Polls with the window's own timer for `seconds`, counting what came of it.
+PollResult poll(const QStringList &simArguments, int periodMs, double seconds)
+{
+    PollResult r;
+    SimRun sim(QStringList{QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7"),
+                           QStringLiteral("--stamp-replies")} +
+               simArguments);
+    if (!sim.ready()) {
+        std::fprintf(stderr, "simulator did not start\n");
+        return r;
+    }
+    const Expected expected = expectedFor(sim.registers());
+    Rig rig(sim.pty());
+
+    // Connected after the window's own handlers, so these run once the window is done.
+    QObject::connect(rig.link, &kc::SerialLink::comm, rig.window.get(), [&] {
+        if (rig.link->commEvent() != kc::CommEventCode::Receive)
+            return;
+        const std::int64_t now = monotonicNs();
+        ++r.receives;
+        bool shown = rig.window->frontLamp() == QLatin1String("imgConnected") &&
+                     rig.received->toPlainText() == expected.trace;
+        for (int i = 0; shown && i < rig.values.size(); ++i)
+            shown = rig.values[i]->text() == expected.texts[i];
+        if (shown) {
+            r.decodedTimes.push_back(now);
+            r.handlerMs.push_back(double(now - rig.link->readAt) / 1e6);
+        } else if (rig.window->frontLamp() == QLatin1String("imgNotConnected"))
+            ++r.rejected;
+    });
+    QObject::connect(rig.window->pollTimer(), &QTimer::timeout, rig.window.get(),
+                     [&] { r.tickTimes.push_back(monotonicNs()); });
+
+    rig.setBox("txtTimerSet", QString::number(periodMs));
+    const double cpu0 = cpuSeconds();
+    const std::int64_t t0 = monotonicNs();
+    rig.click("cmdOneM");
+    // Stop half a period after the last tick that belongs to the run.
+    const long long wanted = std::llround(seconds * 1000 / periodMs);
+    runFor(int(wanted * periodMs + periodMs / 2));
+    rig.click("cmdStopOnce");
+    const std::int64_t t1 = monotonicNs();
+    r.cpuS = cpuSeconds() - cpu0;
+    r.elapsedS = double(t1 - t0) / 1e9;
+    r.expectedTicks = (t1 - t0) / (std::int64_t(periodMs) * 1'000'000);
+    r.ticks = static_cast<long long>(r.tickTimes.size());
+    runFor(300); // a reply still under way lands, or not, before the count
+    r.stats = sim.stats();
+    sim.quit();
+    r.sentStamps = sim.sentStamps();
+    r.messages = rig.messages.count;
+    return r;
+}
+
+struct RefResult
+{
+    long long sent = 0;
+    long long decoded = 0;
+    double cpuS = 0;
+    std::vector<double> latenciesMs;
+};
+
+RefResult referenceMaster(int periodMs, long long cycles)
+{
+    RefResult r;
+    SimRun sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7"),
+                QStringLiteral("--stamp-replies")});
+    if (!sim.ready())
+        return r;
+    QTemporaryDir dir;
+    const QString stampFile = dir.filePath(QStringLiteral("decoded"));
+    QProcess master;
+    master.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    master.start(QStringLiteral(KC_REF_MASTER_PATH),
+                 {sim.pty(), QString::number(periodMs), QString::number(cycles), stampFile});
+    master.waitForFinished(int(cycles * periodMs + 30000));
+    const QString line = QString::fromUtf8(master.readAllStandardOutput()).trimmed();
+    for (const QString &pair : line.split(QLatin1Char(' '))) {
+        const QString key = pair.section(QLatin1Char('='), 0, 0);
+        const QString value = pair.section(QLatin1Char('='), 1);
+        if (key == QLatin1String("sent"))
+            r.sent = value.toLongLong();
+        else if (key == QLatin1String("decoded"))
+            r.decoded = value.toLongLong();
+        else if (key == QLatin1String("cpu_s"))
+            r.cpuS = value.toDouble();
+    }
+    sim.quit();
+    std::vector<std::int64_t> decodedAt;
+    QFile file(stampFile);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &l : file.readAll().split('\n'))
+            if (!l.isEmpty())
+                decodedAt.push_back(l.toLongLong());
+    }
+    r.latenciesMs =
+        stampLatenciesMs(sim.sentStamps(), decodedAt, std::int64_t(periodMs) * 1'000'000);
+    return r;
+}
+
+QString ratio(double part, double whole)
+{
+    return whole > 0 ? num(part / whole, 4) : QStringLiteral("nan");
+}
+
+int pollMode(double seconds)
+{
+    const int periodMs = 50;
+    const PollResult tool = poll({}, periodMs, seconds);
+    const long long cycles = tool.stats.requests;
+    // sent: requests the module received; ticks: timer firings the window handled.
+    printLine(QStringLiteral("poll_schedule period_ms=%1 elapsed_s=%2 sent=%3 expected=%4 "
+                             "sent_ratio=%5 decoded=%6 decoded_ratio=%7 ticks=%8 messages=%9")
+                  .arg(periodMs)
+                  .arg(num(tool.elapsedS, 1))
+                  .arg(cycles)
+                  .arg(tool.expectedTicks)
+                  .arg(ratio(double(cycles), double(tool.expectedTicks)))
+                  .arg(tool.decodedTimes.size())
+                  .arg(ratio(double(tool.decodedTimes.size()), double(cycles)))
+                  .arg(tool.ticks)
+                  .arg(tool.messages));
+
+    const RefResult ref = referenceMaster(periodMs, cycles);
+    const std::vector<double> toolLatencies =
+        stampLatenciesMs(tool.sentStamps, tool.decodedTimes, std::int64_t(periodMs) * 1'000'000);
+    const Spread t = spread(toolLatencies);
+    const Spread h = spread(tool.handlerMs);
+    const Spread f = spread(ref.latenciesMs);
+    printLine(QStringLiteral("added_latency samples=%1 tool_p50_ms=%2 tool_p99_ms=%3 "
+                             "tool_max_ms=%4 ref_samples=%5 ref_p50_ms=%6 ref_p99_ms=%7 "
+                             "ref_max_ms=%8 p99_ratio=%9 handler_p50_ms=%10 handler_p99_ms=%11")
+                  .arg(toolLatencies.size())
+                  .arg(num(t.p50, 3))
+                  .arg(num(t.p99, 3))
+                  .arg(num(t.max, 3))
+                  .arg(ref.latenciesMs.size())
+                  .arg(num(f.p50, 3))
+                  .arg(num(f.p99, 3))
+                  .arg(num(f.max, 3))
+                  .arg(ratio(t.p99, f.p99))
+                  .arg(num(h.p50, 3))
+                  .arg(num(h.p99, 3)));
+
+    const double toolUs = cycles > 0 ? tool.cpuS / double(cycles) * 1e6 : 0;
+    const double refUs = ref.sent > 0 ? ref.cpuS / double(ref.sent) * 1e6 : 0;
+    printLine(QStringLiteral("cpu_per_cycle cycles=%1 tool_us=%2 ref_cycles=%3 ref_decoded=%4 "
+                             "ref_us=%5 ratio=%6")
+                  .arg(cycles)
+                  .arg(num(toolUs, 1))
+                  .arg(ref.sent)
+                  .arg(ref.decoded)
+                  .arg(num(refUs, 1))
+                  .arg(ratio(toolUs, refUs)));
+    return 0;
+}
+
+int idleMode(double seconds)
+{
+    SimRun sim({QStringLiteral("--seed"), QStringLiteral("7")});
+    if (!sim.ready())
+        return 1;
+    Rig rig(sim.pty());
+    const double cpu0 = cpuSeconds();
+    const std::int64_t t0 = monotonicNs();
+    runFor(int(seconds * 1000));
+    const double cpu = cpuSeconds() - cpu0;
+    const double elapsed = double(monotonicNs() - t0) / 1e9;
+    printLine(QStringLiteral("idle_cpu seconds=%1 port_open=%2 cpu_s=%3 cpu_percent=%4")
+                  .arg(num(elapsed, 1))
+                  .arg(rig.link->isOpen() ? 1 : 0)
+                  .arg(num(cpu, 4))
+                  .arg(num(100 * cpu / elapsed, 3)));
+    return 0;
+}
+
+int stressMode(double seconds)
+{
+    // Pieces of a reply spread over at most 34 gaps of 5 ms: 170 ms, inside a 200 ms period,
+    // so every reply is whole before the next request discards the input.
+    const int periodMs = 200;
+    const PollResult r = poll(
+        {QStringLiteral("--random-split"), QStringLiteral("--random-gap-max"), QStringLiteral("5")},
+        periodMs, seconds);
+    printLine(QStringLiteral("framing_stress period_ms=%1 elapsed_s=%2 replies_sent=%3 "
+                             "receive_events=%4 decoded=%5 rejected=%6 decoded_ratio=%7")
+                  .arg(periodMs)
+                  .arg(num(r.elapsedS, 1))
+                  .arg(r.stats.replies)
+                  .arg(r.receives)
+                  .arg(r.decodedTimes.size())
+                  .arg(r.rejected)
+                  .arg(ratio(double(r.decodedTimes.size()), double(r.stats.replies))));
+    return 0;
+}
+
+// Time from each tick to the reply's last byte, in ms: how close the line runs to the period.
+Spread replyEnds(const PollResult &r, int periodMs)
+{
+    return spread(stampLatenciesMs(r.tickTimes, r.sentStamps, std::int64_t(periodMs) * 1'000'000));
+}
+
+// A line's timing on the pseudo-terminal: paced replies, plus the request's own time on
+// the line and the module's silence before answering, so a reply ends when it would
+// on a real line.
+QStringList pacedLine(int baud)
+{
+    return {QStringLiteral("--pace"),        QString::number(baud),
+            QStringLiteral("--frame-gap"),   num(frameSilenceMs(baud), 3),
+            QStringLiteral("--reply-delay"), num(pacedLineReplyDelayMs(baud), 3)};
+}
+
+int paceMode(double seconds)
+{
+    QString text = QStringLiteral("line_pacing");
+    struct Run
+    {
+        int baud;
+        int periodMs;
+    };
+    // The last run cannot fit at all: its replies take longer than the period.
+    for (const Run run : {Run{9600, 50}, Run{9600, 100}, Run{4800, 50}}) {
+        const PollResult r = poll(pacedLine(run.baud), run.periodMs, seconds);
+        const Spread ends = replyEnds(r, run.periodMs);
+        text += QStringLiteral(" b%1_p%2_wire_reply_end_ms=%3 b%1_p%2_sent=%4 b%1_p%2_decoded=%5 "
+                               "b%1_p%2_rejected=%6 b%1_p%2_decoded_ratio=%7 "
+                               "b%1_p%2_reply_end_ms_p50=%8 b%1_p%2_reply_end_ms_max=%9")
+                    .arg(run.baud)
+                    .arg(run.periodMs)
+                    .arg(num(wireCycle(run.baud).replyEndMs, 1))
+                    .arg(r.stats.requests)
+                    .arg(r.decodedTimes.size())
+                    .arg(r.rejected)
+                    .arg(ratio(double(r.decodedTimes.size()), double(r.stats.requests)))
+                    .arg(num(ends.p50, 1))
+                    .arg(num(ends.max, 1));
+    }
+    printLine(text);
+    return 0;
+}
+
+int floodMode(double seconds)
+{
+    const int intervalMs = 10;
+    SimRun sim({QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--upload-ms"),
+                QString::number(intervalMs)});
+    if (!sim.ready())
+        return 1;
+    Rig rig(sim.pty());
+    rig.click("Command3");
+    const SimRun::Stats before = sim.stats();
+
+    // A single-shot probe re-armed at each firing: how late the loop serves a 10 ms timer.
+    std::vector<double> lateness;
+    std::int64_t armedAt = 0;
+    QTimer probe;
+    probe.setSingleShot(true);
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const std::int64_t now = monotonicNs();
+        lateness.push_back(double(now - armedAt - 10'000'000) / 1e6);
+        armedAt = monotonicNs();
+        probe.start(10);
+    });
+    const double cpu0 = cpuSeconds();
+    const std::int64_t t0 = monotonicNs();
+    armedAt = t0;
+    probe.start(10);
+    runFor(int(seconds * 1000));
+    probe.stop();
+    const double cpu = cpuSeconds() - cpu0;
+    const double elapsed = double(monotonicNs() - t0) / 1e9;
+    const SimRun::Stats after = sim.stats();
+    sim.quit();
+    const Spread late = spread(lateness);
+    const long long lines = rig.log->document()->isEmpty() ? 0 : rig.log->blockCount();
+    printLine(QStringLiteral("upload_flood interval_ms=%1 seconds=%2 records_sent=%3 "
+                             "lines_logged=%4 probe_samples=%5 lateness_p50_ms=%6 "
+                             "lateness_p99_ms=%7 lateness_max_ms=%8 cpu_percent=%9")
+                  .arg(intervalMs)
+                  .arg(num(elapsed, 1))
+                  .arg(after.uploads - before.uploads)
+                  .arg(lines)
+                  .arg(lateness.size())
+                  .arg(num(late.p50, 3))
+                  .arg(num(late.p99, 3))
+                  .arg(num(late.max, 3))
+                  .arg(num(100 * cpu / elapsed, 2)));
+    return 0;
+}
+
+// Counts paint events per widget while polling: which parts of the window each
+// cycle repaints, the largest share of the tool's CPU per cycle.
+class PaintCensus : public QObject
+{
+public:
+    QMap<QString, int> paints;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            QString name = watched->objectName();
+            if (name.isEmpty())
+                name = QString::fromLatin1(watched->metaObject()->className()) + QLatin1Char('@') +
+                       (watched->parent() ? watched->parent()->objectName() : QString());
+            ++paints[name];
+        }
+        return false;
+    }
+};
+
+int paintsMode(double seconds)
+{
+    const int periodMs = 50;
+    SimRun sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7")});
+    if (!sim.ready())
+        return 1;
+    Rig rig(sim.pty());
+    PaintCensus census;
+    qApp->installEventFilter(&census);
+    rig.setBox("txtTimerSet", QString::number(periodMs));
+    rig.click("cmdOneM");
+    runFor(int(seconds * 1000));
+    rig.click("cmdStopOnce");
+    qApp->removeEventFilter(&census);
+    const long long cycles = sim.stats().requests;
+    QString text = QStringLiteral("paint_census cycles=%1").arg(cycles);
+    int total = 0;
+    for (auto it = census.paints.cbegin(); it != census.paints.cend(); ++it) {
+        total += it.value();
+        if (it.value() >= cycles / 2)
+            text += QStringLiteral(" %1=%2").arg(it.key(), num(double(it.value()) / cycles, 2));
+    }
+    text += QStringLiteral(" all_per_cycle=%1").arg(num(double(total) / cycles, 1));
+    printLine(text);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString mode = args.value(1);
+    const double seconds = args.size() > 2 ? args[2].toDouble() : 0;
+    if (mode == QLatin1String("poll"))
+        return pollMode(seconds > 0 ? seconds : 60);
+    if (mode == QLatin1String("idle"))
+        return idleMode(seconds > 0 ? seconds : 20);
+    if (mode == QLatin1String("stress"))
+        return stressMode(seconds > 0 ? seconds : 60);
+    if (mode == QLatin1String("pace"))
+        return paceMode(seconds > 0 ? seconds : 20);
+    if (mode == QLatin1String("paints"))
+        return paintsMode(seconds > 0 ? seconds : 5);
+    if (mode == QLatin1String("flood"))
+        return floodMode(seconds > 0 ? seconds : 60);
+    std::fprintf(stderr, "usage: %s poll|idle|stress|pace|flood|paints [SECONDS]\n", argv[0]);
+    return 2;
+}
