@@ -7,7 +7,12 @@
 #include "operations/NumberText.h"
 #include "operations/Requests.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
+
+#include <clocale>
+#include <iostream>
 
 #include <cstdint>
 #include <functional>
@@ -381,4 +386,26 @@ TEST(BadInputPlans, RegisterWordsAreTheTypedValues)
         ++sent;
     }
     EXPECT_GT(sent, 5000);
+}
+
+// A desktop whose language writes a decimal comma changes nothing: the point
+// is the only decimal sign and the comma is never one.
+TEST(BadInputPlans, DecimalPointWhateverTheLanguage)
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const std::string previousC = std::setlocale(LC_NUMERIC, nullptr);
+    const bool cLocale = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+
+    EXPECT_EQ(kc::numericValue("2.5"), 2.5);
+    EXPECT_EQ(kc::numericValue("2,5"), std::nullopt);
+    expectSame(outcomeOf(kc::planParameterWrite(0, "1.5", "1")), rules::registerValue(3, 1.5L));
+    expectSame(outcomeOf(kc::planParameterWrite(0, "1,5", "1")),
+               Outcome::refused(kc::msg::valueNotNumber));
+    expectSame(outcomeOf(kc::planPolling("100.5")), Outcome::timer(100));
+
+    std::setlocale(LC_NUMERIC, previousC.c_str());
+    QLocale::setDefault(previous);
+    if (!cLocale)
+        std::cout << "de_DE.UTF-8 is not installed; only Qt's default locale was changed\n";
 }
