@@ -46,6 +46,8 @@ void Probe::onTimeout()
     }
     m_last = now;
     ++m_fired;
+    if (onFired)
+        onFired();
 }
 
 qint64 Probe::latenessPercentileMs(double fraction) const

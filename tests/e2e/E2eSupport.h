@@ -35,6 +35,9 @@ public:
     // Pumps until the probe fired n more times: "a while" told in event-loop turns.
     bool pumpFirings(int n, int deadlineMs = 30000);
 
+    // Runs at each firing, after it was counted.
+    std::function<void()> onFired;
+
 private:
     void onTimeout();
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 
 namespace {
 
@@ -44,6 +45,11 @@ struct DecodeWatch
 // The far end goes away while the window polls: by the module's own "drop", or
 // by the module's process ending. It comes back under the same path.
 enum class Loss { Drop, ProcessEnds };
+
+void PrintTo(Loss loss, std::ostream *out)
+{
+    *out << (loss == Loss::Drop ? "drop" : "process ends");
+}
 
 class FarEndLoss : public ::testing::TestWithParam<Loss>
 {
@@ -137,6 +143,11 @@ struct NoiseCase
     // Deliveries of nothing but noise to wait for once the cycles are done.
     int noiseDeliveries = 0;
 };
+
+void PrintTo(const NoiseCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class DamagedLine : public ::testing::TestWithParam<NoiseCase>
 {
