@@ -65,13 +65,16 @@ void checkUpload(const kc::Delivery &d, const QByteArray &bytes)
 {
     using fuzz::require;
     static const QRegularExpression reading(QStringLiteral("^-?[0-9]+(\\.[1-9])?$"));
-    if (!d.upload)
+    if (d.uploads.isEmpty())
         return;
     require(bytes.size() >= 12, "an upload line from fewer than twelve bytes");
-    require(bytes.size() == 12 || (bytes[0] == '[' && bytes[12] == ']'),
-            "an upload line from a delivery that is no bracketed record");
-    require(reading.match(d.upload->first).hasMatch(), "first reading of the wrong shape");
-    require(reading.match(d.upload->second).hasMatch(), "second reading of the wrong shape");
+    require(bytes.contains('['), "an upload line from a delivery with no record");
+    // Each line needs at least twelve bytes of its own.
+    require(d.uploads.size() <= bytes.size() / 12, "more upload lines than records");
+    for (const auto &u : d.uploads) {
+        require(reading.match(u.first).hasMatch(), "first reading of the wrong shape");
+        require(reading.match(u.second).hasMatch(), "second reading of the wrong shape");
+    }
 }
 
 } // namespace

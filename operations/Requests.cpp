@@ -120,7 +120,7 @@ RequestPlan planUploadMode()
 {
     // One less than the 13-byte record, so a record whose closing bracket is
     // still on the line is read all the same.
-    return RequestPlan{{}, RequestKind::Upload, 12};
+    return RequestPlan{{}, RequestKind::Upload, UploadFramer::recordThreshold};
 }
 
 } // namespace kc

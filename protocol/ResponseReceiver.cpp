@@ -146,7 +146,33 @@ QString deviceInfoText(const QByteArray &bytes)
     return text;
 }
 
-Delivery decodeDelivery(std::int16_t cmdType, const QByteArray &bytes, int startRegister)
+UploadFramer::Step UploadFramer::feed(const QByteArray &delivery)
+{
+    const QByteArray data = m_partial + delivery;
+    m_partial.clear();
+    Step step;
+    qsizetype pos = 0;
+    for (qsizetype start; (start = data.indexOf('[', pos)) >= 0;) {
+        const qsizetype remaining = data.size() - start;
+        if (remaining < recordThreshold) {
+            // Wait for the rest of this record rather than for a whole new one.
+            m_partial = data.mid(start);
+            break;
+        }
+        if (remaining == recordThreshold || data[start + recordLength - 1] == ']') {
+            if (const auto r = decodeUploadRecord(data.mid(start, recordLength)))
+                step.readings.push_back(*r);
+            pos = start + recordLength;
+        } else {
+            pos = start + 1; // a "[" that opens no record
+        }
+    }
+    step.threshold = recordThreshold - int(m_partial.size());
+    return step;
+}
+
+Delivery decodeDelivery(std::int16_t cmdType, const QByteArray &bytes, int startRegister,
+                        UploadFramer *upload)
 {
     Delivery d;
     d.hex = receivedTrace(bytes);
@@ -160,9 +186,13 @@ Delivery decodeDelivery(std::int16_t cmdType, const QByteArray &bytes, int start
         }
         d.values = decodeRegisterWords(bytes, startRegister);
         break;
-    case RequestKind::Upload:
-        d.upload = decodeUploadRecord(bytes);
+    case RequestKind::Upload: {
+        UploadFramer alone;
+        const UploadFramer::Step step = (upload ? upload : &alone)->feed(bytes);
+        d.uploads = step.readings;
+        d.rearm = step.threshold;
         break;
+    }
     case RequestKind::AddressChange:
         // A module that echoes the change request carries the new address in
         // byte 5; byte 3 of that echo is the register's low address byte, 0.

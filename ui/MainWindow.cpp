@@ -661,6 +661,7 @@ void MainWindow::uploadMode()
     lblErrCounter->setText(QStringLiteral("0"));
     m_state.RecvCount = 0;
     txtUp->clear();
+    m_upload.reset();
 }
 
 void MainWindow::OnComm()
@@ -675,15 +676,17 @@ void MainWindow::OnComm()
     }
     const QByteArray bytes = m_link->input();
     m_link->discardInput();
-    const Delivery d = decodeDelivery(m_state.CmdType, bytes, startRegisterOf(txtStartID->text()));
+    const Delivery d =
+        decodeDelivery(m_state.CmdType, bytes, startRegisterOf(txtStartID->text()), &m_upload);
+    if (d.rearm > 0)
+        m_link->setRThreshold(d.rearm);
     txtState->setPlainText(d.hex);
     for (const ValueText &v : d.values)
         txtValue[v.index]->setText(v.text);
-    if (d.upload) {
+    for (const UploadReadings &r : d.uploads) {
         // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
         txtUp->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                               QLatin1Char(' ') + d.upload->first + QLatin1Char(' ') +
-                               d.upload->second);
+                               QLatin1Char(' ') + r.first + QLatin1Char(' ') + r.second);
     }
     if (d.address) {
         txtSetID[0]->setText(QString::number(*d.address));

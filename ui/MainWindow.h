@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operations/Requests.h"
+#include "protocol/ResponseReceiver.h"
 
 #include <QDateTime>
 #include <QVector>
@@ -88,6 +89,7 @@ private:
     MessageSink *m_messages;
     std::function<QDateTime()> m_clock;
     WindowState m_state;
+    UploadFramer m_upload;
     bool m_inTick = false;
     bool m_tickMessageOpen = false;
 

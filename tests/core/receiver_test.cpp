@@ -93,37 +93,41 @@ TEST(RegisterReadReply, EveryCutAndEveryFlippedBitIsRejected)
     EXPECT_TRUE(shortOne.values.isEmpty());
 }
 
+namespace {
+QString logged(const QVector<UploadReadings> &readings)
+{
+    QStringList lines;
+    for (const auto &r : readings)
+        lines << r.first + QLatin1Char(' ') + r.second;
+    return lines.join(QLatin1Char('|'));
+}
+} // namespace
+
 TEST(UploadRecord, ReadingsAndLengthRules)
 {
-    struct Case
-    {
-        QByteArray delivery;
-        const char *first, *second; // nullptr: no line
+    const std::pair<QByteArray, const char *> cases[] = {
+        {"[025.3,065.2]", "25.3 65.2"},
+        {"[025.0,065.0]", "25 65"},
+        {"[100.0,000.0]", "100 0"},
+        {"[-05.3,065.2]", "-5.3 65.2"},
+        {"[-15.3,-00.5]", "-15.3 -0.5"},
+        {"[999.9,000.1]", "999.9 0.1"},
+        {"[025.3,065.2", "25.3 65.2"}, // twelve bytes: the closing bracket is still on the line
+        {"X025.3,065.2]", ""},         // thirteen bytes need both brackets
+        {"[025.3,065.2)", ""},
+        {"[025.3,065.", ""},   // fewer than twelve
+        {"[0a5.3,065.2]", ""}, // a non-digit in a digit position
+        {"[025.3,06-.2]", ""}, // "-" only counts in the hundreds place
+        {"[ 25.3,065.2]", ""},
+        {"[025x3,065y2]", "25.3 65.2"}, // the point positions are not examined
+        // Every whole record of a delivery is logged, noise around them is not.
+        {"[025.3,065.2][030.0,070.0]", "25.3 65.2|30 70"},
+        {"\x05]][025.3,065.2]zz", "25.3 65.2"},
+        {"[[025.3,065.2]", "25.3 65.2"},
     };
-    const Case cases[] = {
-        {"[025.3,065.2]", "25.3", "65.2"},
-        {"[025.0,065.0]", "25", "65"},
-        {"[100.0,000.0]", "100", "0"},
-        {"[-05.3,065.2]", "-5.3", "65.2"},
-        {"[-15.3,-00.5]", "-15.3", "-0.5"},
-        {"[999.9,000.1]", "999.9", "0.1"},
-        {"[025.3,065.2", "25.3", "65.2"},    // twelve bytes: closing bracket not checked
-        {"X025.3,065.2]", nullptr, nullptr}, // thirteen bytes need both brackets
-        {"[025.3,065.2)", nullptr, nullptr},
-        {"[025.3,065.", nullptr, nullptr},   // fewer than twelve
-        {"[0a5.3,065.2]", nullptr, nullptr}, // a non-digit in a digit position
-        {"[025.3,06-.2]", nullptr, nullptr}, // "-" only counts in the hundreds place
-        {"[ 25.3,065.2]", nullptr, nullptr},
-        {"[025.3,065.2][030.0,070.0]", "25.3", "65.2"}, // only the first record
-        {"[025x3,065y2]", "25.3", "65.2"},              // the point positions are not examined
-    };
-    for (const auto &c : cases) {
-        const Delivery d = decodeDelivery(RequestKind::Upload, c.delivery, 0);
-        ASSERT_EQ(d.upload.has_value(), c.first != nullptr) << c.delivery.constData();
-        if (c.first) {
-            EXPECT_EQ(d.upload->first, QString::fromLatin1(c.first)) << c.delivery.constData();
-            EXPECT_EQ(d.upload->second, QString::fromLatin1(c.second)) << c.delivery.constData();
-        }
+    for (const auto &[delivery, expected] : cases) {
+        const Delivery d = decodeDelivery(RequestKind::Upload, delivery, 0);
+        EXPECT_EQ(logged(d.uploads), QString::fromLatin1(expected)) << delivery.constData();
     }
 }
 
@@ -177,7 +181,7 @@ TEST(OtherKinds, OnlyShowTheBytes)
         const Delivery d = decodeDelivery(kind, reply, 0);
         EXPECT_EQ(d.hex, receivedTrace(reply));
         EXPECT_TRUE(d.values.isEmpty());
-        EXPECT_FALSE(d.address || d.upload || d.deviceText || d.rejected);
+        EXPECT_FALSE(d.address || !d.uploads.isEmpty() || d.deviceText || d.rejected);
     }
 }
 
@@ -187,4 +191,53 @@ TEST(RecvCount, StopsAtItsCeiling)
     EXPECT_EQ(nextRecvCount(0), 1);
     EXPECT_EQ(nextRecvCount(top - 1), top);
     EXPECT_EQ(nextRecvCount(top), top);
+}
+
+// Records fed in pieces, as a line at 9600 baud delivers them: each record is
+// logged once, when enough of it has arrived, and a late byte never shifts
+// the next record out of place.
+TEST(UploadFramer, RecordsInPiecesAreNeitherLostNorShifted)
+{
+    const QByteArray stream = QByteArray("[025.3,065.2]") + "[-05.0,066.0]" + "[030.1,070.9]";
+    // Deliver as the threshold emulation would: whenever `threshold` bytes are buffered.
+    for (int chunk : {1, 2, 3, 5, 7, 12, 13, 39}) {
+        UploadFramer framer;
+        QVector<UploadReadings> all;
+        QByteArray buffered;
+        int threshold = UploadFramer::recordThreshold;
+        for (int i = 0; i < stream.size(); i += chunk) {
+            buffered += stream.mid(i, chunk);
+            if (buffered.size() < threshold)
+                continue;
+            const auto step = framer.feed(buffered);
+            buffered.clear();
+            threshold = step.threshold;
+            ASSERT_GT(threshold, 0);
+            all += step.readings;
+        }
+        EXPECT_EQ(logged(all), "25.3 65.2|-5 66|30.1 70.9") << "chunk " << chunk;
+    }
+}
+
+TEST(UploadFramer, SkipsNoiseAndRecovers)
+{
+    UploadFramer framer;
+    auto step = framer.feed("\x01\x02]xx[025.3,065.2]");
+    EXPECT_EQ(logged(step.readings), "25.3 65.2");
+    // A stray "[" in noise holds at most one record's worth, then lets go.
+    step = framer.feed("zz[ab");
+    EXPECT_TRUE(step.readings.isEmpty());
+    EXPECT_EQ(step.threshold, UploadFramer::recordThreshold - 3);
+    step = framer.feed("cdefghijk");
+    EXPECT_TRUE(step.readings.isEmpty());
+    EXPECT_EQ(step.threshold, UploadFramer::recordThreshold);
+    step = framer.feed("[100.0,000.0]");
+    EXPECT_EQ(logged(step.readings), "100 0");
+    step = framer.feed("]]]]]]]]]]]]]");
+    EXPECT_TRUE(step.readings.isEmpty());
+    EXPECT_EQ(step.threshold, UploadFramer::recordThreshold);
+    // reset() forgets a partial record.
+    framer.feed("[025.3");
+    framer.reset();
+    EXPECT_TRUE(framer.feed(",065.2]").readings.isEmpty());
 }

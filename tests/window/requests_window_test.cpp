@@ -230,3 +230,17 @@ TEST(Events, BeforeAnyRequestBytesAreOnlyShown)
     EXPECT_EQ(h.text("lblErrCounter"), "2");
     EXPECT_EQ(h.window->frontLamp(), "imgConnected");
 }
+
+TEST(Upload, RecordsArrivingByteByByteAreAllLogged)
+{
+    WindowHarness h;
+    h.click("Command3");
+    const QByteArray stream = QByteArray("[025.3,065.2]") + "[026.0,064.8]" + "[-01.5,063.0]";
+    for (char b : stream)
+        h.link->deliver(QByteArray(1, b));
+    const QStringList lines = h.text("txtUp").split('\n');
+    ASSERT_EQ(lines.size(), 3) << h.text("txtUp").toStdString();
+    EXPECT_TRUE(lines[0].endsWith(" 25.3 65.2"));
+    EXPECT_TRUE(lines[1].endsWith(" 26 64.8"));
+    EXPECT_TRUE(lines[2].endsWith(" -1.5 63"));
+}
