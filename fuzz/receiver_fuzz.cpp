@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     require(kind == kc::RequestKind::RegisterRead || (d.values.isEmpty() && !d.rejected),
             "register values outside a register read");
-    require(kind == kc::RequestKind::Upload || !d.upload, "upload line outside the upload mode");
+    require(kind == kc::RequestKind::Upload || d.uploads.isEmpty(),
+            "upload line outside the upload mode");
     require(kind == kc::RequestKind::AddressChange || kind == kc::RequestKind::Station ||
                 !d.address,
             "address from a reply that carries none");
