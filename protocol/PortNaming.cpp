@@ -77,6 +77,13 @@ QList<TtyDevice> scanSysfs()
 
 } // namespace
 
+namespace {
+[[maybe_unused]] EnvLookup environment()
+{
+    return [](const QString &name) { return qEnvironmentVariable(name.toLocal8Bit()); };
+}
+} // namespace
+
 QString portOverrideVariable(int number)
 {
     return QStringLiteral("KC4420_COM%1").arg(number);
@@ -126,10 +133,24 @@ QString portDevice(int number)
         return {};
     return QStringLiteral("COM%1").arg(number);
 #else
-    return choosePortDevice(
-        number, [](const QString &name) { return qEnvironmentVariable(name.toLocal8Bit()); },
-        findTtyDevices());
+    return choosePortDevice(number, environment(), findTtyDevices());
 #endif
+}
+
+QStringList portDevices()
+{
+    QStringList devices;
+#ifdef Q_OS_WIN
+    for (int n = 1; n <= portCount; ++n)
+        devices << QStringLiteral("COM%1").arg(n);
+#else
+    // One scan of the system's devices serves every entry.
+    const QList<TtyDevice> found = findTtyDevices();
+    const EnvLookup env = environment();
+    for (int n = 1; n <= portCount; ++n)
+        devices << choosePortDevice(n, env, found);
+#endif
+    return devices;
 }
 
 } // namespace kc

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -33,5 +34,8 @@ QList<TtyDevice> findTtyDevices();
 
 // choosePortDevice() on the real environment and devices; "COMn" itself on Windows.
 QString portDevice(int number);
+
+// portDevice() of every entry, "COM1" first, from a single look at the system.
+QStringList portDevices();
 
 } // namespace kc

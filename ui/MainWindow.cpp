@@ -450,8 +450,9 @@ void MainWindow::startUp()
 
 void MainWindow::refreshPortTooltips()
 {
+    const QStringList devices = portDevices();
     for (int p = 0; p < Combo1->count(); ++p) {
-        const QString device = portDevice(p + 1);
+        const QString device = devices.value(p);
         Combo1->setItemData(p, device.isEmpty() ? QStringLiteral("无设备") : device,
                             Qt::ToolTipRole);
     }

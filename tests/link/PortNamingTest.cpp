@@ -153,6 +153,19 @@ TEST(PortNaming, portDeviceReadsTheProcessEnvironment)
     EXPECT_NE(kc::portDevice(17), QStringLiteral("/tmp/kc-link-test-port"));
 }
 
+// The port list's tooltips come from one scan; each must match what opening
+// that entry would use.
+TEST(PortNaming, allEntriesAtOnceMatchEachEntry)
+{
+    qputenv("KC4420_COM3", "/tmp/kc-link-test-port3");
+    const QStringList all = kc::portDevices();
+    ASSERT_EQ(all.size(), kc::portCount);
+    EXPECT_EQ(all.at(2), QStringLiteral("/tmp/kc-link-test-port3"));
+    for (int n = 1; n <= kc::portCount; ++n)
+        EXPECT_EQ(all.at(n - 1), kc::portDevice(n)) << n;
+    qunsetenv("KC4420_COM3");
+}
+
 TEST(PortNaming, everyListedDeviceExists)
 {
     for (const kc::TtyDevice &device : kc::findTtyDevices())
