@@ -681,9 +681,10 @@ void MainWindow::OnComm()
         decodeDelivery(m_state.CmdType, bytes, startRegisterOf(txtStartID->text()), &m_upload);
     if (d.rearm > 0)
         m_link->setRThreshold(d.rearm);
-    txtState->setPlainText(d.hex);
+    // Values first: the hex box's layout is the slower of the two.
     for (const ValueText &v : d.values)
         txtValue[v.index]->setText(v.text);
+    txtState->setPlainText(d.hex);
     for (const UploadReadings &r : d.uploads) {
         // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
         txtUp->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
