@@ -1,10 +1,6 @@
 # Bad input over every box and request, and the long upload-log run.
 kc_add_test(robust_tests
-  SOURCES
-    robust/QtPrinting.h
-    robust/ReferenceRules.h
-    robust/bad_input_window_test.cpp
-    robust/bad_input_plans_test.cpp
+  SOURCES robust/QtPrinting.h robust/bad_input_test.cpp
   LABELS robust
   TIMEOUT 600)
 
