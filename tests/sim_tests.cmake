@@ -19,8 +19,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   kc_add_test(sim_e2e_tests
     SOURCES
       sim/SimProcess.h sim/SimProcess.cpp
+      sim/HexBytes.h sim/RawPort.h
       sim/SimEndToEndTest.cpp
-      sim/ReplyStampTest.cpp
     LIBS PkgConfig::LIBMODBUS Qt6::Core
     LABELS sim
     TIMEOUT 120)

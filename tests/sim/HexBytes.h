@@ -19,11 +19,9 @@ inline std::vector<std::uint8_t> hexBytes(const std::string &text)
 inline std::string hexText(const std::vector<std::uint8_t> &bytes)
 {
     std::string text;
-    char part[4];
     for (const auto byte : bytes) {
-        std::snprintf(part, sizeof part, "%02X", byte);
-        if (!text.empty())
-            text += ' ';
+        char part[4];
+        std::snprintf(part, sizeof part, text.empty() ? "%02X" : " %02X", byte);
         text += part;
     }
     return text;
