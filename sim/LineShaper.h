@@ -37,8 +37,6 @@ public:
     std::int64_t nextNoiseDelayNs();
     void fillRandom(std::vector<std::uint8_t> &bytes);
 
-    int replyCount() const { return m_replyCount; }
-
 private:
     std::vector<std::size_t> cutSizes(std::size_t total);
     std::int64_t gapAfterPiece();

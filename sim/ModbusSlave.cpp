@@ -95,7 +95,6 @@ Outcome ModbusSlave::writeSingle(const std::vector<std::uint8_t> &frame)
         // The echo still leaves from the old address; the new one applies afterwards.
         Outcome outcome = answered(frame);
         m_address = static_cast<std::uint8_t>(value);
-        outcome.addressChanged = true;
         return outcome;
     }
 

@@ -21,7 +21,6 @@ struct Outcome
     Disposition disposition = Disposition::Answered;
     std::vector<std::uint8_t> reply;
     int writtenRegister = -1; // register index changed by a write, -1 when none
-    bool addressChanged = false;
 };
 
 namespace modbus {
