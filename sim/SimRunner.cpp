@@ -518,6 +518,9 @@ void SimRunner::checkReconnected(std::int64_t now)
 
 void SimRunner::drop()
 {
+    // An unplugged adapter takes its stable name with it, so a path that
+    // named the line must not lead to whatever pseudo-terminal comes next.
+    m_line.removeLink();
     m_line.close();
     m_connected = false;
     m_recheckNs = -1;
