@@ -1,6 +1,10 @@
 #include "ui/LampImages.h"
 
+#include "operations/Messages.h"
 #include <QImage>
+
+#include <QGuiApplication>
+#include <QIcon>
 #include <QPainter>
 #include <QRadialGradient>
 
@@ -72,6 +76,20 @@ QImage appIconImage(int size)
 QPixmap appIconPixmap(int size)
 {
     return QPixmap::fromImage(appIconImage(size));
+}
+
+void setUpApplicationIdentity()
+{
+    QGuiApplication::setApplicationName(QStringLiteral("kc4420-tool"));
+    QGuiApplication::setApplicationDisplayName(msg::appTitle);
+    // Lets Wayland shells match the window to the launcher entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kc4420-tool"));
+    QIcon icon = QIcon::fromTheme(QStringLiteral("kc4420-tool"));
+    if (icon.isNull()) {
+        for (int size : {16, 24, 32, 48, 64, 128, 256})
+            icon.addPixmap(appIconPixmap(size));
+    }
+    QGuiApplication::setWindowIcon(icon);
 }
 
 } // namespace kc

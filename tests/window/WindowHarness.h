@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/ControlText.h"
 #include "support/FakeSerialLink.h"
 #include "support/MessageRecorder.h"
 #include "ui/MainWindow.h"
@@ -34,20 +35,7 @@ struct WindowHarness
         return w;
     }
 
-    QString text(const QString &name) const
-    {
-        QObject *o = window->findChild<QObject *>(name);
-        if (auto *e = qobject_cast<QLineEdit *>(o))
-            return e->text();
-        if (auto *t = qobject_cast<QPlainTextEdit *>(o))
-            return t->toPlainText();
-        if (auto *l = qobject_cast<QLabel *>(o))
-            return l->text();
-        if (auto *c = qobject_cast<QComboBox *>(o))
-            return c->currentText();
-        ADD_FAILURE() << "no text control " << name.toStdString();
-        return {};
-    }
+    QString text(const QString &name) const { return controlText(window.get(), name); }
 
     void type(const QString &box, const QString &text)
     {
