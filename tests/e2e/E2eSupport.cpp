@@ -6,10 +6,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
-#include <algorithm>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 bool pumpUntil(const std::function<bool()> &done, int deadlineMs)
@@ -18,90 +16,41 @@ bool pumpUntil(const std::function<bool()> &done, int deadlineMs)
     // Wakes the loop even when nothing else happens, so done() is looked at often.
     QTimer wake;
     wake.start(5);
-    for (;;) {
-        // Asked once per turn: a condition may consume what it looks at.
-        if (done())
-            return true;
+    // done() is asked once per turn: a condition may consume what it looks at.
+    while (!done()) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
+    return true;
 }
 
-Probe::Probe(int intervalMs) : m_interval(intervalMs)
+bool pumpTicks(int n)
 {
-    m_timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_timer, &QTimer::timeout, this, [this] { onTimeout(); });
-    m_clock.start();
-    m_timer.start(intervalMs);
-}
-
-void Probe::onTimeout()
-{
-    const qint64 now = m_clock.elapsed();
-    if (m_last >= 0) {
-        const qint64 late = std::max<qint64>(0, now - m_last - m_interval);
-        m_maxLateness = std::max(m_maxLateness, late);
-        m_lateness.push_back(late);
-    }
-    m_last = now;
-    ++m_fired;
-    if (onFired)
-        onFired();
-}
-
-qint64 Probe::latenessPercentileMs(double fraction) const
-{
-    if (m_lateness.empty())
-        return 0;
-    std::vector<qint64> sorted(m_lateness);
-    std::sort(sorted.begin(), sorted.end());
-    const auto at = std::min(sorted.size() - 1, std::size_t(fraction * double(sorted.size())));
-    return sorted[at];
-}
-
-void Probe::reset()
-{
-    m_fired = 0;
-    m_last = -1;
-    m_maxLateness = 0;
-    m_lateness.clear();
-}
-
-bool Probe::pumpFirings(int n, int deadlineMs)
-{
-    const int target = m_fired + n;
-    return pumpUntil([&] { return m_fired >= target; }, deadlineMs);
+    QTimer timer;
+    int fired = 0;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++fired; });
+    timer.start(10);
+    return pumpUntil([&] { return fired >= n; }, 30000);
 }
 
 qint64 residentBytes()
 {
     QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    if (fields.size() < 2)
-        return -1;
-    return fields[1].toLongLong() * sysconf(_SC_PAGESIZE);
-}
-
-std::uint16_t modbusCrc(const QByteArray &bytes)
-{
-    std::uint16_t crc = 0xFFFF;
-    for (const char c : bytes) {
-        crc ^= std::uint8_t(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
-    }
-    return crc;
+    const QList<QByteArray> fields =
+        statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ') : QList<QByteArray>();
+    return fields.size() < 2 ? -1 : fields[1].toLongLong() * sysconf(_SC_PAGESIZE);
 }
 
 QByteArray withCrc(QByteArray body)
 {
-    const std::uint16_t crc = modbusCrc(body);
-    body.append(char(crc & 0xFF));
-    body.append(char(crc >> 8));
-    return body;
+    std::uint16_t crc = 0xFFFF;
+    for (const char c : body) {
+        crc ^= std::uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+    }
+    return body.append(char(crc & 0xFF)).append(char(crc >> 8));
 }
 
 QByteArray readReply(int station, const std::vector<std::uint16_t> &words)
@@ -113,88 +62,56 @@ QByteArray readReply(int station, const std::vector<std::uint16_t> &words)
     return withCrc(body);
 }
 
-QString receivedText(const QByteArray &bytes)
+QByteArray writeFrame(int station, int address, std::uint16_t word)
 {
-    QString text;
-    for (const char b : bytes)
-        text += QStringLiteral(" %1").arg(std::uint8_t(b), 2, 16, QLatin1Char('0')).toUpper();
-    return text;
+    const char body[] = {char(station),   0x06,      char(address >> 8), char(address),
+                         char(word >> 8), char(word)};
+    return withCrc(QByteArray(body, sizeof body));
 }
 
 QString sentText(const QByteArray &frame)
 {
-    QString text;
-    for (const char b : frame)
-        text += QStringLiteral("%1 ").arg(std::uint8_t(b), 2, 16, QLatin1Char('0')).toUpper();
-    return text;
+    return QString::fromLatin1(frame.toHex(' ').toUpper()) + QLatin1Char(' ');
+}
+
+QString receivedText(const QByteArray &bytes)
+{
+    return QLatin1Char(' ') + QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 namespace FixedModule {
 
-const std::vector<Row> &rows()
-{
-    // 23.45 degrees is above the 20.00 upper limit set here, so the alarm reads 1.
-    static const std::vector<Row> table = {
-        {2345, "23.45"}, {5678, "56.78"},   {1, "1"},        {65435, "-1.00"}, {250, "2.50"},
-        {2000, "20.00"}, {64535, "-10.00"}, {8800, "88.00"}, {1200, "12.00"},  {3, "3"},
-        {4, "4"},        {7, "7"},          {9600, "9600"},  {2, "2"},         {2, "2"},
-    };
-    return table;
-}
-
-std::vector<std::uint16_t> words()
-{
-    std::vector<std::uint16_t> w;
-    for (const Row &r : rows())
-        w.push_back(r.word);
-    return w;
-}
-
 QStringList arguments()
 {
     QStringList args{QStringLiteral("--fixed")};
-    for (int i = 0; i < int(rows().size()); ++i) {
-        if (i == 2)
-            continue; // the alarm state is not settable; it follows the others
-        args << QStringLiteral("--set") << QStringLiteral("%1=%2").arg(i).arg(rows()[i].word);
+    for (int i = 0; i < int(words.size()); ++i) {
+        if (i != 2) // the alarm state is not settable; it follows the others
+            args << QStringLiteral("--set") << QStringLiteral("%1=%2").arg(i).arg(words[i]);
     }
     return args;
 }
 
-bool onlySentValues(const QStringList &boxes)
-{
-    if (boxes.size() != int(rows().size()))
-        return false;
-    for (int i = 0; i < boxes.size(); ++i) {
-        if (boxes[i] != QLatin1String("0") && boxes[i] != QLatin1String(rows()[i].shown))
-            return false;
-    }
-    return true;
-}
-
 } // namespace FixedModule
 
-std::vector<std::uint16_t> simRegisters(SimProcess &sim)
+DecodeWatch::DecodeWatch(LiveWindow &w)
 {
-    sim.command(QStringLiteral("regs"));
-    for (QString line = sim.readLine(); !line.isEmpty(); line = sim.readLine()) {
-        if (!line.startsWith(QLatin1String("REGS ")))
-            continue;
-        std::vector<std::uint16_t> words;
-        for (const QString &field : line.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            words.push_back(std::uint16_t(field.toUInt()));
-        return words;
-    }
-    return {};
-}
-
-QString nextPtyLine(SimProcess &sim)
-{
-    for (QString line = sim.readLine(); !line.isEmpty(); line = sim.readLine()) {
-        if (line.startsWith(QLatin1String("PTY ")))
-            return line.mid(4);
-    }
-    return {};
+    const QString reply = receivedText(readReply(1, FixedModule::words));
+    w.afterEvent = [this, &w, reply](int code) {
+        // A box not yet filled shows the initial "0".
+        const QStringList boxes = w.valueTexts();
+        for (int i = 0; i < boxes.size(); ++i)
+            foreignValues += boxes[i] != QLatin1String("0") && boxes[i] != FixedModule::shown[i];
+        if (code == kc::CommEventCode::Receive) {
+            const QString state = w.text(QStringLiteral("txtState"));
+            const bool green = w.lamp() == QLatin1String("imgConnected");
+            // Two replies in one delivery decode as the first.
+            decoded += green && state.startsWith(reply);
+            exact += green && state == reply;
+            rejected += w.lamp() == QLatin1String("imgNotConnected");
+        }
+        if (then)
+            then(code);
+    };
 }
 
 std::optional<termios> heldLineSettings(const QString &device)
@@ -202,10 +119,9 @@ std::optional<termios> heldLineSettings(const QString &device)
     const QString target = QFileInfo(device).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/self/fd"));
     for (const QString &name : fds.entryList(QDir::Files | QDir::System)) {
-        if (QFileInfo(fds.filePath(name)).symLinkTarget() != target)
-            continue;
         termios settings{};
-        if (::tcgetattr(name.toInt(), &settings) == 0)
+        if (QFileInfo(fds.filePath(name)).symLinkTarget() == target &&
+            ::tcgetattr(name.toInt(), &settings) == 0)
             return settings;
     }
     return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/QtSerialLink.h"
+#include "support/ControlText.h"
 #include "support/MessageRecorder.h"
 #include "ui/MainWindow.h"
 
@@ -17,23 +18,21 @@ class LiveWindow
 public:
     explicit LiveWindow(const QString &com1Device);
     ~LiveWindow();
-    LiveWindow(const LiveWindow &) = delete;
-    LiveWindow &operator=(const LiveWindow &) = delete;
 
-    template <typename T> T *find(const QString &name) const
-    {
-        return m_window->findChild<T *>(name);
-    }
-    QString text(const QString &name) const;
-    // A counter label's value; -1 when it is not a whole number.
-    long long number(const QString &name) const;
+    QString text(const QString &name) const { return controlText(m_window.get(), name); }
+    // A counter label's value; 0 when it is not a whole number.
+    long long number(const QString &name) const { return text(name).toLongLong(); }
     QStringList valueTexts() const;
+    // The value box and the write button of a register row.
+    QString valueBox(int row) const { return QStringLiteral("txtValue_%1").arg(row); }
+    QString setButton(int row) const { return QStringLiteral("cmdSet_%1").arg(row - 3); }
 
     void type(const QString &box, const QString &text);
     void click(const QString &button);
+    // Clicks and waits for the link event the window handles next.
+    bool request(const QString &button);
 
     kc::MainWindow *window() const { return m_window.get(); }
-    const kc::WindowState &state() const { return m_window->state(); }
     QString lamp() const { return m_window->frontLamp(); }
 
     kc::QtSerialLink *link = nullptr;
