@@ -2,10 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <unistd.h>
@@ -112,17 +110,4 @@ DecodeWatch::DecodeWatch(LiveWindow &w)
         if (then)
             then(code);
     };
-}
-
-std::optional<termios> heldLineSettings(const QString &device)
-{
-    const QString target = QFileInfo(device).canonicalFilePath();
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &name : fds.entryList(QDir::Files | QDir::System)) {
-        termios settings{};
-        if (QFileInfo(fds.filePath(name)).symLinkTarget() == target &&
-            ::tcgetattr(name.toInt(), &settings) == 0)
-            return settings;
-    }
-    return std::nullopt;
 }

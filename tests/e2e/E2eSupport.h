@@ -4,16 +4,10 @@
 #include "sim/SimProcess.h"
 
 #include <QByteArray>
-#include <QString>
-#include <QStringList>
 
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <ostream>
 #include <vector>
-
-#include <termios.h>
 
 // Failures show texts as text.
 inline void PrintTo(const QString &text, std::ostream *out)
@@ -65,7 +59,3 @@ struct DecodeWatch
     // Runs after the counting, with the event's code.
     std::function<void(int code)> then;
 };
-
-// The line settings of the descriptor this process holds on device (found
-// through /proc/self/fd), or nothing when no descriptor points there.
-std::optional<termios> heldLineSettings(const QString &device);

@@ -3,14 +3,33 @@
 #include <gtest/gtest.h>
 #include <modbus.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <memory>
+#include <optional>
 #include <pty.h>
+#include <termios.h>
 #include <tuple>
 #include <unistd.h>
 
 namespace {
+
+// The line settings of the descriptor this process holds on device (found
+// through /proc/self/fd), or nothing when no descriptor points there.
+std::optional<termios> heldLineSettings(const QString &device)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : fds.entryList(QDir::Files | QDir::System)) {
+        termios settings{};
+        if (QFileInfo(fds.filePath(name)).symLinkTarget() == target &&
+            ::tcgetattr(name.toInt(), &settings) == 0)
+            return settings;
+    }
+    return std::nullopt;
+}
 
 TEST(FirstSlice, StartUpOpensComOneAndASingleReadShowsTheModule)
 {
