@@ -3,7 +3,7 @@
 # --sim) it starts the simulated module on a pseudo-terminal as COM1.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build="$here/build"
+build="$here/build-run"
 use_sim=0
 [ "${1:-}" = "--sim" ] && use_sim=1
 
