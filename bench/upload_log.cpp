@@ -2,6 +2,7 @@
 // the same at the end as near the start, and how much memory does each keep?
 
 #include "BenchSupport.h"
+#include "CountingSink.h"
 #include "FeedLink.h"
 
 #include "ui/MainWindow.h"
@@ -16,17 +17,6 @@
 #include <vector>
 
 using namespace kcbench;
-
-namespace {
-
-class CountingSink : public kc::MessageSink
-{
-public:
-    void show(QWidget *, const kc::UserMessage &) override { ++count; }
-    int count = 0;
-};
-
-} // namespace
 
 int main(int argc, char **argv)
 {

@@ -3,6 +3,7 @@
 // mode prints three: schedule, added latency and CPU per cycle, from one run).
 
 #include "BenchSupport.h"
+#include "CountingSink.h"
 #include "WireLimit.h"
 
 #include "protocol/FrameCodec.h"
@@ -32,13 +33,6 @@
 using namespace kcbench;
 
 namespace {
-
-class CountingSink : public kc::MessageSink
-{
-public:
-    void show(QWidget *, const kc::UserMessage &) override { ++count; }
-    int count = 0;
-};
 
 void runFor(int ms)
 {
