@@ -46,7 +46,6 @@ public:
 
     const WindowState &state() const { return m_state; }
     QTimer *pollTimer() const { return m_timer2; }
-    SerialLink *link() const { return m_link; }
     // Object name of the lamp image in front.
     QString frontLamp() const;
     // Time stamp source of upload log lines.
