@@ -2,10 +2,10 @@
 // result is printed as one line ("micro_<name> ns_per_op=..."), the median of five
 // repetitions.
 
+#include "operations/Replies.h"
 #include "operations/Requests.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/PortNaming.h"
-#include "protocol/ResponseReceiver.h"
 
 #include <benchmark/benchmark.h>
 

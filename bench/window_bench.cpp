@@ -6,9 +6,9 @@
 #include "CountingSink.h"
 #include "WireLimit.h"
 
+#include "operations/RegisterMap.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/QtSerialLink.h"
-#include "protocol/ResponseReceiver.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
 
@@ -102,7 +102,7 @@ Expected expectedFor(const std::vector<std::uint16_t> &words)
     Expected e;
     e.trace = kc::receivedTrace(reply);
     for (int i = 0; i < int(words.size()); ++i)
-        e.texts << kc::registerWordText(i, words[std::size_t(i)]);
+        e.texts << kc::decodeWord(i, words[std::size_t(i)]);
     return e;
 }
 

@@ -2,30 +2,65 @@
 
 #include "operations/NumberText.h"
 
-#include <cmath>
-
 namespace kc {
 
-const std::array<RegisterInfo, registerCount> &registerMap()
+namespace {
+
+// "#0.00" of hundredths, done in integers so no value picks up a binary
+// rounding error on its way to the box.
+QString hundredthsText(int hundredths)
 {
-    using K = ValueKind;
-    static const std::array<RegisterInfo, registerCount> map{{
-        {0, "0 温度值", K::Hundredths, false, "℃"},
-        {1, "1 湿度值", K::Hundredths, false, "%Rh"},
-        {2, "2 报警状态", K::PlainInteger, false, "值 1-温度报警 2-湿度报警 0-正常"},
-        {3, "3 温度误差校准", K::Hundredths, true, "值范围为：-10.00到10.00"},
-        {4, "4 湿度误差校准", K::Hundredths, true, "值范围为：-10.00到10.00"},
-        {5, "5 温度报警上限", K::Hundredths, true, ""},
-        {6, "6 温度报警下限", K::Hundredths, true, ""},
-        {7, "7 湿度报警上限", K::Hundredths, true, ""},
-        {8, "8 湿度报警下限", K::Hundredths, true, ""},
+    const bool negative = hundredths < 0;
+    const int magnitude = negative ? -hundredths : hundredths;
+    QString text = QString::number(magnitude / 100) + QLatin1Char('.') +
+                   QStringLiteral("%1").arg(magnitude % 100, 2, 10, QLatin1Char('0'));
+    return negative ? QLatin1Char('-') + text : text;
+}
+
+bool passesCheck(WriteCheck check, float v)
+{
+    switch (check) {
+    case WriteCheck::Calibration:
+        return v >= -10.0f && v <= 10.0f;
+    case WriteCheck::BaudList:
+        // 38400 is accepted although the row's legend stops at 19200.
+        return v == 2400.0f || v == 4800.0f || v == 9600.0f || v == 19200.0f || v == 38400.0f;
+    case WriteCheck::None:
+        break;
+    }
+    return true;
+}
+
+const QString &checkMessage(WriteCheck check)
+{
+    return check == WriteCheck::Calibration ? msg::calibrationRange : msg::baudRange;
+}
+
+} // namespace
+
+const std::array<RegisterRow, registerCount> &registerMap()
+{
+    constexpr auto H = Scale::Hundredths;
+    constexpr auto W = Scale::Whole;
+    constexpr auto none = WriteCheck::None;
+    static const std::array<RegisterRow, registerCount> map{{
+        // Readings may go below zero but never near 200.00 above it.
+        {0, "0 温度值", "℃", false, H, 20000, none},
+        {1, "1 湿度值", "%Rh", false, H, 20000, none},
+        {2, "2 报警状态", "值 1-温度报警 2-湿度报警 0-正常", false, W, 0, none},
+        {3, "3 温度误差校准", "值范围为：-10.00到10.00", true, H, 32768, WriteCheck::Calibration},
+        {4, "4 湿度误差校准", "值范围为：-10.00到10.00", true, H, 32768, WriteCheck::Calibration},
+        {5, "5 温度报警上限", "", true, H, 32768, none},
+        {6, "6 温度报警下限", "", true, H, 32768, none},
+        {7, "7 湿度报警上限", "", true, H, 32768, none},
+        {8, "8 湿度报警下限", "", true, H, 32768, none},
         // Rows 9 and 10 are whole numbers on the wire despite their legend.
-        {9, "9 温度控制回差", K::PlainInteger, true, "值范围为：-10.00到10.00"},
-        {10, "10湿度控制回差", K::PlainInteger, true, "值范围为：-10.00到10.00"},
-        {11, "11主动上传时间", K::PlainInteger, true, "单位：秒 范围1-3600"},
-        {12, "12波特率", K::PlainInteger, true, "值:2400,4800,9600,19200"},
-        {13, "13通讯方式", K::PlainInteger, true, "1:MODBUS 2:HTTPD"},
-        {14, "14控制模式", K::PlainInteger, true, "1:降温除湿 2:加温加湿"},
+        {9, "9 温度控制回差", "值范围为：-10.00到10.00", true, W, 0, none},
+        {10, "10湿度控制回差", "值范围为：-10.00到10.00", true, W, 0, none},
+        {11, "11主动上传时间", "单位：秒 范围1-3600", true, W, 0, none},
+        {12, "12波特率", "值:2400,4800,9600,19200", true, W, 0, WriteCheck::BaudList},
+        {13, "13通讯方式", "1:MODBUS 2:HTTPD", true, W, 0, none},
+        {14, "14控制模式", "1:降温除湿 2:加温加湿", true, W, 0, none},
     }};
     return map;
 }
@@ -35,24 +70,31 @@ std::uint16_t writeAddress(int k)
     return std::uint16_t(0x0A00 + 2 * (k - firstWritable));
 }
 
+QString decodeWord(int k, std::uint16_t word)
+{
+    const RegisterRow &row = registerMap()[k];
+    int raw = word == 0xFFFF ? 0 : word;
+    // The module stores negatives with an offset of 65535, so written values
+    // read back unchanged; the thresholds are strict.
+    if (row.negativeAbove > 0 && raw > row.negativeAbove)
+        raw -= 65535;
+    return row.scale == Scale::Hundredths ? hundredthsText(raw) : QString::number(raw);
+}
+
 std::variant<std::uint16_t, UserMessage> encodeWrite(int k, const QString &text)
 {
+    const RegisterRow &row = registerMap()[k];
     const auto value = numericValue(text);
     if (!value)
         return UserMessage{msg::valueNotNumber};
     // The module's own firmware scales in single precision; doing the same
     // keeps every word identical to what it expects.
     float v = float(*value);
-    if ((k == 3 || k == 4) && !(v >= -10.0f && v <= 10.0f))
-        return UserMessage{msg::calibrationRange};
-    // 38400 is accepted although the row's legend stops at 19200.
-    if (k == 12 && v != 2400.0f && v != 4800.0f && v != 9600.0f && v != 19200.0f && v != 38400.0f)
-        return UserMessage{msg::baudRange};
-
-    const bool hundredths = registerMap()[k].kind == ValueKind::Hundredths;
+    if (!passesCheck(row.check, v))
+        return UserMessage{checkMessage(row.check)};
+    const bool hundredths = row.scale == Scale::Hundredths;
     if (hundredths)
         v = v * 100.0f;
-    // Negatives are stored with an offset of 65535, so they read back unchanged.
     if (v < 0)
         v = v + 65535.0f;
     const double word = roundHalfEven(double(v));

@@ -10,27 +10,38 @@
 
 namespace kc {
 
-enum class ValueKind { Hundredths, PlainInteger };
+// How a row's word relates to the number the operator reads and types.
+enum class Scale { Hundredths, Whole };
 
-struct RegisterInfo
+// The range a typed value must be in before it is scaled, beyond fitting a word.
+enum class WriteCheck { None, Calibration, BaudList };
+
+// One register row: everything the tool knows about it lives here.
+struct RegisterRow
 {
     int number;
     const char *caption; // UTF-8, as the row shows it
-    ValueKind kind;
+    const char *legend;  // UTF-8 note beside the row, or empty
     bool writable;
-    const char *legend; // UTF-8 note beside the row, or empty
+    Scale scale;
+    // A word above this is a negative stored with the 65535 offset; 0: never.
+    int negativeAbove;
+    WriteCheck check;
 };
 
 inline constexpr int registerCount = 15;
 inline constexpr int firstWritable = 3;
 
-const std::array<RegisterInfo, registerCount> &registerMap();
+const std::array<RegisterRow, registerCount> &registerMap();
 
-// Register address of a write: 0x0A00 + 2 * (k - 3).
+// Register address of a write to row k: 0x0A00 + 2 * (k - 3).
 std::uint16_t writeAddress(int k);
 
-// The operator's text for register k (3..14) as the word to write, or the
-// message that refuses it.
+// A word of row k as its box shows it ("-5.35", "9600").
+QString decodeWord(int k, std::uint16_t word);
+
+// The operator's text for row k (3..14) as the word to write, or the message
+// that refuses it.
 std::variant<std::uint16_t, UserMessage> encodeWrite(int k, const QString &text);
 
 } // namespace kc

@@ -3,7 +3,7 @@
 #include "operations/NumberText.h"
 #include "operations/RegisterMap.h"
 #include "protocol/FrameCodec.h"
-#include "protocol/ResponseReceiver.h"
+#include "protocol/Framing.h"
 
 #include <optional>
 

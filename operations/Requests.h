@@ -10,12 +10,22 @@
 
 namespace kc {
 
+// The kind of the last request (CmdType): its reply is decoded by it.
+enum class RequestKind : std::int16_t {
+    None = 0,
+    RegisterRead = 1,
+    Upload = 3,
+    AddressChange = 5,
+    Station = 6, // address read and parameter write
+    DeviceInfo = 7,
+};
+
 // A validated request: the frame to write, the kind its reply is decoded as
 // and the number of bytes that make the reply's receive event.
 struct RequestPlan
 {
     QByteArray frame;
-    std::int16_t cmdType;
+    RequestKind kind;
     int threshold;
 };
 

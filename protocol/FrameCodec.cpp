@@ -25,6 +25,15 @@ std::uint16_t crc16Value(const char *data, int length)
     return std::uint16_t(c.HiByte | (c.LoByte << 8));
 }
 
+bool crcHolds(const QByteArray &bytes, int length)
+{
+    if (length < 3 || bytes.size() < length)
+        return false;
+    const std::uint16_t crc = crc16Value(bytes.constData(), length - 2);
+    return std::uint8_t(bytes[length - 2]) == (crc & 0xFF) &&
+           std::uint8_t(bytes[length - 1]) == (crc >> 8);
+}
+
 QString FormatHex(std::uint8_t bb)
 {
     const QChar digits[2] = {QLatin1Char(hexDigits[bb >> 4]), QLatin1Char(hexDigits[bb & 0x0F])};

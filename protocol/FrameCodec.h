@@ -23,6 +23,10 @@ CrcBytes Crc16(const QByteArray &cmdstring, int j);
 // The same checksum as one unsigned value, for reply checks.
 std::uint16_t crc16Value(const char *data, int length);
 
+// Whether the first length bytes end in the CRC of the bytes before it, low
+// byte first. False when fewer than length bytes (or fewer than 3) are there.
+bool crcHolds(const QByteArray &bytes, int length);
+
 // A byte as exactly two upper-case hex digits, "00".."FF".
 QString FormatHex(std::uint8_t bb);
 

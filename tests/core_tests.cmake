@@ -4,5 +4,5 @@ kc_add_test(core_tests
     core/number_text_test.cpp
     core/register_map_test.cpp
     core/requests_test.cpp
-    core/receiver_test.cpp
+    core/replies_test.cpp
   LABELS core)

@@ -81,7 +81,8 @@ QPixmap appIconPixmap(int size)
 void setUpApplicationIdentity()
 {
     QGuiApplication::setApplicationName(QStringLiteral("kc4420-tool"));
-    QGuiApplication::setApplicationDisplayName(msg::appTitle);
+    // No display name: the platform would append it to every window title,
+    // and message boxes must carry exactly the title they are given.
     // Lets Wayland shells match the window to the launcher entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("kc4420-tool"));
     QIcon icon = QIcon::fromTheme(QStringLiteral("kc4420-tool"));

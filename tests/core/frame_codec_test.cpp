@@ -3,33 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <random>
 
 using namespace kc;
-
-namespace {
-
-// An independent table-driven CRC-16/MODBUS, to cross-check the bitwise one.
-std::uint16_t tableCrc(const QByteArray &data)
-{
-    static const auto table = [] {
-        std::array<std::uint16_t, 256> t{};
-        for (int n = 0; n < 256; ++n) {
-            std::uint16_t c = std::uint16_t(n);
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? std::uint16_t((c >> 1) ^ 0xA001) : std::uint16_t(c >> 1);
-            t[n] = c;
-        }
-        return t;
-    }();
-    std::uint16_t crc = 0xFFFF;
-    for (char ch : data)
-        crc = std::uint16_t((crc >> 8) ^ table[(crc ^ std::uint8_t(ch)) & 0xFF]);
-    return crc;
-}
-
-} // namespace
 
 TEST(Crc16, WorkedExamplesFillTheHoldersLowByteFirst)
 {
@@ -67,21 +43,19 @@ TEST(Crc16, MinusOneCoversNothing)
     EXPECT_EQ(crc.LoByte, 0xFF);
 }
 
-TEST(Crc16, MatchesAnIndependentCrcOnRandomFramesAndClosesToZero)
+// A frame followed by its CRC, low byte first, checks to zero, and holds.
+TEST(Crc16, ClosedFramesCheckToZero)
 {
     std::mt19937 rng(4420);
-    for (int round = 0; round < 2000; ++round) {
+    for (int round = 0; round < 500; ++round) {
         QByteArray frame(int(rng() % 40) + 1, '\0');
         for (auto &ch : frame)
             ch = char(rng());
-        const std::uint16_t expected = tableCrc(frame);
         const CrcBytes crc = Crc16(frame, int(frame.size()) - 1);
-        ASSERT_EQ(crc.HiByte, expected & 0xFF);
-        ASSERT_EQ(crc.LoByte, expected >> 8);
-        // A frame followed by its CRC, low byte first, checks to zero.
-        QByteArray closed = frame;
-        closed.append(char(crc.HiByte)).append(char(crc.LoByte));
-        ASSERT_EQ(crc16Value(closed.constData(), int(closed.size())), 0);
+        frame.append(char(crc.HiByte)).append(char(crc.LoByte));
+        ASSERT_EQ(crc16Value(frame.constData(), int(frame.size())), 0);
+        ASSERT_TRUE(crcHolds(frame + "x", int(frame.size())));
+        ASSERT_FALSE(crcHolds(frame, int(frame.size()) + 1));
     }
 }
 
@@ -91,9 +65,6 @@ TEST(FormatHex, AlwaysTwoUpperCaseDigits)
                                                   {0x10, "10"}, {0xAB, "AB"}, {0xFF, "FF"}};
     for (const auto &[value, text] : cases)
         EXPECT_EQ(FormatHex(std::uint8_t(value)), QString::fromLatin1(text));
-    for (int v = 0; v < 256; ++v)
-        EXPECT_EQ(FormatHex(std::uint8_t(v)),
-                  QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper());
 }
 
 TEST(Traces, SentEndsWithASpaceReceivedStartsWithOne)

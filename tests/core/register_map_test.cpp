@@ -1,5 +1,4 @@
 #include "operations/RegisterMap.h"
-#include "protocol/ResponseReceiver.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +88,7 @@ TEST(RegisterMap, ShownWordsWriteBackUnchanged)
     for (int k = 3; k < registerCount; ++k) {
         int checked = 0;
         for (int word = 0; word < 65535; ++word) {
-            const QString shown = registerWordText(k, std::uint16_t(word));
+            const QString shown = decodeWord(k, std::uint16_t(word));
             const auto back = encodeWrite(k, shown);
             if (std::holds_alternative<UserMessage>(back))
                 continue; // the row's write rule refuses it (rows 3, 4 and 12)
@@ -100,7 +99,7 @@ TEST(RegisterMap, ShownWordsWriteBackUnchanged)
         EXPECT_GT(checked, k == 12 ? 4 : 2000) << k;
     }
     // 65535 shows as zero everywhere and is written back as zero.
-    EXPECT_EQ(std::get<std::uint16_t>(encodeWrite(5, registerWordText(5, 65535))), 0);
+    EXPECT_EQ(std::get<std::uint16_t>(encodeWrite(5, decodeWord(5, 65535))), 0);
 }
 
 TEST(RegisterMap, DisplayRuleByRow)
@@ -119,6 +118,6 @@ TEST(RegisterMap, DisplayRuleByRow)
         {12, 9600, "9600"},    {12, 40000, "40000"}, {14, 0, "0"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(registerWordText(c.index, std::uint16_t(c.word)), QString::fromLatin1(c.text))
+        EXPECT_EQ(decodeWord(c.index, std::uint16_t(c.word)), QString::fromLatin1(c.text))
             << c.index << " " << c.word;
 }

@@ -1,6 +1,5 @@
 #include "operations/Requests.h"
 #include "protocol/FrameCodec.h"
-#include "protocol/ResponseReceiver.h"
 
 #include <gtest/gtest.h>
 
@@ -31,18 +30,22 @@ TEST(RegisterReadPlan, FramesAndMessages)
         {{"1", "3", "0", "10"}, "01 03 00 00 00 0A C5 CD"},
         {{"1", "3", "0", "15.9"}, "01 03 00 00 00 0F 05 CE"},
         {{"2.9", "3", "0", "11"}, "02 03 00 00 00 0B 04 3E"},
-        {{"1", "3.5", "0", "1"}, traceOf(RequestPlan{closeFrame(1, 4, 0, 0, 0, 1), 1, 7})},
-        {{"1", "2.5", "0", "1"}, traceOf(RequestPlan{closeFrame(1, 2, 0, 0, 0, 1), 1, 7})},
+        {{"1", "3.5", "0", "1"},
+         traceOf(RequestPlan{closeFrame(1, 4, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
+        {{"1", "2.5", "0", "1"},
+         traceOf(RequestPlan{closeFrame(1, 2, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
         {{"255", "255.4", "255", "1"},
-         traceOf(RequestPlan{closeFrame(255, 255, 0, 255, 0, 1), 1, 7})},
-        {{"0", "0", "0", "1"}, traceOf(RequestPlan{closeFrame(0, 0, 0, 0, 0, 1), 1, 7})},
+         traceOf(RequestPlan{closeFrame(255, 255, 0, 255, 0, 1), RequestKind::RegisterRead, 7})},
+        {{"0", "0", "0", "1"},
+         traceOf(RequestPlan{closeFrame(0, 0, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
         {{"abc", "3", "0", "15"}, m(msg::badStation)},
         {{"256", "3", "0", "15"}, m(msg::badStation)},
         {{"-1", "3", "0", "15"}, m(msg::badStation)},
         {{"-0.5", "3", "0", "15"}, m(msg::badStation)},
         {{"1", "x", "0", "15"}, m(msg::badFunction)},
         {{"1", "255.5", "0", "15"}, m(msg::badFunction)},
-        {{"1", "-0.5", "0", "1"}, traceOf(RequestPlan{closeFrame(1, 0, 0, 0, 0, 1), 1, 7})},
+        {{"1", "-0.5", "0", "1"},
+         traceOf(RequestPlan{closeFrame(1, 0, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
         {{"1", "-0.6", "0", "1"}, m(msg::badFunction)},
         {{"1", "3", "0", "abc"}, m(msg::badLength)},
         {{"1", "3", "x", "15"}, m(msg::badStart)},
@@ -62,7 +65,7 @@ TEST(RegisterReadPlan, FramesAndMessages)
             << c.boxes.start.toStdString() << "/" << c.boxes.count.toStdString();
     const auto plan = std::get<RequestPlan>(planRegisterRead({"1", "3", "0", "15"}));
     EXPECT_EQ(plan.threshold, 35);
-    EXPECT_EQ(plan.cmdType, RequestKind::RegisterRead);
+    EXPECT_EQ(plan.kind, RequestKind::RegisterRead);
     EXPECT_EQ(std::get<RequestPlan>(planRegisterRead({"1", "3", "0", "1"})).threshold, 7);
 }
 
@@ -107,14 +110,14 @@ TEST(WritePlan, WorkedExamplesAndRefusals)
     EXPECT_EQ(std::uint8_t(plan.frame[0]), 2);
     EXPECT_EQ(std::uint8_t(plan.frame[3]), 0x16);
     EXPECT_EQ(plan.threshold, 6);
-    EXPECT_EQ(plan.cmdType, RequestKind::Station);
+    EXPECT_EQ(plan.kind, RequestKind::Station);
 }
 
 TEST(AddressPlans, ReadIsFixedAndChangeIsValidated)
 {
     const RequestPlan read = planAddressRead();
     EXPECT_EQ(sentTrace(read.frame), QStringLiteral("FA 03 00 00 00 01 91 81 "));
-    EXPECT_EQ(read.cmdType, RequestKind::Station);
+    EXPECT_EQ(read.kind, RequestKind::Station);
     EXPECT_EQ(read.threshold, 6);
 
     auto m = [](const QString &t) { return QStringLiteral("MSG ") + t; };
@@ -122,8 +125,10 @@ TEST(AddressPlans, ReadIsFixedAndChangeIsValidated)
         {"1", "5", "01 06 0B 00 00 05 4B ED"},
         {"2", "1", "02 06 0B 00 00 01 4A 1D"},
         {"251", "10", "FB 06 0B 00 00 0A 1F B3"},
-        {"2.9", "7.9", traceOf(RequestPlan{closeFrame(2, 6, 0x0B, 0, 0, 7), 5, 6})},
-        {"255", "250", traceOf(RequestPlan{closeFrame(255, 6, 0x0B, 0, 0, 250), 5, 6})},
+        {"2.9", "7.9",
+         traceOf(RequestPlan{closeFrame(2, 6, 0x0B, 0, 0, 7), RequestKind::AddressChange, 6})},
+        {"255", "250",
+         traceOf(RequestPlan{closeFrame(255, 6, 0x0B, 0, 0, 250), RequestKind::AddressChange, 6})},
         {"", "", m(msg::badCurrentAddress)},
         {"1", "", m(msg::badTargetAddress)},
         {"0", "5", m(msg::addressRange)},
@@ -140,7 +145,7 @@ TEST(AddressPlans, ReadIsFixedAndChangeIsValidated)
             expected)
             << current << " " << target;
     const auto change = std::get<RequestPlan>(planAddressChange("1", "5"));
-    EXPECT_EQ(change.cmdType, RequestKind::AddressChange);
+    EXPECT_EQ(change.kind, RequestKind::AddressChange);
     EXPECT_EQ(change.threshold, 6);
 }
 
@@ -149,9 +154,9 @@ TEST(DeviceInfoPlan, FrameAndStationCheck)
     const auto plan = std::get<RequestPlan>(planDeviceInfo("1"));
     EXPECT_EQ(sentTrace(plan.frame), QStringLiteral("01 26 00 00 00 05 C8 0E "));
     EXPECT_EQ(plan.threshold, 16);
-    EXPECT_EQ(plan.cmdType, RequestKind::DeviceInfo);
+    EXPECT_EQ(plan.kind, RequestKind::DeviceInfo);
     EXPECT_EQ(std::get<UserMessage>(planDeviceInfo("x")).text, msg::badStation);
     EXPECT_EQ(std::get<UserMessage>(planDeviceInfo("256")).text, msg::badStation);
     EXPECT_EQ(planUploadMode().threshold, 12);
-    EXPECT_EQ(planUploadMode().cmdType, RequestKind::Upload);
+    EXPECT_EQ(planUploadMode().kind, RequestKind::Upload);
 }

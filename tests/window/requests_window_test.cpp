@@ -2,7 +2,7 @@
 
 #include "operations/Messages.h"
 #include "protocol/FrameCodec.h"
-#include "protocol/ResponseReceiver.h"
+#include "operations/Replies.h"
 
 using namespace kc;
 
@@ -17,7 +17,7 @@ TEST(Requests, FramesThresholdsAndKinds)
         std::function<void(WindowHarness &)> act;
         const char *frame;
         int threshold;
-        std::int16_t kind;
+        kc::RequestKind kind;
     };
     const Case cases[] = {
         {[](WindowHarness &h) {
@@ -119,7 +119,7 @@ TEST(Requests, RefusalsSendNothing)
         EXPECT_EQ(h.messages.texts(), QStringList{c.message}) << c.button;
         EXPECT_TRUE(h.link->calls.isEmpty()) << c.button;
         EXPECT_EQ(h.text("txtCommand"), "") << c.button;
-        EXPECT_EQ(h.state().CmdType, 0) << c.button;
+        EXPECT_EQ(h.state().CmdType, RequestKind::None) << c.button;
     }
 }
 

@@ -1,29 +1,13 @@
-#include "protocol/ResponseReceiver.h"
+#include "operations/Replies.h"
 
+#include "operations/CodePage.h"
+#include "operations/RegisterMap.h"
 #include "protocol/FrameCodec.h"
-
-#include <limits>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
+#include "protocol/Framing.h"
 
 namespace kc {
 
 namespace {
-
-constexpr int valueBoxes = 15;
-
-// "#0.00" of hundredths, done in integers so no value picks up a binary
-// rounding error on its way to the box.
-QString hundredthsText(int hundredths)
-{
-    const bool negative = hundredths < 0;
-    const int magnitude = negative ? -hundredths : hundredths;
-    QString text = QString::number(magnitude / 100) + QLatin1Char('.') +
-                   QStringLiteral("%1").arg(magnitude % 100, 2, 10, QLatin1Char('0'));
-    return negative ? QLatin1Char('-') + text : text;
-}
 
 QVector<ValueText> decodeRegisterWords(const QByteArray &bytes, int startRegister)
 {
@@ -32,21 +16,12 @@ QVector<ValueText> decodeRegisterWords(const QByteArray &bytes, int startRegiste
     // Pairs lie at 3, 5, ... while i <= N + 1; an odd N leaves its last byte unused.
     for (int i = 3, k = 0; i <= n + 1 && i + 1 < bytes.size(); i += 2, ++k) {
         const int index = startRegister + k;
-        if (index < 0 || index >= valueBoxes)
+        if (index < 0 || index >= registerCount)
             continue;
         const auto word = std::uint16_t(std::uint8_t(bytes[i]) << 8 | std::uint8_t(bytes[i + 1]));
-        values.push_back({index, registerWordText(index, word)});
+        values.push_back({index, decodeWord(index, word)});
     }
     return values;
-}
-
-bool registerReplyCrcOk(const QByteArray &bytes)
-{
-    const int n = std::uint8_t(bytes[2]);
-    if (bytes.size() < 5 + n)
-        return false;
-    const std::uint16_t crc = crc16Value(bytes.constData(), 3 + n);
-    return std::uint8_t(bytes[3 + n]) == (crc & 0xFF) && std::uint8_t(bytes[4 + n]) == (crc >> 8);
 }
 
 // A reading's tenths: digits at hundreds, tens, units, then one position
@@ -83,43 +58,7 @@ QString readingText(int tenths)
     return negative ? QLatin1Char('-') + text : text;
 }
 
-QChar byteAsChar(std::uint8_t b)
-{
-#ifdef Q_OS_WIN
-    if (b >= 0x80) {
-        const char in = char(b);
-        wchar_t out = 0;
-        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, &in, 1, &out, 1) == 1)
-            return QChar(char16_t(out));
-    }
-#endif
-    return QChar(char16_t(b)); // Latin-1
-}
-
 } // namespace
-
-QString registerWordText(int index, std::uint16_t word)
-{
-    int raw = word == 0xFFFF ? 0 : word;
-    // The module stores negatives with an offset of 65535, so written values
-    // read back unchanged; the thresholds are strict.
-    if (index == 0 || index == 1) {
-        if (raw > 20000)
-            raw -= 65535;
-        return hundredthsText(raw);
-    }
-    if (index >= 3 && index <= 8) {
-        if (raw > 32768)
-            raw -= 65535;
-        return hundredthsText(raw);
-    }
-    return QString::number(raw);
-}
-
-std::int32_t nextRecvCount(std::int32_t count)
-{
-    return count == std::numeric_limits<std::int32_t>::max() ? count : count + 1;
-}
 
 std::optional<UploadReadings> decodeUploadRecord(const QByteArray &bytes)
 {
@@ -142,45 +81,20 @@ QString deviceInfoText(const QByteArray &bytes)
     QString text;
     text.reserve(11);
     for (int i = 3; i <= 13; ++i)
-        text += byteAsChar(std::uint8_t(bytes[i]));
+        text += localCharOf(std::uint8_t(bytes[i]));
     return text;
 }
 
-UploadFramer::Step UploadFramer::feed(const QByteArray &delivery)
-{
-    const QByteArray data = m_partial + delivery;
-    m_partial.clear();
-    Step step;
-    qsizetype pos = 0;
-    for (qsizetype start; (start = data.indexOf('[', pos)) >= 0;) {
-        const qsizetype remaining = data.size() - start;
-        if (remaining < recordThreshold) {
-            // Wait for the rest of this record rather than for a whole new one.
-            m_partial = data.mid(start);
-            break;
-        }
-        if (remaining == recordThreshold || data[start + recordLength - 1] == ']') {
-            if (const auto r = decodeUploadRecord(data.mid(start, recordLength)))
-                step.readings.push_back(*r);
-            pos = start + recordLength;
-        } else {
-            pos = start + 1; // a "[" that opens no record
-        }
-    }
-    step.threshold = recordThreshold - int(m_partial.size());
-    return step;
-}
-
-Delivery decodeDelivery(std::int16_t cmdType, const QByteArray &bytes, int startRegister,
+Delivery decodeDelivery(RequestKind kind, const QByteArray &bytes, int startRegister,
                         UploadFramer *upload)
 {
     Delivery d;
     d.hex = receivedTrace(bytes);
-    switch (cmdType) {
+    switch (kind) {
     case RequestKind::RegisterRead:
         if (bytes.size() < 3)
             break;
-        if (!registerReplyCrcOk(bytes)) {
+        if (!crcHolds(bytes, 5 + std::uint8_t(bytes[2]))) {
             d.rejected = true;
             break;
         }
@@ -189,7 +103,10 @@ Delivery decodeDelivery(std::int16_t cmdType, const QByteArray &bytes, int start
     case RequestKind::Upload: {
         UploadFramer alone;
         const UploadFramer::Step step = (upload ? upload : &alone)->feed(bytes);
-        d.uploads = step.readings;
+        for (const QByteArray &record : step.records) {
+            if (const auto r = decodeUploadRecord(record))
+                d.uploads.push_back(*r);
+        }
         d.rearm = step.threshold;
         break;
     }
@@ -210,7 +127,7 @@ Delivery decodeDelivery(std::int16_t cmdType, const QByteArray &bytes, int start
         if (bytes.size() >= 14)
             d.deviceText = deviceInfoText(bytes);
         break;
-    default:
+    case RequestKind::None:
         break;
     }
     return d;

@@ -1,5 +1,7 @@
+#include "operations/Counters.h"
+#include "operations/Replies.h"
 #include "protocol/FrameCodec.h"
-#include "protocol/ResponseReceiver.h"
+#include "protocol/Framing.h"
 #include "support/Frames.h"
 
 #include <gtest/gtest.h>
@@ -135,7 +137,7 @@ TEST(AddressReplies, StationByteAndChangeEcho)
 {
     struct Case
     {
-        std::int16_t kind;
+        RequestKind kind;
         QByteArray reply;
         std::optional<int> address;
     };
@@ -174,23 +176,25 @@ TEST(DeviceInfoReply, ElevenCharactersOneByteEach)
     EXPECT_TRUE(decodeDelivery(RequestKind::DeviceInfo, reply.left(14), 0).deviceText);
 }
 
-TEST(OtherKinds, OnlyShowTheBytes)
+TEST(NoRequestYet, OnlyShowsTheBytes)
 {
     const QByteArray reply = readReply({1, 2});
-    for (std::int16_t kind : {0, 2, 4, 8, -1}) {
-        const Delivery d = decodeDelivery(kind, reply, 0);
-        EXPECT_EQ(d.hex, receivedTrace(reply));
-        EXPECT_TRUE(d.values.isEmpty());
-        EXPECT_FALSE(d.address || !d.uploads.isEmpty() || d.deviceText || d.rejected);
-    }
+    const Delivery d = decodeDelivery(RequestKind::None, reply, 0);
+    EXPECT_EQ(d.hex, receivedTrace(reply));
+    EXPECT_TRUE(d.values.isEmpty());
+    EXPECT_FALSE(d.address || !d.uploads.isEmpty() || d.deviceText || d.rejected);
 }
 
-TEST(RecvCount, StopsAtItsCeiling)
+TEST(Counters, ReceptionsStopAtTheCeilingCyclesWrapAtATick)
 {
     constexpr auto top = std::numeric_limits<std::int32_t>::max();
-    EXPECT_EQ(nextRecvCount(0), 1);
-    EXPECT_EQ(nextRecvCount(top - 1), top);
-    EXPECT_EQ(nextRecvCount(top), top);
+    const std::pair<std::int32_t, std::int32_t> receptions[] = {{0, 1}, {top - 1, top}, {top, top}};
+    for (const auto &[count, next] : receptions)
+        EXPECT_EQ(nextRecvCount(count), next) << count;
+    const std::pair<std::int64_t, std::int64_t> cycles[] = {
+        {0, 0}, {65535, 65535}, {65536, 0}, {1LL << 40, 0}};
+    for (const auto &[count, atTick] : cycles)
+        EXPECT_EQ(cycleCountAtTick(count), atTick) << count;
 }
 
 // Records fed in pieces, as a line at 9600 baud delivers them: each record is
@@ -209,11 +213,11 @@ TEST(UploadFramer, RecordsInPiecesAreNeitherLostNorShifted)
             buffered += stream.mid(i, chunk);
             if (buffered.size() < threshold)
                 continue;
-            const auto step = framer.feed(buffered);
+            const Delivery d = decodeDelivery(RequestKind::Upload, buffered, 0, &framer);
             buffered.clear();
-            threshold = step.threshold;
+            threshold = d.rearm;
             ASSERT_GT(threshold, 0);
-            all += step.readings;
+            all += d.uploads;
         }
         EXPECT_EQ(logged(all), "25.3 65.2|-5 66|30.1 70.9") << "chunk " << chunk;
     }
@@ -222,22 +226,25 @@ TEST(UploadFramer, RecordsInPiecesAreNeitherLostNorShifted)
 TEST(UploadFramer, SkipsNoiseAndRecovers)
 {
     UploadFramer framer;
-    auto step = framer.feed("\x01\x02]xx[025.3,065.2]");
-    EXPECT_EQ(logged(step.readings), "25.3 65.2");
+    auto feed = [&](const QByteArray &b) {
+        return decodeDelivery(RequestKind::Upload, b, 0, &framer);
+    };
+    auto step = feed("\x01\x02]xx[025.3,065.2]");
+    EXPECT_EQ(logged(step.uploads), "25.3 65.2");
     // A stray "[" in noise holds at most one record's worth, then lets go.
-    step = framer.feed("zz[ab");
-    EXPECT_TRUE(step.readings.isEmpty());
-    EXPECT_EQ(step.threshold, UploadFramer::recordThreshold - 3);
-    step = framer.feed("cdefghijk");
-    EXPECT_TRUE(step.readings.isEmpty());
-    EXPECT_EQ(step.threshold, UploadFramer::recordThreshold);
-    step = framer.feed("[100.0,000.0]");
-    EXPECT_EQ(logged(step.readings), "100 0");
-    step = framer.feed("]]]]]]]]]]]]]");
-    EXPECT_TRUE(step.readings.isEmpty());
-    EXPECT_EQ(step.threshold, UploadFramer::recordThreshold);
+    step = feed("zz[ab");
+    EXPECT_TRUE(step.uploads.isEmpty());
+    EXPECT_EQ(step.rearm, UploadFramer::recordThreshold - 3);
+    step = feed("cdefghijk");
+    EXPECT_TRUE(step.uploads.isEmpty());
+    EXPECT_EQ(step.rearm, UploadFramer::recordThreshold);
+    step = feed("[100.0,000.0]");
+    EXPECT_EQ(logged(step.uploads), "100 0");
+    step = feed("]]]]]]]]]]]]]");
+    EXPECT_TRUE(step.uploads.isEmpty());
+    EXPECT_EQ(step.rearm, UploadFramer::recordThreshold);
     // reset() forgets a partial record.
     framer.feed("[025.3");
     framer.reset();
-    EXPECT_TRUE(framer.feed(",065.2]").readings.isEmpty());
+    EXPECT_TRUE(feed(",065.2]").uploads.isEmpty());
 }
