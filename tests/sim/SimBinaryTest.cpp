@@ -31,6 +31,7 @@ TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
         << modbus_strerror(errno);
     EXPECT_EQ(words, (std::vector<std::uint16_t>{64935, 5000, 0, 0, 0, 5000, 64535, 9000, 1000, 1,
                                                  2, 5, 9600, 1, 1}));
+    EXPECT_EQ(sim.registers(), words);
     EXPECT_EQ(modbus_read_registers(master.get(), 14, 2, words.data()), -1);
     EXPECT_EQ(errno, EMBXILADD);
 

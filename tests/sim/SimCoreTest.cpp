@@ -68,6 +68,7 @@ const std::pair<const char *, Steps> exchanges[] = {
       {"01 03 00 03 00 01 74 0A", "01 03 02 FF 9C F9 DD"},
       {"01 06 0A 16 00 02 EA 17", "01 06 0A 16 00 02 EA 17"},
       {"01 06 0A 18 00 01 CB D5", "01 86 02 C3 A1"},
+      {"01 06 0A 01 00 01 1A 12", "01 86 02 C3 A1"},
       {"01 06 0A 10 00 00 8B D7", "01 86 03 02 61"}, // a refused write changes nothing
       {"01 03 00 0B 00 01 F5 C8", "01 03 02 00 05 78 47"}}},
     {"AddressChange", // the echo still leaves from the old address
@@ -128,7 +129,7 @@ TEST(SimModule, CrcMatchesKnownFrames)
 
 TEST(SimModule, UploadRecordRoundsToTenthsAndKeepsItsWidth)
 {
-    const std::tuple<int, int, const char *> cases[] = {{2534, 6520, "[025.3,065.2]"},
+    const std::tuple<int, int, const char *> cases[] = {{2535, 6520, "[025.4,065.2]"},
                                                         {-535, 9999, "[-05.4,100.0]"},
                                                         {-4, -5, "[000.0,-00.1]"},
                                                         {-45534, 100000, "[-99.9,999.9]"}};
