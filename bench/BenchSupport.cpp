@@ -1,7 +1,6 @@
 #include "BenchSupport.h"
 
 #include <QFile>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -92,116 +91,6 @@ void printLine(const QString &line)
 {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
-}
-
-QString SimRun::program()
-{
-    const QString fromEnvironment = qEnvironmentVariable("KC4420_SIM");
-    return fromEnvironment.isEmpty() ? QStringLiteral(KC_SIM_PATH) : fromEnvironment;
-}
-
-SimRun::SimRun(const QStringList &arguments)
-{
-    m_outputPath = m_dir.filePath(QStringLiteral("sim.out"));
-    m_process.setStandardOutputFile(m_outputPath);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(program(), QStringList(arguments) << QStringLiteral("--control"));
-    if (!m_process.waitForStarted(5000))
-        return;
-    for (int waited = 0; waited < 5000 && m_pty.isEmpty(); waited += 10) {
-        for (const QString &line : outputLines()) {
-            if (line.startsWith(QLatin1String("PTY ")))
-                m_pty = line.mid(4);
-        }
-        if (m_pty.isEmpty())
-            QThread::msleep(10);
-    }
-}
-
-SimRun::~SimRun()
-{
-    quit();
-}
-
-QStringList SimRun::outputLines() const
-{
-    QFile file(m_outputPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QString SimRun::ask(const QString &command, const QString &prefix)
-{
-    const auto matching = [&] {
-        QStringList found;
-        for (const QString &line : outputLines()) {
-            if (line.startsWith(prefix))
-                found << line;
-        }
-        return found;
-    };
-    const qsizetype before = matching().size();
-    m_process.write((command + QLatin1Char('\n')).toUtf8());
-    m_process.waitForBytesWritten(1000);
-    for (int waited = 0; waited < 5000; waited += 5) {
-        const QStringList found = matching();
-        if (found.size() > before)
-            return found[before];
-        QThread::msleep(5);
-    }
-    return {};
-}
-
-SimRun::Stats SimRun::stats()
-{
-    Stats stats;
-    const QString line = ask(QStringLiteral("stats"), QStringLiteral("STATS "));
-    for (const QString &pair : line.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString key = pair.section(QLatin1Char('='), 0, 0);
-        const long long value = pair.section(QLatin1Char('='), 1).toLongLong();
-        if (key == QLatin1String("requests"))
-            stats.requests = value;
-        else if (key == QLatin1String("replies"))
-            stats.replies = value;
-        else if (key == QLatin1String("ignored"))
-            stats.ignored = value;
-        else if (key == QLatin1String("uploads"))
-            stats.uploads = value;
-    }
-    return stats;
-}
-
-std::vector<std::uint16_t> SimRun::registers()
-{
-    std::vector<std::uint16_t> words;
-    const QStringList fields =
-        ask(QStringLiteral("regs"), QStringLiteral("REGS ")).split(QLatin1Char(' '));
-    for (qsizetype i = 1; i < fields.size(); ++i)
-        words.push_back(std::uint16_t(fields[i].toUInt()));
-    return words;
-}
-
-std::vector<std::int64_t> SimRun::sentStamps() const
-{
-    std::vector<std::int64_t> stamps;
-    for (const QString &line : outputLines()) {
-        if (line.startsWith(QLatin1String("SENT ")))
-            stamps.push_back(line.mid(5).toLongLong());
-    }
-    return stamps;
-}
-
-void SimRun::quit()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.write("quit\n");
-    m_process.waitForBytesWritten(1000);
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
 }
 
 } // namespace kcbench

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QProcess>
 #include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
 
 #include <cstdint>
 #include <vector>
@@ -39,45 +36,5 @@ std::vector<double> stampLatenciesMs(const std::vector<std::int64_t> &stamps,
 // "%.<decimals>f" as a QString, for the one-line results.
 QString num(double value, int decimals);
 void printLine(const QString &line);
-
-// The simulated module with its control channel on, its output kept in a file so
-// that nothing in the measured process wakes up to read it.
-class SimRun
-{
-public:
-    struct Stats
-    {
-        long long requests = -1;
-        long long replies = -1;
-        long long ignored = -1;
-        long long uploads = -1;
-    };
-
-    explicit SimRun(const QStringList &arguments);
-    ~SimRun();
-    SimRun(const SimRun &) = delete;
-    SimRun &operator=(const SimRun &) = delete;
-
-    static QString program();
-
-    bool ready() const { return !m_pty.isEmpty(); }
-    QString pty() const { return m_pty; }
-
-    Stats stats();
-    // The fifteen register words as the module holds them.
-    std::vector<std::uint16_t> registers();
-    std::vector<std::int64_t> sentStamps() const;
-    void quit();
-
-private:
-    QStringList outputLines() const;
-    // Sends a command and waits for the first new line that starts with prefix.
-    QString ask(const QString &command, const QString &prefix);
-
-    QTemporaryDir m_dir;
-    QString m_outputPath;
-    QProcess m_process;
-    QString m_pty;
-};
 
 } // namespace kcbench

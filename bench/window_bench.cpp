@@ -4,6 +4,7 @@
 
 #include "BenchSupport.h"
 #include "CountingSink.h"
+#include "SimProcess.h"
 #include "WireLimit.h"
 
 #include "operations/RegisterMap.h"
@@ -112,7 +113,7 @@ struct PollResult
     double cpuS = 0;
     long long expectedTicks = 0;
     long long ticks = 0;
-    SimRun::Stats stats;
+    SimProcess::Stats stats;
     long long receives = 0;
     long long rejected = 0;
     std::vector<std::int64_t> tickTimes;
@@ -126,15 +127,15 @@ struct PollResult
 PollResult poll(const QStringList &simArguments, int periodMs, double seconds)
 {
     PollResult r;
-    SimRun sim(QStringList{QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7"),
-                           QStringLiteral("--stamp-replies")} +
-               simArguments);
+    SimProcess sim(QStringList{QStringLiteral("--fixed"), QStringLiteral("--seed"),
+                               QStringLiteral("7"), QStringLiteral("--stamp-replies")} +
+                   simArguments);
     if (!sim.ready()) {
         std::fprintf(stderr, "simulator did not start\n");
         return r;
     }
     const Expected expected = expectedFor(sim.registers());
-    Rig rig(sim.pty());
+    Rig rig(sim.ptyPath());
 
     // Connected after the window's own handlers, so these run once the window is done.
     QObject::connect(rig.link, &kc::SerialLink::comm, rig.window.get(), [&] {
@@ -187,8 +188,8 @@ struct RefResult
 RefResult referenceMaster(int periodMs, long long cycles)
 {
     RefResult r;
-    SimRun sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7"),
-                QStringLiteral("--stamp-replies")});
+    SimProcess sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7"),
+                    QStringLiteral("--stamp-replies")});
     if (!sim.ready())
         return r;
     QTemporaryDir dir;
@@ -196,7 +197,7 @@ RefResult referenceMaster(int periodMs, long long cycles)
     QProcess master;
     master.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     master.start(QStringLiteral(KC_REF_MASTER_PATH),
-                 {sim.pty(), QString::number(periodMs), QString::number(cycles), stampFile});
+                 {sim.ptyPath(), QString::number(periodMs), QString::number(cycles), stampFile});
     master.waitForFinished(int(cycles * periodMs + 30000));
     const QString line = QString::fromUtf8(master.readAllStandardOutput()).trimmed();
     for (const QString &pair : line.split(QLatin1Char(' '))) {
@@ -281,10 +282,10 @@ int pollMode(double seconds)
 
 int idleMode(double seconds)
 {
-    SimRun sim({QStringLiteral("--seed"), QStringLiteral("7")});
+    SimProcess sim({QStringLiteral("--seed"), QStringLiteral("7")});
     if (!sim.ready())
         return 1;
-    Rig rig(sim.pty());
+    Rig rig(sim.ptyPath());
     const double cpu0 = cpuSeconds();
     const std::int64_t t0 = monotonicNs();
     runFor(int(seconds * 1000));
@@ -366,13 +367,13 @@ int paceMode(double seconds)
 int floodMode(double seconds)
 {
     const int intervalMs = 10;
-    SimRun sim({QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--upload-ms"),
-                QString::number(intervalMs)});
+    SimProcess sim({QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--upload-ms"),
+                    QString::number(intervalMs)});
     if (!sim.ready())
         return 1;
-    Rig rig(sim.pty());
+    Rig rig(sim.ptyPath());
     rig.click("Command3");
-    const SimRun::Stats before = sim.stats();
+    const SimProcess::Stats before = sim.stats();
 
     // A single-shot probe re-armed at each firing: how late the loop serves a 10 ms timer.
     std::vector<double> lateness;
@@ -394,7 +395,7 @@ int floodMode(double seconds)
     probe.stop();
     const double cpu = cpuSeconds() - cpu0;
     const double elapsed = double(monotonicNs() - t0) / 1e9;
-    const SimRun::Stats after = sim.stats();
+    const SimProcess::Stats after = sim.stats();
     sim.quit();
     const Spread late = spread(lateness);
     const long long lines = rig.log->document()->isEmpty() ? 0 : rig.log->blockCount();
@@ -437,10 +438,10 @@ protected:
 int paintsMode(double seconds)
 {
     const int periodMs = 50;
-    SimRun sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7")});
+    SimProcess sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7")});
     if (!sim.ready())
         return 1;
-    Rig rig(sim.pty());
+    Rig rig(sim.ptyPath());
     PaintCensus census;
     qApp->installEventFilter(&census);
     rig.setBox("txtTimerSet", QString::number(periodMs));

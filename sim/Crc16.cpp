@@ -21,20 +21,15 @@ constexpr std::array<std::uint16_t, 256> makeTable()
 
 constexpr std::array<std::uint16_t, 256> crcTable = makeTable();
 
-} // namespace
-
-std::uint16_t crc16(const std::uint8_t *data, std::size_t size)
+std::uint16_t crc16(const std::vector<std::uint8_t> &data)
 {
     std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < size; ++i)
-        crc = static_cast<std::uint16_t>((crc >> 8) ^ crcTable[(crc ^ data[i]) & 0xFFu]);
+    for (const std::uint8_t byte : data)
+        crc = static_cast<std::uint16_t>((crc >> 8) ^ crcTable[(crc ^ byte) & 0xFFu]);
     return crc;
 }
 
-std::uint16_t crc16(const std::vector<std::uint8_t> &data)
-{
-    return crc16(data.data(), data.size());
-}
+} // namespace
 
 void appendCrc(std::vector<std::uint8_t> &frame)
 {

@@ -7,8 +7,6 @@
 namespace kcsim {
 
 // CRC-16 as used on the Modbus RTU line: init 0xFFFF, reflected polynomial 0xA001.
-std::uint16_t crc16(const std::uint8_t *data, std::size_t size);
-std::uint16_t crc16(const std::vector<std::uint8_t> &data);
 
 // Appends the CRC low byte first, the order it travels on the wire.
 void appendCrc(std::vector<std::uint8_t> &frame);

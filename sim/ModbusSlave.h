@@ -44,9 +44,6 @@ public:
 
     Outcome handleFrame(const std::vector<std::uint8_t> &frame);
 
-    std::uint8_t address() const { return m_address; }
-    const std::string &model() const { return m_model; }
-
 private:
     Outcome readHolding(const std::vector<std::uint8_t> &frame);
     Outcome writeSingle(const std::vector<std::uint8_t> &frame);

@@ -19,8 +19,7 @@ int boundedStep(int value, int low, int high, int maxStep, std::mt19937 &rng)
     return value + step;
 }
 
-} // namespace
-
+// Negative hundredths are stored as 65535 + value.
 std::uint16_t encodeHundredths(int hundredths)
 {
     if (hundredths >= 0)
@@ -35,6 +34,7 @@ int decodeHundredths(std::uint16_t word, std::uint16_t negativeAbove)
     return static_cast<int>(word) - 65535;
 }
 
+// Above this a register's word is negative; 0 for registers that never are.
 std::uint16_t negativeThreshold(int index)
 {
     if (index == reg::Temperature || index == reg::Humidity)
@@ -43,6 +43,8 @@ std::uint16_t negativeThreshold(int index)
         return 32768;
     return 0;
 }
+
+} // namespace
 
 RegisterStore::RegisterStore() : m_words(defaultWords)
 {

@@ -28,14 +28,6 @@ constexpr int Count = 15;
 
 enum class Alarm : std::uint16_t { Normal = 0, Temperature = 1, Humidity = 2 };
 
-// The module stores negative hundredths as 65535 + value (not 65536), so 65535
-// itself reads back as zero.
-std::uint16_t encodeHundredths(int hundredths);
-int decodeHundredths(std::uint16_t word, std::uint16_t negativeAbove);
-
-// Decoding threshold for a register holding a signed value, 0 when it is unsigned.
-std::uint16_t negativeThreshold(int index);
-
 class RegisterStore
 {
 public:
@@ -49,17 +41,19 @@ public:
     // Empty when the module would take the word, otherwise why not.
     static std::string rejectReason(int index, std::uint16_t value);
 
+    // Signed registers hold negative hundredths as 65535 + value (not 65536), so
+    // 65535 itself reads back as zero.
     int hundredths(int index) const;
     int temperature() const { return hundredths(reg::Temperature); }
     int humidity() const { return hundredths(reg::Humidity); }
-
-    // Alarm state is never stored directly: it follows the readings and limits.
-    void updateAlarm();
 
     // One second of slow sensor drift, bounded to a plausible indoor band.
     void drift(std::mt19937 &rng);
 
 private:
+    // Alarm state is never stored directly: it follows the readings and limits.
+    void updateAlarm();
+
     std::array<std::uint16_t, reg::Count> m_words;
 };
 

@@ -7,12 +7,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   add_library(kc_e2e_support STATIC
     e2e/E2eSupport.h e2e/E2eSupport.cpp
     e2e/LiveWindow.h e2e/LiveWindow.cpp
-    sim/SimProcess.h sim/SimProcess.cpp
   )
-  target_link_libraries(kc_e2e_support PUBLIC kc_test_support kc_protocol Qt6::Test)
-  target_compile_definitions(kc_e2e_support PRIVATE
-    KC_SIM_DEFAULT_PATH="$<TARGET_FILE:kc4420-sim>")
-  add_dependencies(kc_e2e_support kc4420-sim)
+  target_link_libraries(kc_e2e_support PUBLIC kc_test_support kc_sim_process kc_protocol Qt6::Test)
   kc_warnings(kc_e2e_support)
 
   # The quick ones: each test starts its own module and window.

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "SimProcess.h"
 #include "e2e/LiveWindow.h"
-#include "sim/SimProcess.h"
 
 #include <QByteArray>
 

@@ -1,0 +1,167 @@
+#include "Crc16.h"
+#include "LineEndpoint.h"
+#include "ModbusSlave.h"
+#include "SimOptions.h"
+#include "UploadRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <tuple>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+// The simulated module's own contract: what it answers to what. Frames and their
+// CRCs were worked out apart from this code, with a bitwise CRC-16/MODBUS.
+
+namespace {
+
+std::vector<std::string> words(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream stream(text);
+    for (std::string word; stream >> word;)
+        out.push_back(word);
+    return out;
+}
+
+std::vector<std::uint8_t> bytes(const std::string &hex)
+{
+    std::vector<std::uint8_t> out;
+    for (const std::string &word : words(hex))
+        out.push_back(static_cast<std::uint8_t>(std::stoul(word, nullptr, 16)));
+    return out;
+}
+
+std::string hex(const std::vector<std::uint8_t> &data)
+{
+    std::string text;
+    for (const auto byte : data) {
+        char part[4];
+        std::snprintf(part, sizeof part, text.empty() ? "%02X" : " %02X", byte);
+        text += part;
+    }
+    return text;
+}
+
+using Steps = std::vector<std::pair<const char *, const char *>>;
+
+// A fresh module at address 1 per case; each step a request and its reply, "" for silence.
+const std::pair<const char *, Steps> exchanges[] = {
+    {"ReadAll",
+     {{"01 03 00 00 00 0F 05 CE",
+       "01 03 1E 09 E6 19 78 00 00 00 00 00 00 13 88 FC 17 23 28 03 E8 00 01 00 02 00 05 "
+       "25 80 00 01 00 01 A2 3F"}}},
+    {"RegisterRange",
+     {{"01 03 00 0E 00 01 E5 C9", "01 03 02 00 01 79 84"},
+      {"01 03 00 0E 00 02 A5 C8", "01 83 02 C0 F1"},
+      {"01 03 00 00 00 00 45 CA", "01 83 03 01 31"}}},
+    {"Station250ReadsTheAddress",
+     {{"FA 03 00 00 00 01 91 81", "01 03 02 09 E6 3F 9E"}, {"FA 06 0A 00 00 01 5E 59", ""}}},
+    {"WriteIsReadBack",
+     {{"01 06 0A 00 FF 9C CB 8B", "01 06 0A 00 FF 9C CB 8B"},
+      {"01 03 00 03 00 01 74 0A", "01 03 02 FF 9C F9 DD"},
+      {"01 06 0A 16 00 02 EA 17", "01 06 0A 16 00 02 EA 17"},
+      {"01 06 0A 18 00 01 CB D5", "01 86 02 C3 A1"},
+      {"01 06 0A 01 00 01 1A 12", "01 86 02 C3 A1"},
+      {"01 06 0A 10 00 00 8B D7", "01 86 03 02 61"}, // a refused write changes nothing
+      {"01 03 00 0B 00 01 F5 C8", "01 03 02 00 05 78 47"}}},
+    {"AddressChange", // the echo still leaves from the old address
+     {{"01 06 0B 00 00 FB CA 6D", "01 86 03 02 61"},
+      {"01 06 0B 00 00 2A 0A 31", "01 06 0B 00 00 2A 0A 31"},
+      {"01 03 00 00 00 01 84 0A", ""},
+      {"2A 03 00 00 00 01 82 11", "2A 03 02 09 E6 1B 98"}}},
+    {"DeviceInformation", // the model text cut to eleven characters
+     {{"01 26 00 00 00 05 C8 0E", "01 26 0B 4B 43 34 34 32 30 50 2D 56 31 32 75 A3"}}},
+    {"BadCrcOtherStationTooShort",
+     {{"01 03 00 00 00 0F 05 CF", ""}, {"02 03 00 00 00 01 84 39", ""}, {"01 7E 80", ""}}},
+    {"UnknownFunction", {{"01 10 00 00 00 01 01 C9", "01 90 01 8D C0"}}},
+    // Humidity 65.20 under a lower limit of 70.00; then temperature 25.34 over an
+    // upper limit of -1.00 (stored 65435), which counts first; limits are inclusive.
+    {"AlarmFollowsTheLimits",
+     {{"01 06 0A 0A 1B 58 A1 1A", "01 06 0A 0A 1B 58 A1 1A"},
+      {"01 03 00 02 00 01 25 CA", "01 03 02 00 02 39 85"},
+      {"01 06 0A 04 FF 9B CB 88", "01 06 0A 04 FF 9B CB 88"},
+      {"01 03 00 02 00 01 25 CA", "01 03 02 00 01 79 84"},
+      {"01 06 0A 04 09 E6 4C 09", "01 06 0A 04 09 E6 4C 09"},
+      {"01 03 00 02 00 01 25 CA", "01 03 02 00 02 39 85"}}},
+};
+
+TEST(SimModule, AnswersEachRequestAsTheModuleDoes)
+{
+    for (const auto &[name, steps] : exchanges) {
+        kcsim::RegisterStore store;
+        kcsim::ModbusSlave slave(store, 1, "KC4420P-V12-B");
+        for (const auto &[request, reply] : steps)
+            EXPECT_EQ(hex(slave.handleFrame(bytes(request)).reply), reply)
+                << name << ": " << request;
+    }
+}
+
+TEST(SimModule, SignedRegistersDecodeAsTheModuleStoresThem)
+{
+    // Readings are negative above 20000, limits and offsets above 32768, the rest
+    // never; a negative value v is stored as 65535 + v.
+    const int cases[][3] = {{0, 20000, 20000}, {0, 20001, -45534}, {1, 65535, 0},
+                            {5, 32768, 32768}, {6, 32769, -32766}, {9, 65535, 65535}};
+    for (const auto &[index, word, hundredths] : cases) {
+        kcsim::RegisterStore store;
+        store.setWord(index, static_cast<std::uint16_t>(word));
+        EXPECT_EQ(store.hundredths(index), hundredths) << index << "=" << word;
+    }
+}
+
+TEST(SimModule, CrcMatchesKnownFrames)
+{
+    const std::pair<const char *, const char *> cases[] = {{"01 03 00 00 00 0F", "05 CE"},
+                                                           {"01 03 00 00 00 01", "84 0A"}};
+    for (const auto &[body, crc] : cases) {
+        std::vector<std::uint8_t> frame = bytes(body);
+        kcsim::appendCrc(frame);
+        EXPECT_EQ(hex(frame), std::string(body) + " " + crc);
+    }
+}
+
+TEST(SimModule, UploadRecordRoundsToTenthsAndKeepsItsWidth)
+{
+    const std::tuple<int, int, const char *> cases[] = {{2535, 6520, "[025.4,065.2]"},
+                                                        {-535, 9999, "[-05.4,100.0]"},
+                                                        {-4, -5, "[000.0,-00.1]"},
+                                                        {-45534, 100000, "[-99.9,999.9]"}};
+    for (const auto &[temperature, humidity, record] : cases)
+        EXPECT_EQ(kcsim::uploadRecord(temperature, humidity), record);
+}
+
+TEST(SimModule, OptionsTakeOnlyWhatTheModuleWould)
+{
+    const auto error = [](const std::string &line) {
+        return kcsim::parseOptions(words("kc4420-sim " + line)).error;
+    };
+    for (const char *line :
+         {"--address 251", "--address 0", "--set 2=1", "--set 11=0", "--set 12=38400", "--set 13=3",
+          "--set 15=1", "--reply-delay nan", "--bogus", "stray"})
+        EXPECT_NE(error(line), "") << line;
+    // Parsing again starts afresh.
+    EXPECT_EQ(error("--address 250 --set 0=65000 --upload-ms 250"), "");
+}
+
+TEST(SimModule, LinkNeverReplacesARegularFile)
+{
+    char path[] = "/tmp/kc-sim-linkXXXXXX";
+    ::close(mkstemp(path));
+    std::string error;
+    EXPECT_FALSE(kcsim::LineEndpoint("", path).open(9600, error));
+    struct stat info
+    {
+    };
+    EXPECT_EQ(lstat(path, &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    ::unlink(path);
+}
+
+} // namespace
