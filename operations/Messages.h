@@ -53,6 +53,11 @@ inline const QString addressRange = QStringLiteral("请指定正确的设备地�
 inline const QString targetAddressRange =
     QStringLiteral("请指定正确的设备地址，正确值范围为1-250!");
 
+inline const QString timeoutRange =
+    QStringLiteral("你输入的超时时长有误，应该为数字，值范围为20-10000!");
+inline const QString retriesRange = QStringLiteral("你输入的重试次数有误，值范围为0-10!");
+inline const QString badRowValue = QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
+
 inline const QString choosePort = QStringLiteral("请选择端口");
 inline const QString portBusy = QStringLiteral("串口已打开或被占用！");
 } // namespace msg

@@ -33,8 +33,10 @@ Planned planRegisterRead(const ReadBoxes &boxes)
     const auto station = byteOf(boxes.station, wholePart);
     if (!station)
         return UserMessage{msg::badStation};
+    // Only the read functions: any other code in this box would write to the
+    // module on every click and every polling tick.
     const auto function = byteOf(boxes.function, roundHalfEven);
-    if (!function)
+    if (!function || (*function != 3 && *function != 4))
         return UserMessage{msg::badFunction};
     const auto count = numericValue(boxes.count);
     if (!count)
@@ -49,7 +51,7 @@ Planned planRegisterRead(const ReadBoxes &boxes)
     // Start and count go out as 16-bit quantities whose high bytes are 0.
     return RequestPlan{closeFrame(std::uint8_t(*station), std::uint8_t(*function), 0,
                                   std::uint8_t(*start), 0, std::uint8_t(*registers)),
-                       RequestKind::RegisterRead, 2 * *registers + 5};
+                       RequestKind::RegisterRead, 2 * *registers + 5, *start};
 }
 
 std::variant<int, UserMessage> planPolling(const QString &period)

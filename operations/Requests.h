@@ -27,6 +27,7 @@ struct RequestPlan
     QByteArray frame;
     RequestKind kind;
     int threshold;
+    int startRegister = 0; // a register read's first register: its reply's values start there
 };
 
 using Planned = std::variant<RequestPlan, UserMessage>;

@@ -1,6 +1,39 @@
 #include "protocol/Framing.h"
 
+#include <cstdint>
+
 namespace kc {
+
+int replyFrameLength(const QByteArray &head)
+{
+    if (head.size() < 2)
+        return 0;
+    const auto function = std::uint8_t(head[1]);
+    if (function & 0x80)
+        return 5;
+    switch (function) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+        // Station, function, byte count, the data, two CRC bytes.
+        return head.size() < 3 ? 0 : 5 + std::uint8_t(head[2]);
+    case 0x05:
+    case 0x06:
+    case 0x0F:
+    case 0x10:
+        return 8;
+    case 0x26: // the module's device information: eleven text bytes
+        return 16;
+    default:
+        return -1;
+    }
+}
+
+double wireMs(int bytes, int baud)
+{
+    return baud > 0 ? bytes * 10 * 1000.0 / baud : 0;
+}
 
 UploadFramer::Step UploadFramer::feed(const QByteArray &delivery)
 {

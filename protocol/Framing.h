@@ -5,6 +5,15 @@
 
 namespace kc {
 
+// How many bytes a reply frame has, judged from its first bytes: 0 while too
+// few have arrived to tell, -1 for a function whose reply this tool does not
+// know. An exception reply (function | 0x80) has 5.
+int replyFrameLength(const QByteArray &head);
+
+// Milliseconds that bytes take on the wire at the baud rate, ten bits a byte
+// (start, eight data bits, stop).
+double wireMs(int bytes, int baud);
+
 // Upload records ("[TTT.T,HHH.H]", 13 bytes) arrive on the module's schedule,
 // often in pieces: the receive event fires at 12 bytes, so a record's closing
 // bracket, or more of it, can come after the event. The framer keeps a partial

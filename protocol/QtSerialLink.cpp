@@ -30,9 +30,8 @@ bool requestLowLatency(int fd)
 
 namespace {
 
-QString deviceToOpen(int number)
+QString deviceToOpen(const QString &path)
 {
-    const QString path = portDevice(number);
 #ifdef Q_OS_WIN
     return path;
 #else
@@ -86,7 +85,7 @@ bool QtSerialLink::open()
 {
     if (m_port.isOpen())
         return false;
-    m_device = deviceToOpen(m_number);
+    m_device = deviceToOpen(m_fixedDevice.isEmpty() ? portDevice(m_number) : m_fixedDevice);
     const int baud = baudRate(m_settings);
     if (m_device.isEmpty() || baud == 0)
         return false;

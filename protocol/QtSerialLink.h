@@ -24,6 +24,8 @@ public:
     ~QtSerialLink() override;
 
     void setCommPort(int number) override;
+    // Opens this device path from now on, whatever the port number says.
+    void setDevice(const QString &path) { m_fixedDevice = path; }
     int commPort() const override { return m_number; }
     void setSettings(const QString &settings) override;
     QString settings() const override { return m_settings; }
@@ -71,6 +73,7 @@ private:
     int m_number = 1;
     QString m_settings = QStringLiteral("9600,N,8,1");
     QString m_device;
+    QString m_fixedDevice;
     int m_inputMode = 0;
     int m_inputLen = 0;
     int m_sThreshold = 0;

@@ -5,4 +5,5 @@ kc_add_test(core_tests
     core/register_map_test.cpp
     core/requests_test.cpp
     core/replies_test.cpp
+    core/outcomes_test.cpp
   LABELS core)

@@ -80,6 +80,7 @@ QPixmap appIconPixmap(int size)
 
 void setUpApplicationIdentity()
 {
+    QGuiApplication::setOrganizationName(QStringLiteral("kc4420"));
     QGuiApplication::setApplicationName(QStringLiteral("kc4420-tool"));
     // No display name: the platform would append it to every window title,
     // and message boxes must carry exactly the title they are given.

@@ -152,6 +152,7 @@ public:
 MainForm buildMainForm(QWidget *window, std::function<void()> beforePortPopup)
 {
     MainForm f;
+    f.client = window;
     window->setObjectName(QStringLiteral("frmMain"));
     window->setWindowTitle(msg::appTitle);
     window->setFixedSize(px(13050), px(9345));

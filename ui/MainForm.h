@@ -17,6 +17,7 @@ namespace kc {
 // The window's controls, by what each is for.
 struct MainForm
 {
+    QWidget *client; // the window's client area, "frmMain"
     QComboBox *portList;
     QComboBox *baudList;
     QPushButton *openButton;
@@ -53,7 +54,7 @@ struct MainForm
     QPushButton *uploadButton;
 };
 
-// Builds every control of the window at its place, with its caption, font,
+// Builds every control of the client area at its place, with its caption, font,
 // colours, object name and accessible name. beforePortPopup runs each time the
 // port list opens.
 MainForm buildMainForm(QWidget *window, std::function<void()> beforePortPopup);

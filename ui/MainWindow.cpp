@@ -7,15 +7,23 @@
 #include "protocol/FrameCodec.h"
 #include "protocol/PortNaming.h"
 #include "protocol/SerialLink.h"
+#include "ui/CommSettingsDialog.h"
 #include "ui/MessageSink.h"
+#include "ui/TrafficLogWindow.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QStatusBar>
 #include <QTimer>
+
+#include <cmath>
 
 namespace kc {
 
@@ -29,16 +37,69 @@ QString settingsText(std::int32_t rate)
 } // namespace
 
 MainWindow::MainWindow(SerialLink *link, MessageSink *messages, QWidget *parent)
-    : QWidget(parent), m_link(link), m_messages(messages),
+    : QMainWindow(parent), m_link(link), m_messages(messages),
       m_clock([] { return QDateTime::currentDateTime(); }),
-      m_form(buildMainForm(this, [this] { refreshPortTooltips(); }))
+      m_msClock([this] { return double(m_elapsed.nsecsElapsed()) / 1e6; }),
+      m_form(buildMainForm(new QWidget(this), [this] { refreshPortTooltips(); })),
+      m_deadline(new QTimer(this)), m_statusText(new QLabel(this)), m_totalsText(new QLabel(this)),
+      m_traffic(new TrafficLogWindow(messages, this))
 {
+    m_elapsed.start();
     m_link->setParent(this);
+    setWindowTitle(msg::appTitle);
+    setCentralWidget(m_form.client);
+    buildMenus();
+    buildStatusBar();
+    // The client area keeps its designed size; menus and status bar add theirs.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    m_deadline->setObjectName(QStringLiteral("replyDeadline"));
+    m_deadline->setSingleShot(true);
+    m_deadline->setTimerType(Qt::PreciseTimer);
+    m_timeoutMs = storedResponseTimeout();
     connectHandlers();
     startUp();
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("文件"));
+    file->setObjectName(QStringLiteral("fileMenu"));
+    file->addAction(QStringLiteral("退出"), this, &QWidget::close);
+    QMenu *tools = menuBar()->addMenu(QStringLiteral("工具"));
+    tools->setObjectName(QStringLiteral("toolsMenu"));
+    tools->addAction(QStringLiteral("通讯设置..."), this, &MainWindow::commSettings);
+    tools->addAction(QStringLiteral("通讯记录"), this, [this] {
+        m_traffic->show();
+        m_traffic->raise();
+    });
+    QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
+    help->setObjectName(QStringLiteral("helpMenu"));
+    help->addAction(QStringLiteral("关于"), this, &MainWindow::about);
+}
+
+void MainWindow::buildStatusBar()
+{
+    m_statusText->setObjectName(QStringLiteral("outcomeText"));
+    m_totalsText->setObjectName(QStringLiteral("totalsText"));
+    m_totalsText->setToolTip(QStringLiteral("双击清零"));
+    m_totalsText->installEventFilter(this);
+    statusBar()->addWidget(m_statusText, 1);
+    statusBar()->addPermanentWidget(m_totalsText);
+    statusBar()->setSizeGripEnabled(false);
+    showTotals();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_totalsText && event->type() == QEvent::MouseButtonDblClick) {
+        m_totals = OutcomeTotals{};
+        showTotals();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
 
 void MainWindow::connectHandlers()
 {
@@ -58,6 +119,7 @@ void MainWindow::connectHandlers()
     connect(f.deviceInfoButton, &QPushButton::clicked, this, &MainWindow::deviceInfo);
     connect(f.uploadButton, &QPushButton::clicked, this, &MainWindow::uploadMode);
     connect(m_link, &SerialLink::comm, this, &MainWindow::OnComm);
+    connect(m_deadline, &QTimer::timeout, this, &MainWindow::deadlinePassed);
 }
 
 void MainWindow::startUp()
@@ -192,12 +254,11 @@ void MainWindow::singleRead()
         m_state.LoopOn = false;
         return;
     }
-    bringToFront(f.yellowLamp);
     prepareForRequest();
     m_state.RecLength = std::int16_t(plan->threshold);
     m_link->setRThreshold(m_state.RecLength);
     m_state.CmdType = plan->kind;
-    m_link->output(plan->frame);
+    send(*plan);
     f.sentBox->setPlainText(sentTrace(plan->frame));
 }
 
@@ -262,6 +323,14 @@ void MainWindow::deviceInfo()
 void MainWindow::uploadMode()
 {
     const RequestPlan plan = planUploadMode();
+    // Ticks would replace the mode with a read and end the log.
+    const bool wasPolling = m_form.pollTimer->isActive();
+    m_form.pollTimer->stop();
+    m_deadline->stop();
+    if (const auto superseded = m_watch.supersede())
+        conclude(*superseded);
+    if (wasPolling)
+        showStatus(QStringLiteral("主动上传模式：循环读取已停止"));
     armRawReads();
     bringToFront(m_form.yellowLamp);
     m_link->discardInput();
@@ -284,30 +353,119 @@ void MainWindow::OnComm()
         return;
     }
     const QByteArray bytes = m_link->input();
-    // In the upload mode records keep coming: what arrived after the read is
-    // the start of the next record, not a stale reply.
-    if (m_state.CmdType != RequestKind::Upload)
-        m_link->discardInput();
-    const Delivery d =
-        decodeDelivery(m_state.CmdType, bytes, startRegisterOf(f.startBox->text()), &m_upload);
-    if (d.rearm > 0)
+    m_traffic->record({m_clock(), TrafficEntry::Direction::Received, bytes, {}});
+    f.receivedBox->setPlainText(receivedTrace(bytes));
+    if (m_state.CmdType == RequestKind::Upload) {
+        // Records keep coming: what arrived after the read is the start of
+        // the next record, not a stale reply, so nothing is discarded.
+        const Delivery d = decodeDelivery(RequestKind::Upload, bytes, 0, &m_upload);
         m_link->setRThreshold(d.rearm);
-    // Values first: the hex box's layout is the slower of the two.
-    for (const ValueText &v : d.values)
-        f.valueBoxes[v.index]->setText(v.text);
-    f.receivedBox->setPlainText(d.hex);
-    for (const UploadReadings &r : d.uploads) {
-        // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
-        f.uploadLog->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                                     QLatin1Char(' ') + r.first + QLatin1Char(' ') + r.second);
+        for (const UploadReadings &r : d.uploads) {
+            // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
+            f.uploadLog->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                                         QLatin1Char(' ') + r.first + QLatin1Char(' ') + r.second);
+        }
+        bringToFront(f.greenLamp);
+        return;
     }
-    if (d.address) {
-        f.currentAddressBox->setText(QString::number(*d.address));
-        f.stationBox->setText(QString::number(*d.address));
+    m_link->discardInput();
+    // Bytes nobody waits for (a late reply, noise) are shown and go no further.
+    if (const auto outcome = m_watch.feed(bytes, m_msClock()))
+        conclude(*outcome);
+    else if (m_watch.waiting())
+        m_link->setRThreshold(m_watch.bytesStillExpected());
+}
+
+void MainWindow::deadlinePassed()
+{
+    QByteArray late;
+    if (m_link->isOpen()) {
+        late = m_link->input();
+        if (!late.isEmpty()) {
+            m_traffic->record({m_clock(), TrafficEntry::Direction::Received, late, {}});
+            m_form.receivedBox->setPlainText(m_form.receivedBox->toPlainText() +
+                                             receivedTrace(late));
+        }
     }
-    if (d.deviceText)
-        f.deviceInfoBox->setText(*d.deviceText);
-    bringToFront(d.rejected ? f.redLamp : f.greenLamp);
+    if (const auto outcome = m_watch.expire(late, m_msClock()))
+        conclude(*outcome);
+}
+
+// A request goes out: the one still waiting is superseded, and this one's
+// deadline starts.
+void MainWindow::send(const RequestPlan &plan)
+{
+    const QVector<Outcome> done = m_watch.start(plan, m_msClock(), m_timeoutMs, m_state.CommRate);
+    bringToFront(m_form.yellowLamp);
+    m_link->output(plan.frame);
+    m_traffic->record({m_clock(), TrafficEntry::Direction::Sent, plan.frame, {}});
+    for (const Outcome &o : done)
+        conclude(o);
+    if (m_watch.waiting())
+        m_deadline->start(int(std::ceil(m_watch.remainingMs(m_msClock()))));
+    else
+        m_deadline->stop();
+}
+
+// What became of a request: counted, shown, and applied only when answered.
+void MainWindow::conclude(const Outcome &outcome)
+{
+    if (!m_watch.waiting())
+        m_deadline->stop();
+    m_totals.add(outcome);
+    const QString words = outcomeText(outcome);
+    showStatus(words);
+    showTotals();
+    m_traffic->record({m_clock(), TrafficEntry::Direction::Note, {}, words});
+    switch (outcome.kind) {
+    case OutcomeKind::Answered: {
+        const Delivery d = decodeDelivery(m_watch.kind(), outcome.frame, m_watch.startRegister());
+        // Values first: the hex box's layout is the slower of the two.
+        for (const ValueText &v : d.values)
+            m_form.valueBoxes[v.index]->setText(v.text);
+        if (d.address) {
+            m_form.currentAddressBox->setText(QString::number(*d.address));
+            m_form.stationBox->setText(QString::number(*d.address));
+        }
+        if (d.deviceText)
+            m_form.deviceInfoBox->setText(*d.deviceText);
+        bringToFront(m_form.greenLamp);
+        break;
+    }
+    case OutcomeKind::Broadcast:
+        bringToFront(m_form.greenLamp);
+        break;
+    case OutcomeKind::Superseded:
+        break; // the next request's lamp is already up
+    default:
+        bringToFront(m_form.redLamp);
+        break;
+    }
+}
+
+void MainWindow::showStatus(const QString &text)
+{
+    m_statusText->setText(text);
+}
+
+void MainWindow::showTotals()
+{
+    m_totalsText->setText(totalsText(m_totals));
+}
+
+void MainWindow::commSettings()
+{
+    CommSettingsDialog dialog(m_timeoutMs, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_timeoutMs = dialog.timeoutMs();
+    storeResponseTimeout(m_timeoutMs);
+}
+
+void MainWindow::about()
+{
+    showMessage(UserMessage{msg::appTitle + QStringLiteral("\n版本 ") + QStringLiteral(KC_VERSION),
+                            QStringLiteral("关于")});
 }
 
 // The plan, or nothing after its refusal was shown.
@@ -333,8 +491,7 @@ void MainWindow::dispatch(const RequestPlan &plan)
     m_link->setRThreshold(plan.threshold);
     m_form.sentBox->setPlainText(sentTrace(plan.frame));
     if (m_link->isOpen()) {
-        bringToFront(m_form.greenLamp);
-        m_link->output(plan.frame);
+        send(plan);
     } else {
         bringToFront(m_form.redLamp);
     }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "operations/Outcomes.h"
 #include "operations/Requests.h"
+#include "operations/TrafficLog.h"
 #include "protocol/Framing.h"
 #include "ui/MainForm.h"
 
 #include <QDateTime>
-#include <QWidget>
+#include <QElapsedTimer>
+#include <QMainWindow>
 
 #include <cstdint>
 #include <functional>
@@ -15,6 +18,7 @@ namespace kc {
 
 class MessageSink;
 class SerialLink;
+class TrafficLogWindow;
 
 // Window-level variables shared by the handlers.
 struct WindowState
@@ -28,10 +32,11 @@ struct WindowState
     std::int32_t CommRate = 0;
 };
 
-// The tool's one window: its controls come from the form; this class starts
-// up, wires the controls and handles what a technician does. Handlers read
-// boxes, ask operations/ what to do, and apply the answer.
-class MainWindow : public QWidget
+// The tool's main window: its client area comes from the form; this class
+// starts up, wires the controls and handles what a technician does. Handlers
+// read boxes, ask operations/ what to do, and apply the answer. The menu bar
+// and the status bar lie outside the client area.
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
@@ -43,10 +48,19 @@ public:
     QTimer *pollTimer() const { return m_form.pollTimer; }
     // Object name of the lamp image in front.
     QString frontLamp() const;
-    // Time stamp source of upload log lines.
+    // Time stamp source of upload log lines and the traffic log.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // Milliseconds of a monotonic clock, for response times and deadlines.
+    void setMsClock(std::function<double()> clock) { m_msClock = std::move(clock); }
+    const OutcomeTotals &totals() const { return m_totals; }
+    TrafficLogWindow *trafficLog() const { return m_traffic; }
+    int responseTimeout() const { return m_timeoutMs; }
+    void setResponseTimeout(int ms) { m_timeoutMs = ms; }
 
 private:
+    void buildMenus();
+    void buildStatusBar();
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void connectHandlers();
     void startUp();
 
@@ -71,8 +85,17 @@ private:
     void deviceInfo();
     void uploadMode();
 
-    // What came back.
+    // What came back, and what became of the request.
     void OnComm();
+    void deadlinePassed();
+    void send(const RequestPlan &plan);
+    void conclude(const Outcome &outcome);
+    void showStatus(const QString &text);
+    void showTotals();
+
+    // The menus.
+    void commSettings();
+    void about();
 
     std::optional<RequestPlan> accepted(const Planned &planned);
     void dispatch(const RequestPlan &plan);
@@ -86,10 +109,19 @@ private:
     SerialLink *m_link;
     MessageSink *m_messages;
     std::function<QDateTime()> m_clock;
+    QElapsedTimer m_elapsed;
+    std::function<double()> m_msClock;
     WindowState m_state;
     UploadFramer m_upload;
+    ReplyWatch m_watch;
+    OutcomeTotals m_totals;
+    int m_timeoutMs = defaultTimeoutMs;
     bool m_messageOpen = false;
     MainForm m_form;
+    QTimer *m_deadline;
+    QLabel *m_statusText;
+    QLabel *m_totalsText;
+    TrafficLogWindow *m_traffic;
 };
 
 } // namespace kc

@@ -30,22 +30,19 @@ TEST(RegisterReadPlan, FramesAndMessages)
         {{"1", "3", "0", "10"}, "01 03 00 00 00 0A C5 CD"},
         {{"1", "3", "0", "15.9"}, "01 03 00 00 00 0F 05 CE"},
         {{"2.9", "3", "0", "11"}, "02 03 00 00 00 0B 04 3E"},
-        {{"1", "3.5", "0", "1"},
-         traceOf(RequestPlan{closeFrame(1, 4, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
-        {{"1", "2.5", "0", "1"},
-         traceOf(RequestPlan{closeFrame(1, 2, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
-        {{"255", "255.4", "255", "1"},
-         traceOf(RequestPlan{closeFrame(255, 255, 0, 255, 0, 1), RequestKind::RegisterRead, 7})},
-        {{"0", "0", "0", "1"},
-         traceOf(RequestPlan{closeFrame(0, 0, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
+        {{"1", "3.5", "0", "1"}, "01 04 00 00 00 01 31 CA"},
+        {{"255", "4.4", "255", "1"}, "FF 04 00 FF 00 01 14 24"},
+        {{"0", "3", "0", "1"}, "00 03 00 00 00 01 85 DB"},
+        // Only the read functions: anything else would write on every tick.
+        {{"1", "2.5", "0", "1"}, m(msg::badFunction)},
+        {{"1", "6", "0", "1"}, m(msg::badFunction)},
+        {{"1", "-0.5", "0", "1"}, m(msg::badFunction)},
         {{"abc", "3", "0", "15"}, m(msg::badStation)},
         {{"256", "3", "0", "15"}, m(msg::badStation)},
         {{"-1", "3", "0", "15"}, m(msg::badStation)},
         {{"-0.5", "3", "0", "15"}, m(msg::badStation)},
         {{"1", "x", "0", "15"}, m(msg::badFunction)},
         {{"1", "255.5", "0", "15"}, m(msg::badFunction)},
-        {{"1", "-0.5", "0", "1"},
-         traceOf(RequestPlan{closeFrame(1, 0, 0, 0, 0, 1), RequestKind::RegisterRead, 7})},
         {{"1", "-0.6", "0", "1"}, m(msg::badFunction)},
         {{"1", "3", "0", "abc"}, m(msg::badLength)},
         {{"1", "3", "x", "15"}, m(msg::badStart)},
@@ -67,6 +64,8 @@ TEST(RegisterReadPlan, FramesAndMessages)
     EXPECT_EQ(plan.threshold, 35);
     EXPECT_EQ(plan.kind, RequestKind::RegisterRead);
     EXPECT_EQ(std::get<RequestPlan>(planRegisterRead({"1", "3", "0", "1"})).threshold, 7);
+    // Its reply's values start at the register asked, whatever the box says later.
+    EXPECT_EQ(std::get<RequestPlan>(planRegisterRead({"1", "3", "7.9", "2"})).startRegister, 7);
 }
 
 TEST(PollingPlan, PeriodBoundsAndMessages)

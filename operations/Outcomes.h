@@ -1,0 +1,119 @@
+#pragma once
+
+#include "operations/Requests.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+namespace kc {
+
+// The response timeout a technician may set, in milliseconds.
+inline constexpr int defaultTimeoutMs = 1000;
+inline constexpr int minTimeoutMs = 20;
+inline constexpr int maxTimeoutMs = 10000;
+
+// What became of one request.
+enum class OutcomeKind {
+    Answered,     // a whole frame, good CRC, from the station and for the function asked
+    Refused,      // a Modbus exception reply
+    BadChecksum,  // a whole frame whose CRC does not hold
+    WrongStation, // a good frame from another station, or for another function
+    Incomplete,   // some bytes, but no whole frame by the deadline
+    NoReply,      // nothing by the deadline
+    Broadcast,    // station 0: no module answers, and none should
+    Superseded,   // the next request went out before this reply was whole
+};
+
+struct Outcome
+{
+    OutcomeKind kind = OutcomeKind::NoReply;
+    double responseMs = -1; // last byte written to the reply's last byte read
+    int exceptionCode = 0;  // refused
+    int station = -1;       // station and function of the frame that was judged
+    int function = -1;
+    bool wrongFunction = false; // wrong station or function: the station was the one asked
+    int bytes = 0;              // how many bytes arrived
+    QByteArray frame;           // the judged frame, for decoding when answered
+    int timeoutMs = 0;          // the response timeout in force, for the words
+};
+
+// What the reply to a request must look like.
+struct Expectation
+{
+    int station = 0; // 0: a broadcast
+    int function = 0;
+    bool anyStation = false;   // the station-250 read is answered from the module's own address
+    int otherStation = -1;     // an address change may be echoed from the new address
+    bool moduleLayout = false; // an address change reply in the module's own layout
+    int replyLength = 0;       // of the expected reply, for its time on the wire
+};
+
+Expectation expectationOf(const RequestPlan &plan);
+
+// The outcome of the bytes received so far, or nothing while a whole frame
+// may still arrive. timeUp: the deadline has passed.
+std::optional<Outcome> judgeReply(const Expectation &expected, const QByteArray &received,
+                                  bool timeUp);
+
+// One request at a time, from sending to its outcome: collects the reply's
+// bytes, says when the frame is whole, and judges what came by the deadline
+// (the response timeout plus the expected reply's time on the wire).
+class ReplyWatch
+{
+public:
+    // A request went out at now (ms). A broadcast is judged at once; any
+    // request still waiting is superseded. Returns those outcomes, oldest first.
+    QVector<Outcome> start(const RequestPlan &plan, double now, int timeoutMs, int baud);
+    bool waiting() const { return m_waiting; }
+    // Milliseconds from now to the deadline (0 once passed).
+    double remainingMs(double now) const;
+    // Bytes of the frame still to come, when known; 1 when not yet known.
+    int bytesStillExpected() const;
+    // Bytes that arrived at now: the outcome once the frame is whole.
+    std::optional<Outcome> feed(const QByteArray &bytes, double now);
+    // The deadline passed; late holds what arrived since the last feed.
+    std::optional<Outcome> expire(const QByteArray &late, double now);
+    // A newer request or mode takes the line.
+    std::optional<Outcome> supersede();
+
+    RequestKind kind() const { return m_kind; }
+    int startRegister() const { return m_startRegister; }
+
+private:
+    std::optional<Outcome> finish(std::optional<Outcome> outcome, double now);
+
+    bool m_waiting = false;
+    Expectation m_expected;
+    RequestKind m_kind = RequestKind::None;
+    int m_startRegister = 0;
+    int m_timeoutMs = 0;
+    QByteArray m_received;
+    double m_sentAt = 0;
+    double m_deadline = 0;
+};
+
+// The name of a Modbus exception code: "非法数据值" for 03, "异常码 NN" for an unknown one.
+QString exceptionName(int code);
+
+// The outcome in words, as the status bar shows it.
+QString outcomeText(const Outcome &outcome);
+
+// Totals since the last reset. sent = answered + noReply + errors() + superseded.
+struct OutcomeTotals
+{
+    long long sent = 0, answered = 0, refused = 0, badChecksum = 0, wrongStation = 0,
+              incomplete = 0, noReply = 0, superseded = 0;
+    double lastMs = -1, maxMs = -1, sumMs = 0;
+
+    void add(const Outcome &outcome);
+    long long errors() const { return refused + badChecksum + wrongStation + incomplete; }
+    double meanMs() const { return answered > 0 ? sumMs / double(answered) : -1; }
+};
+
+// "发送 12  应答 10  超时 1  错误 1  取代 0  响应 12.4 / 13.0 / 20.1 ms"
+QString totalsText(const OutcomeTotals &totals);
+
+} // namespace kc
