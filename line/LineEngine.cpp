@@ -137,14 +137,16 @@ Outcome LineEngine::transact(const RequestPlan &plan)
 
 void LineEngine::pump()
 {
-    if (m_busy || m_queue.isEmpty())
+    if (m_queue.isEmpty() || (m_busy && !m_resend))
         return;
     const double wait = m_quietUntil - m_clock();
     if (wait > 0) {
         m_wake->start(int(std::ceil(wait)));
         return;
     }
-    m_attempt = 0;
+    if (!m_resend)
+        m_attempt = 0;
+    m_resend = false;
     m_busy = true;
     sendFront();
 }
@@ -208,8 +210,8 @@ void LineEngine::conclude(Outcome outcome)
         m_attempt <= m_retries && !m_lost;
     if (retry) {
         // The same request again once the line has been quiet.
-        const double wait = m_quietUntil - m_clock();
-        QTimer::singleShot(std::max(0, int(std::ceil(wait))), this, [this] { sendFront(); });
+        m_resend = true;
+        pump();
         return;
     }
     m_queue.dequeue();

@@ -107,6 +107,7 @@ private:
     int m_baud = 9600;
     int m_attempt = 0;
     bool m_busy = false;
+    bool m_resend = false;
     bool m_lost = false;
     double m_quietUntil = 0;
 };

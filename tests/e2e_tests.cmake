@@ -42,3 +42,14 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     LABELS e2e long
     TIMEOUT 300)
 endif()
+
+# kc4420-cli against the simulated module, as a script runs it.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  kc_add_test(cli_tests
+    SOURCES e2e/cli_test.cpp
+    LIBS kc_sim_process
+    LABELS e2e
+    TIMEOUT 180)
+  target_compile_definitions(cli_tests PRIVATE KC_CLI_PATH="$<TARGET_FILE:kc4420-cli>")
+  add_dependencies(cli_tests kc4420-cli)
+endif()
