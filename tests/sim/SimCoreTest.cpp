@@ -50,9 +50,15 @@ std::string hex(const std::vector<std::uint8_t> &data)
 }
 
 using Steps = std::vector<std::pair<const char *, const char *>>;
+struct Exchange
+{
+    const char *name;
+    Steps steps;
+    kcsim::Quirks quirks{};
+};
 
 // A fresh module at address 1 per case; each step a request and its reply, "" for silence.
-const std::pair<const char *, Steps> exchanges[] = {
+const Exchange exchanges[] = {
     {"ReadAll",
      {{"01 03 00 00 00 0F 05 CE",
        "01 03 1E 09 E6 19 78 00 00 00 00 00 00 13 88 FC 17 23 28 03 E8 00 01 00 02 00 05 "
@@ -90,13 +96,29 @@ const std::pair<const char *, Steps> exchanges[] = {
       {"01 03 00 02 00 01 25 CA", "01 03 02 00 01 79 84"},
       {"01 06 0A 04 09 E6 4C 09", "01 06 0A 04 09 E6 4C 09"},
       {"01 03 00 02 00 01 25 CA", "01 03 02 00 02 39 85"}}},
+    {"WritesRefused", // even the address change; nothing is stored
+     {{"01 06 0A 00 FF 9C CB 8B", "01 86 04 43 A3"},
+      {"01 06 0B 00 00 2A 0A 31", "01 86 04 43 A3"},
+      {"01 03 00 03 00 01 74 0A", "01 03 02 00 00 B8 44"}},
+     {4}},
+    {"AnswersAsAnotherStation", // yet takes requests at its own address only
+     {{"01 03 00 0E 00 01 E5 C9", "09 03 02 00 01 98 45"},
+      {"01 06 0A 01 00 01 1A 12", "09 86 02 42 63"},
+      {"09 03 00 0E 00 01 E4 81", ""}},
+     {0, false, 9}},
+    {"WritesEchoedNotStored",
+     {{"01 06 0A 00 FF 9C CB 8B", "01 06 0A 00 FF 9C CB 8B"},
+      {"01 06 0B 00 00 2A 0A 31", "01 06 0B 00 00 2A 0A 31"},
+      {"01 03 00 03 00 01 74 0A", "01 03 02 00 00 B8 44"}},
+     {0, true}},
 };
 
 TEST(SimModule, AnswersEachRequestAsTheModuleDoes)
 {
-    for (const auto &[name, steps] : exchanges) {
+    for (const auto &[name, steps, quirks] : exchanges) {
         kcsim::RegisterStore store;
         kcsim::ModbusSlave slave(store, 1, "KC4420P-V12-B");
+        slave.setQuirks(quirks);
         for (const auto &[request, reply] : steps)
             EXPECT_EQ(hex(slave.handleFrame(bytes(request)).reply), reply)
                 << name << ": " << request;
