@@ -50,6 +50,7 @@ class ModbusSlave
 public:
     ModbusSlave(RegisterStore &store, std::uint8_t address, std::string model);
 
+    int address() const { return m_address; }
     void setQuirks(const Quirks &quirks) { m_quirks = quirks; }
     // Answered when handleFrame() would answer, otherwise why not; changes nothing.
     Disposition screen(const std::vector<std::uint8_t> &frame) const;
