@@ -39,11 +39,27 @@ int Bus::find(int address) const
     return -1;
 }
 
-void Bus::setQuirks(const Quirks &quirks)
+bool Bus::apply(const ControlCommand &command)
 {
-    m_quirks = quirks;
+    switch (command.kind) {
+    case CommandKind::Refuse:
+        m_quirks.refuseWrites = command.value;
+        break;
+    case CommandKind::AnswerAs:
+        m_quirks.answerAs = command.value;
+        break;
+    case CommandKind::IgnoreWrites:
+        m_quirks.ignoreWrites = command.on;
+        break;
+    case CommandKind::SilentOnce:
+        m_silentOnce = true;
+        return true;
+    default:
+        return false;
+    }
     for (Module &module : m_modules)
-        module.slave.setQuirks(quirks);
+        module.slave.setQuirks(m_quirks);
+    return true;
 }
 
 LineReply Bus::handle(const std::vector<std::uint8_t> &frame, int lineBaud)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ControlCommand.h"
 #include "ModbusSlave.h"
 #include "RegisterStore.h"
 #include "SimOptions.h"
@@ -42,10 +43,10 @@ public:
     // Index of the module at this address now, -1 when none is.
     int find(int address) const;
 
-    const Quirks &quirks() const { return m_quirks; }
-    void setQuirks(const Quirks &quirks);
-    // The next request some module would answer goes unanswered and is not carried out.
-    void silenceOnce() { m_silentOnce = true; }
+    // Takes refuse, answer-as, ignore-writes and silent-once, for every module; false
+    // for other commands. After silent-once, the next request some module would
+    // answer goes unanswered and is not carried out.
+    bool apply(const ControlCommand &command);
 
     // lineBaud: the rate the line is set to now, 0 when unknown.
     LineReply handle(const std::vector<std::uint8_t> &frame, int lineBaud);

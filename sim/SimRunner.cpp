@@ -99,6 +99,8 @@ std::int64_t SimRunner::frameGapNs() const
 
 bool SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
 {
+    if (m_bus.apply(command))
+        return m_running;
     switch (command.kind) {
     case CommandKind::Quit:
         m_running = false;
@@ -119,22 +121,6 @@ bool SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
         break;
     case CommandKind::Flood:
         m_line.startFlood(now, command.seconds);
-        break;
-    case CommandKind::Refuse:
-    case CommandKind::AnswerAs:
-    case CommandKind::IgnoreWrites: {
-        Quirks quirks = m_bus.quirks();
-        if (command.kind == CommandKind::Refuse)
-            quirks.refuseWrites = command.value;
-        else if (command.kind == CommandKind::AnswerAs)
-            quirks.answerAs = command.value;
-        else
-            quirks.ignoreWrites = command.on;
-        m_bus.setQuirks(quirks);
-        break;
-    }
-    case CommandKind::SilentOnce:
-        m_bus.silenceOnce();
         break;
     case CommandKind::Set:
         for (const std::size_t i : chosen(command.station)) {
