@@ -78,8 +78,9 @@ std::int64_t SimRunner::nextDeadline() const
     std::int64_t deadline = m_line.nextDeadline(frameGapNs());
     // An upload waits for a reply in progress; the reply's own deadline wakes us.
     for (const UploadPace &pace : m_uploads) {
-        if (!m_line.sending())
-            earliest(deadline, pace.nextNs);
+        if (m_line.sending())
+            break;
+        earliest(deadline, pace.nextNs);
     }
     earliest(deadline, m_nextDriftNs);
     earliest(deadline, m_nextNoiseNs);
@@ -132,13 +133,12 @@ bool SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
         break;
     case CommandKind::Registers:
         // Without a station, the first module's words, as with one module on the line.
-        for (const std::size_t i : chosen(command.station)) {
+        for (const std::size_t i :
+             command.station < 0 ? std::vector<std::size_t>{0} : chosen(command.station)) {
             std::vector<std::uint16_t> words;
             for (int index = 0; index < reg::Count; ++index)
                 words.push_back(m_bus.modules()[i].store.word(index));
             ControlChannel::print(formatRegisters(words));
-            if (command.station < 0)
-                break;
         }
         break;
     case CommandKind::Stats:
