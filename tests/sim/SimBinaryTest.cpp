@@ -31,9 +31,8 @@ TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
     // -6.00 degrees lies within the default limits, so the alarm state stays 0.
     SimProcess sim({"--fixed", "--set", "0=64935", "--set", "1=5000", "--baud", "9600"});
     ASSERT_TRUE(sim.ready());
-    // Both ends of a pseudo-terminal share its line settings, so the module sees the rate
-    // a master set, and at 9600 it hears nothing sent at 19200. That master stays open:
-    // the line is never seen to hang up.
+    // The pty's ends share line settings: at 9600 the module ignores what a master sends at
+    // 19200. That master stays open, so the line is never seen to hang up.
     const Master other = connect(sim, 19200);
     ASSERT_TRUE(other) << modbus_strerror(errno);
     std::vector<std::uint16_t> words(15);

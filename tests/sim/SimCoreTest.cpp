@@ -211,7 +211,9 @@ TEST(SimModule, OptionsTakeOnlyWhatTheModuleWould)
           "--baud 14400", "--refuse-writes 0", "--answer-as 256"})
         EXPECT_NE(error(line), "") << line;
     // Parsing again starts afresh.
-    EXPECT_EQ(error("--address 250 --set 0=65000 --upload-ms 250"), "");
+    EXPECT_EQ(error("--address 250 --set 0=65000 --upload-ms 250 --baud 38400 --refuse-writes 255 "
+                    "--answer-as 0 --station-baud 250=2400 --silent-station 250"),
+              "");
 }
 
 TEST(SimModule, LinkNeverReplacesARegularFile)
