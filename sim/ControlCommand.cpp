@@ -1,6 +1,7 @@
 #include "ControlCommand.h"
 
 #include "RegisterStore.h"
+#include "SimOptions.h"
 
 #include <cerrno>
 #include <cmath>
@@ -40,34 +41,43 @@ ControlCommand parseControlCommand(const std::string &line)
 
     const std::string &verb = words[0];
     if (verb == "drop" || verb == "restore" || verb == "stats" || verb == "quit" ||
-        verb == "regs") {
+        verb == "silent-once") {
         if (words.size() != 1)
             return invalid(verb + " takes no argument");
         if (verb == "drop")
             return simple(CommandKind::Drop);
         if (verb == "restore")
             return simple(CommandKind::Restore);
-        if (verb == "regs")
-            return simple(CommandKind::Registers);
+        if (verb == "silent-once")
+            return simple(CommandKind::SilentOnce);
         return simple(verb == "stats" ? CommandKind::Stats : CommandKind::Quit);
     }
-    if (verb == "set") {
-        if (words.size() != 2)
-            return invalid("set expects REG=WORD");
+    // With several modules on the line, a trailing station picks one of them.
+    long station = -1;
+    const bool set = verb == "set";
+    if (set || verb == "regs") {
+        const std::size_t fixed = set ? 2 : 1; // words before the station
+        const bool withStation = words.size() == fixed + 1;
+        if ((words.size() != fixed && !withStation) ||
+            (withStation && !parseInteger(words.back(), 1, 250, station)))
+            return invalid(set ? "set expects REG=WORD [STATION 1..250]"
+                               : "regs expects [STATION 1..250]");
+    }
+    if (verb == "regs") {
+        ControlCommand command = simple(CommandKind::Registers);
+        command.station = static_cast<int>(station);
+        return command;
+    }
+    if (set) {
         const std::string &assignment = words[1];
         const auto equals = assignment.find('=');
         if (equals == std::string::npos)
-            return invalid("set expects REG=WORD");
-        const std::string indexText = assignment.substr(0, equals);
-        const std::string wordText = assignment.substr(equals + 1);
-        char *end = nullptr;
-        errno = 0;
-        const long index = std::strtol(indexText.c_str(), &end, 10);
-        if (indexText.empty() || errno != 0 || *end != '\0' || index < 0 || index >= reg::Count)
+            return invalid("set expects REG=WORD [STATION 1..250]");
+        long index = 0;
+        long word = 0;
+        if (!parseInteger(assignment.substr(0, equals), 0, reg::Count - 1, index))
             return invalid("set expects a register 0..14");
-        errno = 0;
-        const long word = std::strtol(wordText.c_str(), &end, 10);
-        if (wordText.empty() || errno != 0 || *end != '\0' || word < 0 || word > 65535)
+        if (!parseInteger(assignment.substr(equals + 1), 0, 65535, word))
             return invalid("set expects a word 0..65535");
         // The same words the module takes from --set, so a run can only reach states
         // the module itself could be in.
@@ -78,14 +88,26 @@ ControlCommand parseControlCommand(const std::string &line)
         ControlCommand command = simple(CommandKind::Set);
         command.index = static_cast<int>(index);
         command.word = static_cast<std::uint16_t>(word);
+        command.station = static_cast<int>(station);
         return command;
     }
-    if (verb == "silent" || verb == "noise") {
+    if (verb == "silent" || verb == "noise" || verb == "ignore-writes") {
         if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
             return invalid(verb + " expects on or off");
-        ControlCommand command =
-            simple(verb == "silent" ? CommandKind::Silent : CommandKind::Noise);
+        ControlCommand command = simple(verb == "silent"  ? CommandKind::Silent
+                                        : verb == "noise" ? CommandKind::Noise
+                                                          : CommandKind::IgnoreWrites);
         command.on = words[1] == "on";
+        return command;
+    }
+    if (verb == "refuse" || verb == "answer-as") {
+        const bool refuse = verb == "refuse";
+        ControlCommand command = simple(refuse ? CommandKind::Refuse : CommandKind::AnswerAs);
+        long value = refuse ? 0 : -1;
+        if (words.size() != 2 || (words[1] != "off" && !parseInteger(words[1], refuse, 255, value)))
+            return invalid(refuse ? "refuse expects an exception code 1..255 or off"
+                                  : "answer-as expects a station 0..255 or off");
+        command.value = static_cast<int>(value);
         return command;
     }
     if (verb == "flood") {

@@ -12,6 +12,10 @@ enum class CommandKind {
     Silent,
     Noise,
     Flood,
+    Refuse,
+    AnswerAs,
+    SilentOnce,
+    IgnoreWrites,
     Set,
     Registers,
     Stats,
@@ -23,10 +27,12 @@ enum class CommandKind {
 struct ControlCommand
 {
     CommandKind kind = CommandKind::Invalid;
-    bool on = false;    // silent / noise
+    bool on = false;    // silent / noise / ignore-writes
     double seconds = 0; // flood
+    int value = 0;      // refuse: code, 0 for off; answer-as: station, -1 for off
     int index = -1;     // set: register 0..14
     std::uint16_t word = 0;
+    int station = -1;    // set / regs: the module at this address, -1 for the default
     std::string problem; // why an Invalid line was refused
 };
 

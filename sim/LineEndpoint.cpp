@@ -19,18 +19,18 @@ std::string systemError(const std::string &what)
     return what + ": " + std::strerror(errno);
 }
 
+const std::pair<int, speed_t> speeds[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+
 speed_t speedFor(int baud)
 {
-    switch (baud) {
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 19200:
-        return B19200;
-    default:
-        return B9600;
+    for (const auto &[rate, speed] : speeds) {
+        if (rate == baud)
+            return speed;
     }
+    return B9600;
 }
 
 bool makeRaw(int fd, int baud)
@@ -125,6 +125,19 @@ bool LineEndpoint::openDevice(int baud, std::string &error)
     m_peerPath = m_device;
     m_fd = fd;
     return true;
+}
+
+int LineEndpoint::configuredBaud() const
+{
+    // A pseudo-terminal's master reads the settings the tool made on its end.
+    termios settings{};
+    if (m_fd < 0 || tcgetattr(m_fd, &settings) != 0)
+        return 0;
+    for (const auto &[rate, speed] : speeds) {
+        if (speed == cfgetospeed(&settings))
+            return rate;
+    }
+    return 0;
 }
 
 void LineEndpoint::discardUnread()

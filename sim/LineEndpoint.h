@@ -22,6 +22,8 @@ public:
     bool isPty() const { return m_device.empty(); }
     // Where a tool opens the line: the slave end, or the device itself.
     const std::string &peerPath() const { return m_peerPath; }
+    // The rate the line is set to (by the tool, on a pseudo-terminal), 0 when unknown.
+    int configuredBaud() const;
 
     // A real adapter loses what nobody read when the port closes; a pty keeps it for
     // the next reader, so clear it when the reader leaves.

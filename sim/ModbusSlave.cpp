@@ -35,35 +35,57 @@ ModbusSlave::ModbusSlave(RegisterStore &store, std::uint8_t address, std::string
     m_model.resize(modbus::ModelTextLength, ' ');
 }
 
-Outcome ModbusSlave::handleFrame(const std::vector<std::uint8_t> &frame)
+Disposition ModbusSlave::screen(const std::vector<std::uint8_t> &frame) const
 {
     if (frame.size() < 4)
-        return ignored(Disposition::TooShort);
+        return Disposition::TooShort;
     if (!hasValidCrc(frame))
-        return ignored(Disposition::BadCrc);
+        return Disposition::BadCrc;
 
     const std::uint8_t station = frame[0];
     const std::uint8_t function = frame[1];
     const bool queryAddress = station == modbus::QueryAddress && function == modbus::ReadHolding;
     if (station != m_address && !queryAddress)
-        return ignored(Disposition::OtherStation);
+        return Disposition::OtherStation;
+    const bool fixedLength = function == modbus::ReadHolding || function == modbus::WriteSingle;
+    if (fixedLength && frame.size() != 8)
+        return Disposition::Malformed;
+    return Disposition::Answered;
+}
 
-    switch (function) {
+Outcome ModbusSlave::handleFrame(const std::vector<std::uint8_t> &frame)
+{
+    const Disposition disposition = screen(frame);
+    if (disposition != Disposition::Answered)
+        return ignored(disposition);
+
+    Outcome outcome;
+    switch (frame[1]) {
     case modbus::ReadHolding:
-        return readHolding(frame);
+        outcome = readHolding(frame);
+        break;
     case modbus::WriteSingle:
-        return writeSingle(frame);
+        outcome = writeSingle(frame);
+        break;
     case modbus::DeviceInfo:
-        return deviceInfo();
+        outcome = deviceInfo();
+        break;
     default:
-        return exception(function, modbus::IllegalFunction);
+        outcome = exception(frame[1], modbus::IllegalFunction);
+        break;
     }
+    // A module answering as another station still sends a sound frame: only the
+    // station byte is wrong, so the CRC is made over what goes out.
+    if (m_quirks.answerAs >= 0 && !outcome.reply.empty()) {
+        outcome.reply.resize(outcome.reply.size() - 2);
+        outcome.reply[0] = static_cast<std::uint8_t>(m_quirks.answerAs);
+        appendCrc(outcome.reply);
+    }
+    return outcome;
 }
 
 Outcome ModbusSlave::readHolding(const std::vector<std::uint8_t> &frame)
 {
-    if (frame.size() != 8)
-        return ignored(Disposition::Malformed);
     const int start = wordAt(frame, 2);
     const int count = wordAt(frame, 4);
     if (count == 0)
@@ -84,8 +106,8 @@ Outcome ModbusSlave::readHolding(const std::vector<std::uint8_t> &frame)
 
 Outcome ModbusSlave::writeSingle(const std::vector<std::uint8_t> &frame)
 {
-    if (frame.size() != 8)
-        return ignored(Disposition::Malformed);
+    if (m_quirks.refuseWrites > 0)
+        return exception(modbus::WriteSingle, static_cast<std::uint8_t>(m_quirks.refuseWrites));
     const std::uint16_t address = wordAt(frame, 2);
     const std::uint16_t value = wordAt(frame, 4);
 
@@ -93,9 +115,9 @@ Outcome ModbusSlave::writeSingle(const std::vector<std::uint8_t> &frame)
         if (value < 1 || value > 250)
             return exception(modbus::WriteSingle, modbus::IllegalValue);
         // The echo still leaves from the old address; the new one applies afterwards.
-        Outcome outcome = answered(frame);
-        m_address = static_cast<std::uint8_t>(value);
-        return outcome;
+        if (!m_quirks.ignoreWrites)
+            m_address = static_cast<std::uint8_t>(value);
+        return answered(frame);
     }
 
     const int offset = address - modbus::FirstWritable;
@@ -105,9 +127,11 @@ Outcome ModbusSlave::writeSingle(const std::vector<std::uint8_t> &frame)
     if (!RegisterStore::rejectReason(index, value).empty())
         return exception(modbus::WriteSingle, modbus::IllegalValue);
 
-    m_store.setWord(index, value);
     Outcome outcome = answered(frame);
-    outcome.writtenRegister = index;
+    if (!m_quirks.ignoreWrites) {
+        m_store.setWord(index, value);
+        outcome.writtenRegister = index;
+    }
     return outcome;
 }
 

@@ -36,12 +36,24 @@ constexpr std::uint16_t AddressRegister = 0x0B00;
 constexpr int ModelTextLength = 11;
 } // namespace modbus
 
+// Faults a module can be set to show, all off by default.
+struct Quirks
+{
+    int refuseWrites = 0;      // exception code for every write, 0: writes are taken
+    bool ignoreWrites = false; // echo writes without storing them
+    int answerAs = -1;         // station in the first byte of replies, -1: our own
+};
+
 // The module's side of the conversation: one complete frame in, at most one reply out.
 class ModbusSlave
 {
 public:
     ModbusSlave(RegisterStore &store, std::uint8_t address, std::string model);
 
+    int address() const { return m_address; }
+    void setQuirks(const Quirks &quirks) { m_quirks = quirks; }
+    // Answered when handleFrame() would answer, otherwise why not; changes nothing.
+    Disposition screen(const std::vector<std::uint8_t> &frame) const;
     Outcome handleFrame(const std::vector<std::uint8_t> &frame);
 
 private:
@@ -53,6 +65,7 @@ private:
     RegisterStore &m_store;
     std::uint8_t m_address;
     std::string m_model;
+    Quirks m_quirks;
 };
 
 } // namespace kcsim

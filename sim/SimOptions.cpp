@@ -2,12 +2,26 @@
 
 #include "RegisterStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <getopt.h>
 
 namespace kcsim {
+
+bool parseInteger(const std::string &text, long low, long high, long &value)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
+        return false;
+    value = parsed;
+    return true;
+}
 
 namespace {
 
@@ -35,6 +49,14 @@ enum OptionId {
     OptUpload,
     OptUploadMs,
     OptControl,
+    OptRefuseWrites,
+    OptAnswerAs,
+    OptIgnoreWrites,
+    OptStations,
+    OptBadCrcStation,
+    OptSilentStation,
+    OptBaud,
+    OptStationBaud,
     OptHelp,
 };
 
@@ -62,22 +84,17 @@ const option longOptions[] = {
     {"upload", no_argument, nullptr, OptUpload},
     {"upload-ms", required_argument, nullptr, OptUploadMs},
     {"control", no_argument, nullptr, OptControl},
+    {"refuse-writes", required_argument, nullptr, OptRefuseWrites},
+    {"answer-as", required_argument, nullptr, OptAnswerAs},
+    {"ignore-writes", no_argument, nullptr, OptIgnoreWrites},
+    {"stations", required_argument, nullptr, OptStations},
+    {"bad-crc-station", required_argument, nullptr, OptBadCrcStation},
+    {"silent-station", required_argument, nullptr, OptSilentStation},
+    {"baud", required_argument, nullptr, OptBaud},
+    {"station-baud", required_argument, nullptr, OptStationBaud},
     {"help", no_argument, nullptr, OptHelp},
     {nullptr, 0, nullptr, 0},
 };
-
-bool parseInteger(const std::string &text, long low, long high, long &value)
-{
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
-        return false;
-    value = parsed;
-    return true;
-}
 
 bool parseNumber(const std::string &text, double low, double high, double &value)
 {
@@ -113,6 +130,73 @@ std::string parseSet(const std::string &text, SimOptions &options)
     return {};
 }
 
+bool parseBaud(const std::string &text, int &baud)
+{
+    long value = 0;
+    const long rates[] = {2400, 4800, 9600, 19200, 38400};
+    if (!parseInteger(text, 2400, 38400, value) || std::count(rates, rates + 5, value) == 0)
+        return false;
+    baud = static_cast<int>(value);
+    return true;
+}
+
+// "1,7,200", "1-40" or "1,5-8": addresses 1..250, each once, in the order given.
+bool parseStationList(const std::string &text, std::vector<int> &stations)
+{
+    if (text.find_first_not_of("0123456789,-") != std::string::npos)
+        return false;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos)
+            comma = text.size();
+        const std::string item = text.substr(start, comma - start);
+        const std::size_t dash = item.find('-');
+        long first = 0;
+        long last = 0;
+        if (!parseInteger(item.substr(0, dash), 1, 250, first))
+            return false;
+        if (dash == std::string::npos)
+            last = first;
+        else if (!parseInteger(item.substr(dash + 1), first, 250, last))
+            return false;
+        for (long address = first; address <= last; ++address) {
+            if (std::count(stations.begin(), stations.end(), address) != 0)
+                return false;
+            stations.push_back(static_cast<int>(address));
+        }
+        start = comma + 1;
+    }
+    return true;
+}
+
+// What the per-station options asked for, applied once the modules are known.
+struct StationOptions
+{
+    bool addressGiven = false;
+    std::vector<int> addresses;
+    std::vector<std::pair<std::string, ModuleSetup>> asked; // option text, what it sets
+};
+
+std::string setUpModules(const StationOptions &lineSetup, SimOptions &options)
+{
+    if (lineSetup.addressGiven && !lineSetup.addresses.empty())
+        return "--address and --stations cannot be combined";
+    for (const int address :
+         lineSetup.addresses.empty() ? std::vector<int>{options.address} : lineSetup.addresses)
+        options.modules.push_back({address, options.baud, false, false});
+    for (const auto &[text, ask] : lineSetup.asked) {
+        const auto module =
+            std::find_if(options.modules.begin(), options.modules.end(),
+                         [&](const ModuleSetup &m) { return m.address == ask.address; });
+        if (module == options.modules.end())
+            return text + ": no module at station " + std::to_string(ask.address);
+        module->baud = ask.baud != 0 ? ask.baud : module->baud;
+        module->badCrc = module->badCrc || ask.badCrc;
+        module->silent = module->silent || ask.silent;
+    }
+    return {};
+}
+
 bool printableAscii(const std::string &text)
 {
     for (const char c : text) {
@@ -136,6 +220,7 @@ ParseResult parseOptions(const std::vector<std::string> &args)
     argv.push_back(nullptr);
     const int argc = static_cast<int>(storage.size());
 
+    StationOptions lineSetup;
     optind = 0; // full reset, so parsing can run more than once per process
     opterr = 0;
     for (;;) {
@@ -154,6 +239,7 @@ ParseResult parseOptions(const std::vector<std::string> &args)
         case OptAddress:
             ok = parseInteger(value, 1, 250, integer);
             options.address = static_cast<int>(integer);
+            lineSetup.addressGiven = true;
             break;
         case OptDevice:
             options.device = value;
@@ -235,6 +321,41 @@ ParseResult parseOptions(const std::vector<std::string> &args)
         case OptControl:
             options.control = true;
             break;
+        case OptRefuseWrites:
+            ok = parseInteger(value, 1, 255, integer);
+            options.quirks.refuseWrites = static_cast<int>(integer);
+            break;
+        case OptAnswerAs:
+            ok = parseInteger(value, 0, 255, integer);
+            options.quirks.answerAs = static_cast<int>(integer);
+            break;
+        case OptIgnoreWrites:
+            options.quirks.ignoreWrites = true;
+            break;
+        case OptStations:
+            lineSetup.addresses.clear();
+            ok = parseStationList(value, lineSetup.addresses);
+            break;
+        case OptBadCrcStation:
+        case OptSilentStation:
+            ok = parseInteger(value, 1, 250, integer);
+            lineSetup.asked.push_back(
+                {name + " " + value,
+                 {static_cast<int>(integer), 0, id == OptBadCrcStation, id == OptSilentStation}});
+            break;
+        case OptBaud:
+            ok = parseBaud(value, options.baud);
+            break;
+        case OptStationBaud: {
+            const auto equals = value.find('=');
+            ModuleSetup ask;
+            ok = equals != std::string::npos &&
+                 parseInteger(value.substr(0, equals), 1, 250, integer) &&
+                 parseBaud(value.substr(equals + 1), ask.baud);
+            ask.address = static_cast<int>(integer);
+            lineSetup.asked.push_back({name + " " + value, ask});
+            break;
+        }
         case OptHelp:
             options.help = true;
             break;
@@ -249,6 +370,8 @@ ParseResult parseOptions(const std::vector<std::string> &args)
     }
     if (optind < argc)
         result.error = "unexpected argument: " + storage[static_cast<std::size_t>(optind)];
+    else
+        result.error = setUpModules(lineSetup, options);
     return result;
 }
 
@@ -261,10 +384,20 @@ Prints "PTY <path>" once the line is ready; stops on SIGINT, SIGTERM or "quit" o
 
 Module:
   --address N            station address 1..250 (default 1)
+  --stations LIST        several modules on the line instead, e.g. 1,7,200 or 1-40 or
+                         1,5-8; each with its own registers and drift, and the model
+                         text's first 8 characters plus its address in 3 digits
+                         (KC4420P-007). When several answer one request (the
+                         station-250 read, two at one address) their replies collide:
+                         one write of them ORed bytewise, never with a valid CRC
   --model TEXT           device-information text, padded/cut to 11 (default KC4420P-V12)
   --set REG=WORD         initial word of register 0..14, repeatable (e.g. --set 0=65000)
   --fixed                no drift: temperature and humidity stay as set
   --seed N               seed for drift, random splits and faults (default: random)
+  --baud B               answer only requests sent at B (2400, 4800, 9600, 19200 or
+                         38400), as the line's settings show it (default: any rate);
+                         the baud-rate register is left as it is
+  --station-baud N=B     the same for station N alone, repeatable
 
 Line:
   --device PATH          open PATH instead of creating a pseudo-terminal
@@ -272,10 +405,14 @@ Line:
   --frame-gap MS         silence that ends a request (default: 3.5 characters at the
                          baud-rate register, at least 2 ms)
   --control              accept commands on stdin, one per line:
-                           drop, restore, silent on|off, noise on|off,
-                           flood SECONDS, set REG=WORD, regs, stats, quit
-                         (regs prints "REGS w0 .. w14"; a flood's end prints
-                         "FLOOD bytes=N ms=M")
+                           drop, restore, silent on|off, silent-once, noise on|off,
+                           flood SECONDS, refuse CODE|off, answer-as N|off,
+                           ignore-writes on|off, set REG=WORD [N], regs [N], stats, quit
+                         (silent-once: no answer, and no action, to the next request
+                         that would be answered; set acts on station N, or on every
+                         module; regs prints "REGS w0 .. w14" of station N, or of the
+                         first module; stats counts for the whole line, a collision
+                         as one reply; a flood's end prints "FLOOD bytes=N ms=M")
                          (end of stdin then also stops the simulator)
 
 Replies:
@@ -294,9 +431,16 @@ Faults:
   --flip-every N         flip one bit in every Nth reply
   --duplicate-every N    send every Nth reply twice in one write
   --flood SECONDS        at start, write random bytes as fast as possible
+  --refuse-writes CODE   answer every write with exception CODE 1..255, store nothing
+  --ignore-writes        echo writes as usual but store nothing
+  --answer-as N          put station N (0..255) in replies' first byte; requests are
+                         still taken at the module's own address
+  --bad-crc-station N    station N's replies carry a wrong CRC, repeatable
+  --silent-station N     station N never answers, repeatable
 
 Upload mode:
   --upload               send "[TTT.T,HHH.H]" records every interval register seconds
+                         (each module on the line its own)
   --upload-ms MS         same, first interval in milliseconds (a write to the
                          interval register switches back to seconds)
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LineShaper.h"
+#include "ModbusSlave.h"
 
 #include <cstdint>
 #include <string>
@@ -9,9 +10,21 @@
 
 namespace kcsim {
 
+// One module on the line as the options set it up.
+struct ModuleSetup
+{
+    int address = 1;
+    int baud = 0; // answers only requests sent at this rate; 0: at any rate
+    bool badCrc = false;
+    bool silent = false;
+};
+
 struct SimOptions
 {
     int address = 1;
+    std::vector<ModuleSetup> modules; // filled by parseOptions(): one at address, or --stations
+    int baud = 0;                     // --baud, 0 when not given
+    Quirks quirks;
     std::string device; // open this instead of creating a pseudo-terminal
     std::string link;
     std::string model = "KC4420P-V12";
@@ -37,6 +50,9 @@ struct ParseResult
     SimOptions options;
     std::string error; // empty on success
 };
+
+// A decimal integer in [low, high] and nothing else.
+bool parseInteger(const std::string &text, long low, long high, long &value);
 
 ParseResult parseOptions(const std::vector<std::string> &args); // args[0] is the program name
 std::string helpText(const std::string &program);

@@ -10,14 +10,10 @@
 namespace kcsim {
 
 SimRunner::SimRunner(SimOptions options)
-    : m_options(std::move(options)),
-      m_slave(m_store, static_cast<std::uint8_t>(m_options.address), m_options.model),
-      m_shaper(m_options.shape, m_options.seed), m_driftRng(m_options.seed ^ 0x5A5A5A5Au),
+    : m_options(std::move(options)), m_bus(m_options), m_shaper(m_options.shape, m_options.seed),
       m_line(m_options.device, m_options.link, m_shaper), m_control(m_options.control),
-      m_silent(m_options.silent), m_noise(m_options.noise)
+      m_silent(m_options.silent), m_noise(m_options.noise), m_uploads(m_bus.modules().size())
 {
-    for (const auto &[index, word] : m_options.initialWords)
-        m_store.setWord(index, word);
 }
 
 int SimRunner::run()
@@ -32,11 +28,12 @@ int SimRunner::run()
 
     if (!m_options.fixed)
         m_nextDriftNs = now + nsPerSecond;
-    if (m_options.upload) {
-        m_uploadIntervalNs = m_options.uploadMs > 0
-                                 ? static_cast<std::int64_t>(m_options.uploadMs * nsPerMs)
-                                 : m_store.word(reg::UploadInterval) * nsPerSecond;
-        m_nextUploadNs = now + m_uploadIntervalNs;
+    for (std::size_t i = 0; m_options.upload && i < m_uploads.size(); ++i) {
+        UploadPace &pace = m_uploads[i];
+        pace.intervalNs = m_options.uploadMs > 0
+                              ? static_cast<std::int64_t>(m_options.uploadMs * nsPerMs)
+                              : m_bus.modules()[i].store.word(reg::UploadInterval) * nsPerSecond;
+        pace.nextNs = now + pace.intervalNs;
     }
     if (m_noise)
         m_nextNoiseNs = now + m_shaper.nextNoiseDelayNs();
@@ -65,7 +62,9 @@ int SimRunner::run()
 bool SimRunner::openLine(std::int64_t now)
 {
     std::string error;
-    if (!m_line.open(m_store.word(reg::BaudRate), now, error)) {
+    const int baud =
+        m_options.baud > 0 ? m_options.baud : m_bus.modules().front().store.word(reg::BaudRate);
+    if (!m_line.open(baud, now, error)) {
         std::fprintf(stderr, "kc4420-sim: %s\n", error.c_str());
         return false;
     }
@@ -78,8 +77,11 @@ std::int64_t SimRunner::nextDeadline() const
 {
     std::int64_t deadline = m_line.nextDeadline(frameGapNs());
     // An upload waits for a reply in progress; the reply's own deadline wakes us.
-    if (!m_line.sending())
-        earliest(deadline, m_nextUploadNs);
+    for (const UploadPace &pace : m_uploads) {
+        if (m_line.sending())
+            break;
+        earliest(deadline, pace.nextNs);
+    }
     earliest(deadline, m_nextDriftNs);
     earliest(deadline, m_nextNoiseNs);
     return deadline;
@@ -91,13 +93,15 @@ std::int64_t SimRunner::frameGapNs() const
         return static_cast<std::int64_t>(m_options.frameGapMs * nsPerMs);
     // 3.5 characters of 11 bits; fixed 1.75 ms above 19200 baud; never under 2 ms,
     // since a pseudo-terminal under load delivers bytes less evenly than a UART.
-    const int baud = std::max<int>(1, m_store.word(reg::BaudRate));
+    const int baud = std::max<int>(1, m_bus.modules().front().store.word(reg::BaudRate));
     const std::int64_t gap = baud > 19200 ? 1'750'000 : 38'500'000'000LL / baud;
     return std::max<std::int64_t>(gap, 2 * nsPerMs);
 }
 
 bool SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
 {
+    if (m_bus.apply(command))
+        return m_running;
     switch (command.kind) {
     case CommandKind::Quit:
         m_running = false;
@@ -120,18 +124,23 @@ bool SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
         m_line.startFlood(now, command.seconds);
         break;
     case CommandKind::Set:
-        m_store.setWord(command.index, command.word);
-        // Like a write from the line, a new interval restarts the upload pace.
-        if (command.index == reg::UploadInterval)
-            restartUploadPace(now);
+        for (const std::size_t i : chosen(command.station)) {
+            m_bus.modules()[i].store.setWord(command.index, command.word);
+            // Like a write from the line, a new interval restarts the upload pace.
+            if (command.index == reg::UploadInterval)
+                restartUploadPace(i, now);
+        }
         break;
-    case CommandKind::Registers: {
-        std::vector<std::uint16_t> words;
-        for (int i = 0; i < reg::Count; ++i)
-            words.push_back(m_store.word(i));
-        ControlChannel::print(formatRegisters(words));
+    case CommandKind::Registers:
+        // Without a station, the first module's words, as with one module on the line.
+        for (const std::size_t i :
+             command.station < 0 ? std::vector<std::size_t>{0} : chosen(command.station)) {
+            std::vector<std::uint16_t> words;
+            for (int index = 0; index < reg::Count; ++index)
+                words.push_back(m_bus.modules()[i].store.word(index));
+            ControlChannel::print(formatRegisters(words));
+        }
         break;
-    }
     case CommandKind::Stats:
         ControlChannel::print(formatStats(m_stats));
         break;
@@ -152,15 +161,20 @@ void SimRunner::runTimers(std::int64_t now)
     });
 
     if (m_nextDriftNs >= 0 && now >= m_nextDriftNs) {
-        m_store.drift(m_driftRng);
+        for (Module &module : m_bus.modules())
+            module.store.drift(module.driftRng);
         m_nextDriftNs = std::max(m_nextDriftNs + nsPerSecond, now);
     }
-    if (m_nextUploadNs >= 0 && now >= m_nextUploadNs && !m_line.sending()) {
-        if (m_line.sendRecord(uploadRecord(m_store.temperature(), m_store.humidity()), now))
+    for (std::size_t i = 0; i < m_uploads.size(); ++i) {
+        UploadPace &pace = m_uploads[i];
+        if (pace.nextNs < 0 || now < pace.nextNs || m_line.sending())
+            continue;
+        const RegisterStore &store = m_bus.modules()[i].store;
+        if (m_line.sendRecord(uploadRecord(store.temperature(), store.humidity()), now))
             ++m_stats.uploads;
-        m_nextUploadNs += m_uploadIntervalNs;
-        if (m_nextUploadNs <= now)
-            m_nextUploadNs = now + m_uploadIntervalNs;
+        pace.nextNs += pace.intervalNs;
+        if (pace.nextNs <= now)
+            pace.nextNs = now + pace.intervalNs;
     }
     if (m_nextNoiseNs >= 0 && now >= m_nextNoiseNs) {
         m_line.sendNoise(now);
@@ -180,24 +194,40 @@ void SimRunner::answer(Received request, std::int64_t now)
         ++m_stats.ignored;
         return;
     }
-    Outcome outcome = m_slave.handleFrame(request.bytes);
-    if (outcome.disposition != Disposition::Answered) {
+    // The rate is read per request: the tool may change it at any time.
+    LineReply reply = m_bus.handle(request.bytes, m_line.endpoint().configuredBaud());
+    for (const std::size_t i : reply.intervalWritten)
+        restartUploadPace(i, now);
+    if (reply.bytes.empty()) {
         ++m_stats.ignored;
         return;
     }
-    if (outcome.writtenRegister == reg::UploadInterval)
-        restartUploadPace(now);
     ++m_stats.replies;
-    m_line.queueReply(std::move(outcome.reply),
+    m_line.queueReply(std::move(reply.bytes),
                       now + static_cast<std::int64_t>(m_options.replyDelayMs * nsPerMs));
 }
 
-void SimRunner::restartUploadPace(std::int64_t now)
+void SimRunner::restartUploadPace(std::size_t module, std::int64_t now)
 {
-    if (m_nextUploadNs < 0)
+    UploadPace &pace = m_uploads[module];
+    if (pace.nextNs < 0)
         return;
-    m_uploadIntervalNs = m_store.word(reg::UploadInterval) * nsPerSecond;
-    m_nextUploadNs = now + m_uploadIntervalNs;
+    pace.intervalNs = m_bus.modules()[module].store.word(reg::UploadInterval) * nsPerSecond;
+    pace.nextNs = now + pace.intervalNs;
+}
+
+std::vector<std::size_t> SimRunner::chosen(int station)
+{
+    std::vector<std::size_t> modules;
+    if (station < 0) {
+        for (std::size_t i = 0; i < m_bus.modules().size(); ++i)
+            modules.push_back(i);
+    } else if (const int i = m_bus.find(station); i >= 0) {
+        modules.push_back(static_cast<std::size_t>(i));
+    } else {
+        std::fprintf(stderr, "kc4420-sim: no module at station %d\n", station);
+    }
+    return modules;
 }
 
 } // namespace kcsim

@@ -1,19 +1,18 @@
 #pragma once
 
+#include "Bus.h"
 #include "ControlChannel.h"
 #include "LineIo.h"
 #include "LineShaper.h"
-#include "ModbusSlave.h"
 #include "PollLoop.h"
-#include "RegisterStore.h"
 #include "SimOptions.h"
 
 #include <cstdint>
-#include <random>
+#include <vector>
 
 namespace kcsim {
 
-// The module at run time: requests from the line go to the slave, its replies back
+// The modules at run time: requests from the line go to them, their replies back
 // out; the readings drift, records are uploaded and noise is made on their timers;
 // control commands act on all of it.
 class SimRunner
@@ -30,13 +29,19 @@ private:
     bool runCommand(const ControlCommand &command, std::int64_t now);
     void runTimers(std::int64_t now);
     void answer(Received request, std::int64_t now);
-    void restartUploadPace(std::int64_t now);
+    void restartUploadPace(std::size_t module, std::int64_t now);
+    // The modules a control command names: the one at station, or all for -1.
+    std::vector<std::size_t> chosen(int station);
+
+    struct UploadPace
+    {
+        std::int64_t intervalNs = 0;
+        std::int64_t nextNs = -1;
+    };
 
     SimOptions m_options;
-    RegisterStore m_store;
-    ModbusSlave m_slave;
+    Bus m_bus;
     LineShaper m_shaper;
-    std::mt19937 m_driftRng;
     LineIo m_line;
     ControlChannel m_control;
     PollLoop m_loop;
@@ -46,8 +51,7 @@ private:
     bool m_silent = false;
     bool m_noise = false;
 
-    std::int64_t m_uploadIntervalNs = 0;
-    std::int64_t m_nextUploadNs = -1;
+    std::vector<UploadPace> m_uploads; // one per module
     std::int64_t m_nextDriftNs = -1;
     std::int64_t m_nextNoiseNs = -1;
 };

@@ -1,3 +1,4 @@
+#include "Bus.h"
 #include "Crc16.h"
 #include "LineEndpoint.h"
 #include "ModbusSlave.h"
@@ -103,6 +104,67 @@ TEST(SimModule, AnswersEachRequestAsTheModuleDoes)
     }
 }
 
+// The modules the options put on a line set to 9600 baud; a step may be a control command.
+const std::pair<const char *, Steps> lineCases[] = {
+    {"--stations 1,3",
+     {{"FA 03 00 00 00 01 91 81", "03 03 02 09 E6 7F DE"}, // both answer: ORed, no valid CRC
+      {"03 03 00 00 00 01 85 E8", "03 03 02 09 E6 46 5E"},
+      {"03 26 00 00 00 05 C9 EC", "03 26 0B 4B 43 34 34 32 30 50 2D 30 30 33 56 2E"}}},
+    {"--stations 1,3 --set 0=20610", // ORed, station 3's reply whole; its CRC spoilt
+     {{"FA 03 00 00 00 01 91 81", "03 03 02 50 82 7D 1A"}}},
+    {"--stations 1,3 --bad-crc-station 3 --silent-station 1", // the CRC's high byte inverted
+     {{"FA 03 00 00 00 01 91 81", "03 03 02 09 E6 46 A1"}, {"01 03 00 00 00 01 84 0A", ""}}},
+    {"--stations 1,3 --station-baud 3=9600 --baud 19200",
+     {{"FA 03 00 00 00 01 91 81", "03 03 02 09 E6 46 5E"}, {"01 03 00 00 00 01 84 0A", ""}}},
+    {"--refuse-writes 4 --answer-as 9", // even the address change; nothing is stored
+     {{"01 06 0B 00 00 2A 0A 31", "09 86 04 C2 61"},
+      {"01 06 0A 00 FF 9C CB 8B", "09 86 04 C2 61"},
+      {"09 03 00 03 00 01 75 42", ""},
+      {"answer-as off", ""},
+      {"01 03 00 03 00 01 74 0A", "01 03 02 00 00 B8 44"},
+      {"refuse off", ""},
+      {"01 06 0A 00 FF 9C CB 8B", "01 06 0A 00 FF 9C CB 8B"}}},
+    {"--ignore-writes", // echoed, not stored, until switched off
+     {{"01 06 0A 00 FF 9C CB 8B", "01 06 0A 00 FF 9C CB 8B"},
+      {"01 03 00 03 00 01 74 0A", "01 03 02 00 00 B8 44"},
+      {"ignore-writes off", ""},
+      {"01 06 0A 00 FF 9C CB 8B", "01 06 0A 00 FF 9C CB 8B"},
+      {"01 03 00 03 00 01 74 0A", "01 03 02 FF 9C F9 DD"}}},
+    {"", // another station's request leaves it armed; the write it swallows is not done
+     {{"silent-once", ""},
+      {"02 03 00 00 00 01 84 39", ""},
+      {"01 06 0A 00 FF 9C CB 8B", ""},
+      {"01 03 00 03 00 01 74 0A", "01 03 02 00 00 B8 44"}}},
+};
+
+TEST(SimLine, ModulesAnswerForThemselvesAndCollide)
+{
+    for (const auto &[options, steps] : lineCases) {
+        kcsim::Bus bus(kcsim::parseOptions(words(std::string("kc4420-sim ") + options)).options);
+        for (const auto &[request, reply] : steps) {
+            if (request[2] != ' ') // a control command
+                EXPECT_TRUE(bus.apply(kcsim::parseControlCommand(request))) << request;
+            else
+                EXPECT_EQ(hex(bus.handle(bytes(request), 9600).bytes), reply) << options << request;
+        }
+    }
+}
+
+TEST(SimModule, StationListsNameEachModuleOnce)
+{
+    // A list, then the modules it makes; none where it is refused.
+    for (const std::string row :
+         {"1,7,200> 1 7 200", "3-6> 3 4 5 6", "1,5-7> 1 5 6 7", "250> 250", "0>", "251>", "6-3>",
+          "1,1>", "1-3,2>", "1,,2>", "1,>", "-3>", "1->", "1-2-3>", "+1>", ">"}) {
+        const std::string list = row.substr(0, row.find('>'));
+        std::string made = list + ">";
+        for (const auto &module :
+             kcsim::parseOptions({"kc4420-sim", "--stations", list}).options.modules)
+            made += " " + std::to_string(module.address);
+        EXPECT_EQ(made, row);
+    }
+}
+
 TEST(SimModule, SignedRegistersDecodeAsTheModuleStoresThem)
 {
     // Readings are negative above 20000, limits and offsets above 32768, the rest
@@ -144,10 +206,14 @@ TEST(SimModule, OptionsTakeOnlyWhatTheModuleWould)
     };
     for (const char *line :
          {"--address 251", "--address 0", "--set 2=1", "--set 11=0", "--set 12=38400", "--set 13=3",
-          "--set 15=1", "--reply-delay nan", "--bogus", "stray"})
+          "--set 15=1", "--reply-delay nan", "--bogus", "stray", "--stations 1,2 --address 3",
+          "--stations 1,2 --silent-station 3", "--bad-crc-station 2", "--station-baud 1=1200",
+          "--baud 14400", "--refuse-writes 0", "--answer-as 256"})
         EXPECT_NE(error(line), "") << line;
     // Parsing again starts afresh.
-    EXPECT_EQ(error("--address 250 --set 0=65000 --upload-ms 250"), "");
+    EXPECT_EQ(error("--address 250 --set 0=65000 --upload-ms 250 --baud 38400 --refuse-writes 255 "
+                    "--answer-as 0 --station-baud 250=2400 --silent-station 250"),
+              "");
 }
 
 TEST(SimModule, LinkNeverReplacesARegularFile)

@@ -1,0 +1,121 @@
+#include "Bus.h"
+
+#include "Crc16.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace kcsim {
+
+Module::Module(const ModuleSetup &setup, const std::string &model, std::uint32_t driftSeed)
+    : setup(setup), slave(store, static_cast<std::uint8_t>(setup.address), model),
+      driftRng(driftSeed)
+{
+}
+
+Bus::Bus(const SimOptions &options) : m_quirks(options.quirks)
+{
+    const std::vector<ModuleSetup> setups =
+        options.modules.empty() ? std::vector<ModuleSetup>{{options.address}} : options.modules;
+    const bool several = setups.size() > 1;
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+        // The first module drifts as a lone one always did; the others each their own way.
+        const std::uint32_t seed =
+            (options.seed ^ 0x5A5A5A5Au) + static_cast<std::uint32_t>(i) * 0x9E3779B9u;
+        Module &module = m_modules.emplace_back(
+            setups[i], modelText(options.model, setups[i].address, several), seed);
+        for (const auto &[index, word] : options.initialWords)
+            module.store.setWord(index, word);
+        module.slave.setQuirks(m_quirks);
+    }
+}
+
+int Bus::find(int address) const
+{
+    for (std::size_t i = 0; i < m_modules.size(); ++i) {
+        if (m_modules[i].slave.address() == address)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool Bus::apply(const ControlCommand &command)
+{
+    switch (command.kind) {
+    case CommandKind::Refuse:
+        m_quirks.refuseWrites = command.value;
+        break;
+    case CommandKind::AnswerAs:
+        m_quirks.answerAs = command.value;
+        break;
+    case CommandKind::IgnoreWrites:
+        m_quirks.ignoreWrites = command.on;
+        break;
+    case CommandKind::SilentOnce:
+        m_silentOnce = true;
+        return true;
+    default:
+        return false;
+    }
+    for (Module &module : m_modules)
+        module.slave.setQuirks(m_quirks);
+    return true;
+}
+
+LineReply Bus::handle(const std::vector<std::uint8_t> &frame, int lineBaud)
+{
+    // A module set to another rate hears only garbage, a silent one hears nothing.
+    std::vector<std::size_t> takers;
+    for (std::size_t i = 0; i < m_modules.size(); ++i) {
+        const Module &module = m_modules[i];
+        const bool hears =
+            !module.setup.silent && (module.setup.baud == 0 || module.setup.baud == lineBaud);
+        if (hears && module.slave.screen(frame) == Disposition::Answered)
+            takers.push_back(i);
+    }
+    LineReply result;
+    if (takers.empty() || std::exchange(m_silentOnce, false))
+        return result;
+
+    std::vector<std::vector<std::uint8_t>> replies;
+    for (const std::size_t i : takers) {
+        Module &module = m_modules[i];
+        Outcome outcome = module.slave.handleFrame(frame);
+        if (outcome.writtenRegister == reg::UploadInterval)
+            result.intervalWritten.push_back(i);
+        if (outcome.reply.empty())
+            continue;
+        if (module.setup.badCrc)
+            outcome.reply.back() ^= 0xFFu;
+        replies.push_back(std::move(outcome.reply));
+    }
+    result.bytes = replies.size() == 1 ? std::move(replies.front()) : collide(replies);
+    return result;
+}
+
+std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>> &replies)
+{
+    std::vector<std::uint8_t> line;
+    for (const auto &reply : replies) {
+        if (reply.size() > line.size())
+            line.resize(reply.size(), 0);
+        for (std::size_t i = 0; i < reply.size(); ++i)
+            line[i] |= reply[i];
+    }
+    // ORing can, rarely, give one of the replies back whole; a collision must not pass
+    // for an answer.
+    if (hasValidCrc(line))
+        line.back() ^= 0xFFu;
+    return line;
+}
+
+std::string modelText(const std::string &model, int address, bool several)
+{
+    if (!several)
+        return model;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%03d", address);
+    return model.substr(0, modbus::ModelTextLength - 3) + digits;
+}
+
+} // namespace kcsim
