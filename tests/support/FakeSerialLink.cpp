@@ -1,5 +1,7 @@
 #include "support/FakeSerialLink.h"
 
+#include <utility>
+
 FakeSerialLink::FakeSerialLink(QObject *parent) : kc::SerialLink(parent)
 {
 }
@@ -72,9 +74,7 @@ void FakeSerialLink::output(const QByteArray &frame)
 QByteArray FakeSerialLink::input()
 {
     calls << QStringLiteral("input");
-    QByteArray all = m_buffer;
-    m_buffer.clear();
-    return all;
+    return std::exchange(m_buffer, std::exchange(arrivingDuringInput, {}));
 }
 
 void FakeSerialLink::deliver(const QByteArray &bytes)

@@ -19,6 +19,8 @@ public:
 
     QStringList calls;
     QList<QByteArray> written;
+    // Bytes that reach the port while the window reads it (inside input()).
+    QByteArray arrivingDuringInput;
 
     void setCommPort(int number) override;
     int commPort() const override { return m_port; }
