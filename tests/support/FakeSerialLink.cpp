@@ -1,30 +1,19 @@
 #include "support/FakeSerialLink.h"
 
-FakeSerialLink::FakeSerialLink(QObject *parent) : kc::SerialLink(parent)
-{
-}
-
-void FakeSerialLink::setCommPort(int number)
-{
-    m_port = number;
-    calls << QStringLiteral("commPort=%1").arg(number);
-}
+#include <utility>
 
 void FakeSerialLink::setSettings(const QString &settings)
 {
     m_settings = settings;
-    calls << QStringLiteral("settings=%1").arg(settings);
+    calls << QStringLiteral("settings=") + settings;
 }
 
 bool FakeSerialLink::open()
 {
     calls << QStringLiteral("open");
-    if (m_open || failNextOpen || !presentPorts.contains(m_port)) {
-        failNextOpen = false;
-        return false;
-    }
-    m_open = true;
-    return true;
+    if (m_open || !presentPorts.contains(m_port))
+        return false; // already open (busy) or missing
+    return m_open = true;
 }
 
 void FakeSerialLink::close()
@@ -33,48 +22,22 @@ void FakeSerialLink::close()
     m_open = false;
 }
 
-void FakeSerialLink::setInputMode(int mode)
-{
-    calls << QStringLiteral("inputMode=%1").arg(mode);
-}
-void FakeSerialLink::setInputLen(int length)
-{
-    calls << QStringLiteral("inputLen=%1").arg(length);
-}
-
 void FakeSerialLink::discardInput()
 {
     calls << QStringLiteral("discardInput");
     m_buffer.clear();
 }
 
-void FakeSerialLink::discardOutput()
-{
-    calls << QStringLiteral("discardOutput");
-}
-void FakeSerialLink::setSThreshold(int bytes)
-{
-    calls << QStringLiteral("sThreshold=%1").arg(bytes);
-}
-
-void FakeSerialLink::setRThreshold(int bytes)
-{
-    m_rThreshold = bytes;
-    calls << QStringLiteral("rThreshold=%1").arg(bytes);
-}
-
 void FakeSerialLink::output(const QByteArray &frame)
 {
-    calls << QStringLiteral("write %1").arg(QString::fromLatin1(frame.toHex(' ').toUpper()));
-    written << frame;
+    written << QString::fromLatin1(frame.toHex(' ').toUpper());
+    calls << QStringLiteral("write ") + written.last();
 }
 
 QByteArray FakeSerialLink::input()
 {
     calls << QStringLiteral("input");
-    QByteArray all = m_buffer;
-    m_buffer.clear();
-    return all;
+    return std::exchange(m_buffer, std::exchange(arrivingDuringInput, {}));
 }
 
 void FakeSerialLink::deliver(const QByteArray &bytes)

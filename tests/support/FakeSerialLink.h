@@ -6,33 +6,30 @@
 #include <QStringList>
 
 // Records every call as one line ("rThreshold=6", "write 01 03 ...") and lets
-// a test decide which ports exist, deliver bytes and raise events.
+// a test decide which ports exist, deliver bytes and lose the line.
 class FakeSerialLink : public kc::SerialLink
 {
-    Q_OBJECT
 public:
-    explicit FakeSerialLink(QObject *parent = nullptr);
-
     // Ports that open; every other number fails like a missing port.
     QSet<int> presentPorts{1};
-    bool failNextOpen = false;
-
     QStringList calls;
-    QList<QByteArray> written;
+    QStringList written; // each frame as upper-case hex
+    // Bytes that reach the port while the window reads it (inside input()).
+    QByteArray arrivingDuringInput;
 
-    void setCommPort(int number) override;
+    void setCommPort(int number) override { log("commPort", m_port = number); }
     int commPort() const override { return m_port; }
     void setSettings(const QString &settings) override;
     QString settings() const override { return m_settings; }
     bool open() override;
     void close() override;
     bool isOpen() const override { return m_open; }
-    void setInputMode(int mode) override;
-    void setInputLen(int length) override;
+    void setInputMode(int mode) override { log("inputMode", mode); }
+    void setInputLen(int length) override { log("inputLen", length); }
     void discardInput() override;
-    void discardOutput() override;
-    void setSThreshold(int bytes) override;
-    void setRThreshold(int bytes) override;
+    void discardOutput() override { calls << QStringLiteral("discardOutput"); }
+    void setSThreshold(int bytes) override { log("sThreshold", bytes); }
+    void setRThreshold(int bytes) override { log("rThreshold", m_rThreshold = bytes); }
     int rThreshold() const override { return m_rThreshold; }
     void output(const QByteArray &frame) override;
     QByteArray input() override;
@@ -41,19 +38,14 @@ public:
     // Appends to the input buffer and raises a receive event once the
     // threshold is reached, as the real link does.
     void deliver(const QByteArray &bytes);
-    // Raises an event with any code, as a line fault would.
-    void raise(int code);
-    // The far end vanished: the port closes and a non-receive event follows.
+    // The far end vanished: the port closes and a line-lost event follows.
     void loseLine();
-
     QByteArray buffered() const { return m_buffer; }
-    void clearCalls()
-    {
-        calls.clear();
-        written.clear();
-    }
 
 private:
+    void log(const char *what, int value) { calls << QStringLiteral("%1=%2").arg(what).arg(value); }
+    void raise(int code);
+
     int m_port = 0;
     QString m_settings;
     bool m_open = false;

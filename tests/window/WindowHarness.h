@@ -5,26 +5,28 @@
 #include "support/MessageRecorder.h"
 #include "ui/MainWindow.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 #include <memory>
+#include <ostream>
 
-// The real window over the fake link and the message recorder.
+// Readable failures.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+// The real window over the fake link and the message recorder, on a fixed clock.
 struct WindowHarness
 {
-    explicit WindowHarness(QSet<int> ports = {1})
+    explicit WindowHarness(QSet<int> ports = {1}) : link(new FakeSerialLink)
     {
-        link = new FakeSerialLink;
         link->presentPorts = std::move(ports);
         window = std::make_unique<kc::MainWindow>(link, &messages);
+        window->setClock([] { return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9)); });
         window->show();
     }
 
@@ -34,38 +36,43 @@ struct WindowHarness
         EXPECT_NE(w, nullptr) << name.toStdString();
         return w;
     }
-
     QString text(const QString &name) const { return controlText(window.get(), name); }
 
-    void type(const QString &box, const QString &text)
+    // Steps separated by spaces: "box=text" types into a box, "list:index"
+    // chooses in a list, "Timer2" is a tick of the poll timer, any other name
+    // clicks that button.
+    void act(const QString &steps)
     {
-        auto *e = find<QLineEdit>(box);
-        e->clear();
-        QTest::keyClicks(e, text);
+        for (const QString &s : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString name = s.section(QRegularExpression("[=:]"), 0, 0);
+            if (s.contains(QLatin1Char('='))) {
+                find<QLineEdit>(name)->clear();
+                QTest::keyClicks(find<QLineEdit>(name), s.section('=', 1));
+            } else if (s.contains(QLatin1Char(':'))) {
+                find<QComboBox>(name)->setCurrentIndex(s.section(':', 1).toInt());
+                emit find<QComboBox>(name)->activated(find<QComboBox>(name)->currentIndex());
+            } else if (s == QLatin1String("Timer2")) {
+                QMetaObject::invokeMethod(find<QTimer>(s), "timeout", Qt::DirectConnection);
+            } else {
+                QTest::mouseClick(find<QPushButton>(s), Qt::LeftButton);
+            }
+        }
     }
-
-    void click(const QString &button)
+    // "name=text" entries separated by ';': what a control shows, or the lamp
+    // in front ("lamp"), or the link's receive threshold ("threshold").
+    void expect(const QString &entries) const
     {
-        QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton);
+        for (const QString &e : entries.split(QLatin1Char(';'))) {
+            const QString name = e.section('=', 0, 0);
+            const QString shown = name == QLatin1String("lamp") ? window->frontLamp()
+                                  : name == QLatin1String("threshold")
+                                      ? QString::number(link->rThreshold())
+                                      : text(name);
+            EXPECT_EQ(shown, e.section('=', 1)) << name.toStdString();
+        }
     }
-
-    void choose(const QString &list, int index)
-    {
-        auto *c = find<QComboBox>(list);
-        c->setCurrentIndex(index);
-        emit c->activated(index);
-    }
-
-    void tick() { QMetaObject::invokeMethod(window->pollTimer(), "timeout", Qt::DirectConnection); }
-
-    const kc::WindowState &state() const { return window->state(); }
 
     FakeSerialLink *link;
     MessageRecorder messages;
     std::unique_ptr<kc::MainWindow> window;
 };
-
-inline QByteArray hexBytes(const char *hex)
-{
-    return QByteArray::fromHex(QByteArray(hex));
-}

@@ -1,175 +1,108 @@
 #include "WindowHarness.h"
 
 #include <QGroupBox>
+#include <QLabel>
 
-namespace {
-int px(int twips)
-{
-    return (twips + 7) / 15;
-}
-} // namespace
-
-TEST(Layout, FramesAndFixedClientArea)
+// "name left top width height says": pixels in the client area, from the
+// design's twips at 15 a pixel.
+TEST(Layout, EveryControlAtItsPlace)
 {
     WindowHarness h;
     EXPECT_EQ(h.window->size(), QSize(870, 623));
     EXPECT_EQ(h.window->minimumSize(), h.window->maximumSize());
-    struct Case
-    {
-        const char *name, *caption;
-        int l, t, w, height;
+    // clang-format off
+    const char *controls[] = {
+        "Frame5 8 8 161 521 串口设置", "Label3 32 26 47 17 串口号", "Combo1 80 24 57 20 串口号",
+        "Combo2 80 48 57 20 波特率", "Label5_2 32 50 47 17 波特率", "Label5_0 32 74 47 17 校验位",
+        "Label5_1 32 98 47 17 数据位", "Label5_3 32 122 47 17 停止位", "Combo3 80 72 57 20 校验位",
+        "Combo4 80 96 57 20 数据位", "Combo5 80 120 57 20 停止位", "Picture2 48 152 60 17 ",
+        "imgNotConnected 72 152 16 16 数据采集通讯状态指示",
+        "ImgYellow 72 152 16 16 数据采集通讯状态指示",
+        "imgConnected 72 152 16 16 数据采集通讯状态指示", "cmdCom 16 176 65 25 打开串口",
+        "Command1 96 176 65 25 关闭串口", "Label7 16 208 145 17 串口发送数据",
+        "txtCommand 16 232 145 29 串口发送数据", "Label1_0 16 264 145 17 串口接收数据",
+        "txtState 16 280 145 65 串口接收数据", "Label1_1 16 376 145 17 成功接收/循环 计数",
+        "lblErrCounter 16 400 60 17 1", "lblCounter 88 400 60 17 1",
+        "Label1_2 16 424 145 17 适用产品型号", "Label1_3 32 440 120 16 KC4420P",
+        "Label1_4 32 456 120 16 KB4420P", "Label1_5 32 472 120 16 KA4420P",
+        "Frame10 176 8 425 49 MODBUS设置", "Label8_0 184 34 47 17 设备地址",
+        "txtStationID 232 32 33 20 设备地址", "Label8_3 280 34 47 17 功 能 码",
+        "txtFunID 328 32 33 20 功 能 码", "Label8_1 368 34 47 17 超始地址",
+        "txtStartID 416 32 33 20 超始地址", "Label8_2 464 34 47 17 数据长度",
+        "txtDataLength 512 32 33 20 数据长度", "Frame12 176 64 425 81 设备地址修改操作",
+        "Label2_7 192 90 160 17 将地址      修改为  ", "txtSetID_0 232 88 29 20 将地址",
+        "txtSetID_1 304 88 37 20 修改为", "cmdChangeID 360 80 81 25 执行",
+        "cmdReadAdd 480 80 81 25 读地址",
+        "Label2_13 192 120 393 17 RV40及RV52系列通过产品内部拔码开关修改地址，软件修改仅限RV27系列",
+        "Frame3 176 144 425 479 数据及参数查询", "lblDanWei_2 192 170 93 17 0 温度值",
+        "txtValue_0 288 168 67 18 0 温度值", "lblDanWei_0 360 169 60 17 ℃",
+        "lblDanWei_1 192 194 93 17 1 湿度值", "txtValue_1 288 192 67 18 1 湿度值",
+        "lblDanWei_3 360 193 60 17 %Rh", "lblDanWei_8 192 218 93 17 2 报警状态",
+        "txtValue_2 288 216 67 18 2 报警状态",
+        "Label2_9 360 218 235 17 值 1-温度报警 2-湿度报警 0-正常",
+        "lblDanWei_6 192 242 93 17 3 温度误差校准", "txtValue_3 288 240 67 18 3 温度误差校准",
+        "cmdSet_0 360 240 57 18 设置", "Label2_4 424 242 171 17 值范围为：-10.00到10.00",
+        "lblDanWei_5 192 266 93 17 4 湿度误差校准", "txtValue_4 288 264 67 18 4 湿度误差校准",
+        "cmdSet_1 360 264 57 18 设置", "Label2_1 424 266 171 17 值范围为：-10.00到10.00",
+        "lblDanWei_12 192 290 93 17 5 温度报警上限", "txtValue_5 288 288 67 18 5 温度报警上限",
+        "cmdSet_2 360 288 57 18 设置", "lblDanWei_9 192 314 93 17 6 温度报警下限",
+        "txtValue_6 288 312 67 18 6 温度报警下限", "cmdSet_3 360 312 57 18 设置",
+        "lblDanWei_11 192 338 93 17 7 湿度报警上限", "txtValue_7 288 336 67 18 7 湿度报警上限",
+        "cmdSet_4 360 336 57 18 设置", "lblDanWei_4 192 362 93 17 8 湿度报警下限",
+        "txtValue_8 288 360 67 18 8 湿度报警下限", "cmdSet_5 360 360 57 18 设置",
+        "lblDanWei_14 192 386 93 17 9 温度控制回差", "txtValue_9 288 384 67 18 9 温度控制回差",
+        "cmdSet_6 360 384 57 18 设置", "Label2_10 424 386 171 17 值范围为：-10.00到10.00",
+        "lblDanWei_15 192 410 93 17 10湿度控制回差", "txtValue_10 288 408 67 18 10湿度控制回差",
+        "cmdSet_7 360 408 57 18 设置", "Label2_11 424 410 171 17 值范围为：-10.00到10.00",
+        "lblDanWei_13 192 434 93 17 11主动上传时间", "txtValue_11 288 432 67 18 11主动上传时间",
+        "cmdSet_8 360 432 57 18 设置", "Label2_8 424 434 171 17 单位：秒 范围1-3600",
+        "lblDanWei_7 192 458 93 17 12波特率", "txtValue_12 288 456 67 18 12波特率",
+        "cmdSet_9 360 456 57 18 设置", "Label2_3 424 458 171 17 值:2400,4800,9600,19200",
+        "lblDanWei_10 192 482 93 17 13通讯方式", "txtValue_13 288 480 67 18 13通讯方式",
+        "cmdSet_10 360 480 57 18 设置", "Label2_5 424 482 171 17 1:MODBUS 2:HTTPD",
+        "lblDanWei_16 192 506 93 17 14控制模式", "txtValue_14 288 504 67 18 14控制模式",
+        "cmdSet_11 360 504 57 18 设置", "Label2_12 424 506 171 17 1:降温除湿 2:加温加湿",
+        "Label8_4 192 548 87 17 定时时长(ms)", "txtTimerSet 280 546 41 20 定时时长(ms)",
+        "comDoOnce 368 544 65 25 单次", "cmdOneM 444 544 65 25 循环",
+        "cmdStopOnce 520 544 65 25 停止", "Label8_5 208 604 73 17 设备信息",
+        "TXTtype 288 602 129 20 设备信息", "Command2 424 600 81 22 读设备信息",
+        "Frame2 608 8 257 521 上传记录", "txtUp 616 24 241 449 上传记录",
+        "Command3 648 480 160 40 主动上传模式"
     };
-    const Case frames[] = {
-        {"Frame5", "串口设置", 120, 120, 2415, 7815},
-        {"Frame10", "MODBUS设置", 2640, 120, 6375, 735},
-        {"Frame12", "设备地址修改操作", 2640, 960, 6375, 1215},
-        // grown to the window's bottom so the device-information row shows
-        {"Frame3", "数据及参数查询", 2640, 2160, 6375, 9345 - 2160},
-        {"Frame2", "上传记录", 9120, 120, 3855, 7815},
+    // clang-format on
+    const QStringList red = QStringLiteral("Label1_2 lblDanWei_0 lblDanWei_3 Label2_9 Label2_4 "
+                                           "Label2_1 Label2_10 Label2_11 Label2_8 Label2_3 "
+                                           "Label2_5 Label2_12")
+                                .split(' ');
+    // What a control says: its caption, a frame's title, a lamp's tooltip,
+    // or an input's accessible name.
+    auto says = [](const QWidget *w) {
+        if (auto *l = qobject_cast<const QLabel *>(w))
+            return l->pixmap().isNull() ? l->text() : l->toolTip();
+        if (auto *b = qobject_cast<const QPushButton *>(w))
+            return b->text();
+        if (auto *g = qobject_cast<const QGroupBox *>(w))
+            return g->title();
+        return w->accessibleName();
     };
-    for (const auto &f : frames) {
-        auto *g = h.find<QGroupBox>(f.name);
-        EXPECT_EQ(g->title(), QString::fromUtf8(f.caption));
-        EXPECT_EQ(g->geometry(), QRect(px(f.l), px(f.t), px(f.w), px(f.height))) << f.name;
-        EXPECT_EQ(g->palette().color(QPalette::Window), QColor(224, 224, 224)) << f.name;
-    }
-}
-
-TEST(Layout, ControlsCaptionsAndPlaces)
-{
-    WindowHarness h;
-    struct Case
-    {
-        const char *name, *parent, *caption;
-        int left, top; // twips; -1 to skip the position check
-    };
-    const Case cases[] = {
-        {"Combo1", "Frame5", nullptr, 1080, 240},
-        {"Combo2", "Frame5", nullptr, 1080, 600},
-        {"Combo3", "Frame5", "无校验", 1080, 960},
-        {"Combo4", "Frame5", "8", 1080, 1320},
-        {"Combo5", "Frame5", "1", 1080, 1680},
-        {"Label3", "Frame5", "串口号", -1, -1},
-        {"Label5_2", "Frame5", "波特率", -1, -1},
-        {"Label5_0", "Frame5", "校验位", -1, -1},
-        {"Label5_1", "Frame5", "数据位", -1, -1},
-        {"Label5_3", "Frame5", "停止位", -1, -1},
-        {"Picture2", "Frame5", nullptr, 600, 2160},
-        {"cmdCom", "Frame5", "打开串口", 120, 2520},
-        {"Command1", "Frame5", "关闭串口", 1320, 2520},
-        {"Label7", "Frame5", "串口发送数据", -1, 3000},
-        {"txtCommand", "Frame5", nullptr, -1, 3360},
-        {"Label1_0", "Frame5", "串口接收数据", -1, 3840},
-        {"txtState", "Frame5", nullptr, -1, 4080},
-        {"Label1_1", "Frame5", "成功接收/循环 计数", -1, 5520},
-        {"lblErrCounter", "Frame5", nullptr, 120, 5880},
-        {"lblCounter", "Frame5", nullptr, 1200, 5880},
-        {"Label1_2", "Frame5", "适用产品型号", -1, 6240},
-        {"Label1_3", "Frame5", "KC4420P", -1, 6480},
-        {"Label1_4", "Frame5", "KB4420P", -1, 6720},
-        {"Label1_5", "Frame5", "KA4420P", -1, 6960},
-        {"Label8_0", "Frame10", "设备地址", 120, -1},
-        {"txtStationID", "Frame10", nullptr, 840, 360},
-        {"Label8_3", "Frame10", "功 能 码", 1560, -1},
-        {"txtFunID", "Frame10", nullptr, 2280, 360},
-        {"Label8_1", "Frame10", "超始地址", 2880, -1},
-        {"txtStartID", "Frame10", nullptr, 3600, 360},
-        {"Label8_2", "Frame10", "数据长度", 4320, -1},
-        {"txtDataLength", "Frame10", nullptr, 5040, 360},
-        {"Label2_7", "Frame12", "将地址      修改为  ", 240, -1},
-        {"txtSetID_0", "Frame12", nullptr, 840, 360},
-        {"txtSetID_1", "Frame12", nullptr, 1920, 360},
-        {"cmdChangeID", "Frame12", "执行", 2760, 240},
-        {"cmdReadAdd", "Frame12", "读地址", 4560, 240},
-        {"Label2_13", "Frame12", "RV40及RV52系列通过产品内部拔码开关修改地址，软件修改仅限RV27系列",
-         240, -1},
-        {"Label8_4", "Frame3", "定时时长(ms)", 240, -1},
-        {"txtTimerSet", "Frame3", nullptr, 1560, -1},
-        {"comDoOnce", "Frame3", "单次", 2880, 6000},
-        {"cmdOneM", "Frame3", "循环", 4020, 6000},
-        {"cmdStopOnce", "Frame3", "停止", 5160, 6000},
-        {"Label8_5", "Frame3", "设备信息", 480, -1},
-        {"TXTtype", "Frame3", nullptr, 1680, -1},
-        {"Command2", "Frame3", "读设备信息", 3720, 6840},
-        {"txtUp", "Frame2", nullptr, 120, 240},
-        {"Command3", "frmMain", "主动上传模式", 9720, 7200},
-    };
-    for (const auto &c : cases) {
-        auto *w = h.find<QWidget>(c.name);
+    for (const char *c : controls) {
+        const QString line = QString::fromUtf8(c);
+        const QStringList f = line.split(QLatin1Char(' '));
+        auto *w = h.find<QWidget>(f[0]);
         ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->parentWidget()->objectName(), c.parent) << c.name;
-        if (c.caption) {
-            QString caption;
-            if (auto *l = qobject_cast<QLabel *>(w))
-                caption = l->text();
-            else if (auto *b = qobject_cast<QPushButton *>(w))
-                caption = b->text();
-            else if (auto *cb = qobject_cast<QComboBox *>(w))
-                caption = cb->itemText(0);
-            EXPECT_EQ(caption, QString::fromUtf8(c.caption)) << c.name;
-        }
-        if (c.left >= 0) {
-            EXPECT_EQ(w->x(), px(c.left)) << c.name;
-        }
-        if (c.top >= 0) {
-            EXPECT_EQ(w->y(), px(c.top)) << c.name;
-        }
-        // Every control stays inside its parent, so nothing is hidden.
-        EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << c.name;
-    }
-    EXPECT_EQ(h.text("txtUp"), "");
-    EXPECT_EQ(h.text("TXTtype"), "1000");
-    EXPECT_EQ(h.find<QPushButton>("Command3")->font().bold(), true);
-    EXPECT_DOUBLE_EQ(h.find<QPushButton>("Command3")->font().pointSizeF(), 14.25);
-}
-
-TEST(Layout, RegisterRows)
-{
-    WindowHarness h;
-    const int captionLabel[15] = {2, 1, 8, 6, 5, 12, 9, 11, 4, 14, 15, 13, 7, 10, 16};
-    const char *captions[15] = {
-        "0 温度值",       "1 湿度值",       "2 报警状态",     "3 温度误差校准", "4 湿度误差校准",
-        "5 温度报警上限", "6 温度报警下限", "7 湿度报警上限", "8 湿度报警下限", "9 温度控制回差",
-        "10湿度控制回差", "11主动上传时间", "12波特率",       "13通讯方式",     "14控制模式"};
-    for (int r = 0; r < 15; ++r) {
-        auto *value = h.find<QLineEdit>(QStringLiteral("txtValue_%1").arg(r));
-        auto *caption = h.find<QLabel>(QStringLiteral("lblDanWei_%1").arg(captionLabel[r]));
-        EXPECT_EQ(caption->text(), QString::fromUtf8(captions[r]));
-        EXPECT_EQ(value->accessibleName(), QString::fromUtf8(captions[r]));
-        EXPECT_EQ(value->y(), px(360 + 360 * r)) << r;
-        EXPECT_EQ(value->x(), px(1680));
-        EXPECT_EQ(value->text(), "0");
-        EXPECT_EQ(caption->palette().color(QPalette::WindowText), QColor(Qt::black));
-    }
-    const std::pair<const char *, const char *> notes[] = {
-        {"lblDanWei_0", "℃"},
-        {"lblDanWei_3", "%Rh"},
-        {"Label2_9", "值 1-温度报警 2-湿度报警 0-正常"},
-        {"Label2_4", "值范围为：-10.00到10.00"},
-        {"Label2_1", "值范围为：-10.00到10.00"},
-        {"Label2_10", "值范围为：-10.00到10.00"},
-        {"Label2_11", "值范围为：-10.00到10.00"},
-        {"Label2_8", "单位：秒 范围1-3600"},
-        {"Label2_3", "值:2400,4800,9600,19200"},
-        {"Label2_5", "1:MODBUS 2:HTTPD"},
-        {"Label2_12", "1:降温除湿 2:加温加湿"},
-    };
-    for (const auto &[name, text] : notes) {
-        auto *l = h.find<QLabel>(name);
-        EXPECT_EQ(l->text(), QString::fromUtf8(text));
-        EXPECT_EQ(l->palette().color(QPalette::WindowText), QColor(255, 0, 0)) << name;
-    }
-    EXPECT_EQ(h.find<QLabel>("lblDanWei_0")->font().family(), "Arial");
-}
-
-TEST(Layout, EveryInputHasAnAccessibleName)
-{
-    WindowHarness h;
-    for (auto *w : h.window->findChildren<QWidget *>()) {
-        if (qobject_cast<QLineEdit *>(w) || qobject_cast<QPushButton *>(w) ||
-            qobject_cast<QComboBox *>(w) || qobject_cast<QPlainTextEdit *>(w)) {
-            EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
-        }
+        EXPECT_EQ(QRect(w->mapTo(h.window.get(), QPoint()), w->size()),
+                  QRect(f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4].toInt()))
+            << c;
+        EXPECT_EQ(says(w), line.section(QLatin1Char(' '), 5)) << c;
+        EXPECT_EQ(w->palette().color(QPalette::WindowText) == Qt::red, red.contains(f[0])) << c;
+        EXPECT_TRUE(w->accessibleName().startsWith(says(w)) || !w->inherits("QAbstractButton"))
+            << c; // inputs' accessible names are in the table
+        EXPECT_TRUE(!w->inherits("QGroupBox") ||
+                    w->palette().color(QPalette::Window) == QColor(224, 224, 224))
+            << c;
     }
     EXPECT_EQ(h.find<QPushButton>("cmdSet_0")->accessibleName(), "设置 3 温度误差校准");
+    EXPECT_TRUE(h.find<QPushButton>("Command3")->font().bold());
+    EXPECT_DOUBLE_EQ(h.find<QPushButton>("Command3")->font().pointSizeF(), 14.25);
+    EXPECT_EQ(h.find<QLabel>("lblDanWei_0")->font().family(), "Arial");
 }

@@ -1,0 +1,79 @@
+#include "WindowHarness.h"
+
+#include "ui/LampImages.h"
+
+#include <QGuiApplication>
+
+TEST(StartUp, OpensComOneAndFillsTheBoxes)
+{
+    WindowHarness h;
+    // The baud choice stores the settings, the port is configured, then the
+    // port choice opens COM1 and arms receive events at one byte.
+    EXPECT_EQ(h.link->calls.join('|'),
+              "settings=9600,N,8,1|commPort=1|inputMode=1|inputLen=0|discardInput|discardOutput|"
+              "sThreshold=0|rThreshold=1|inputMode=1|settings=9600,N,8,1|commPort=1|"
+              "settings=9600,N,8,1|open|rThreshold=1|inputMode=1");
+    EXPECT_TRUE(h.link->isOpen());
+    h.expect("txtStationID=1;txtFunID=3;txtStartID=0;txtDataLength=15;txtTimerSet=1000;"
+             "TXTtype=1000;txtUp=;Combo1=COM1;Combo2=9600;Combo3=无校验;Combo4=8;Combo5=1;"
+             "lblErrCounter=1;lblCounter=1;lamp=imgConnected");
+    // The port and rate lists' order is checked by the choices below.
+    EXPECT_EQ(h.find<QComboBox>("Combo1")->count(), 25);
+    EXPECT_EQ(h.find<QComboBox>("Combo2")->count(), 5);
+    EXPECT_EQ(h.window->windowTitle(), "KC4420传感器工具软件");
+    EXPECT_TRUE(h.messages.shown.isEmpty());
+}
+
+// The platform appends a display name to every window title, so with one set
+// the error box would not read exactly "出错提示".
+TEST(StartUp, NoApplicationDisplayName)
+{
+    kc::setUpApplicationIdentity();
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
+}
+
+TEST(Port, ChoicesButtonsAndALostLine)
+{
+    WindowHarness h({1, 2});
+    const char *steps[][3] = {
+        // step, lamp in front, link calls from the first
+        {"Combo1:1", "imgConnected", "close|commPort=2|settings=9600,N,8,1|open|rThreshold=1|"},
+        // COM5 is missing: red, and no message
+        {"Combo1:4", "imgNotConnected", "close|commPort=5|settings=9600,N,8,1|open|rThreshold=1|"},
+        {"cmdCom", "imgNotConnected", "settings=9600,N,8,1|open|"}, // says so, see below
+        {"Combo2:0", "imgNotConnected", "settings=2400,N,8,1|"},    // closed: only stored
+        // an open after a failure shows green
+        {"Combo1:0", "imgConnected", "commPort=1|settings=2400,N,8,1|open|rThreshold=1|"},
+        {"Combo2:3", "imgConnected", "close|settings=19200,N,8,1|open|"},
+        {"cmdCom", "imgConnected", "close|open|"},
+        {"Command1", "imgNotConnected", "close|"},
+        // a request on a closed port is shown but not sent
+        {"cmdReadAdd", "imgNotConnected", "discardInput|inputLen=0|inputMode=1|rThreshold=0|"},
+        {"cmdCom", "imgConnected", "settings=19200,N,8,1|open|"},
+    };
+    for (const auto &[step, lamp, calls] : steps) {
+        h.link->calls.clear();
+        h.act(step);
+        EXPECT_TRUE((h.link->calls.join('|') + '|').startsWith(calls)) << step;
+        h.expect(QStringLiteral("lamp=") + lamp);
+    }
+    EXPECT_TRUE(h.link->written.isEmpty());
+    ASSERT_EQ(h.messages.shown.size(), 1);
+    EXPECT_TRUE(h.messages.shown[0] == kc::UserMessage("串口已打开或被占用！", "出错提示", true));
+    h.link->loseLine(); // counted and shown red, no message
+    h.expect("lamp=imgNotConnected;lblErrCounter=2");
+    h.act("Combo1:-1");
+    EXPECT_EQ(h.messages.texts(), QStringList({"串口已打开或被占用！", "请选择端口"}));
+}
+
+// A choice that opens the port shows green even over the red lamp of a
+// reply that failed its CRC.
+TEST(Port, ChoiceThatOpensBringsGreenForward)
+{
+    WindowHarness h;
+    h.act("comDoOnce");
+    h.link->deliver(QByteArray(35, '\0'));
+    h.expect("lamp=imgNotConnected");
+    h.act("Combo2:3");
+    h.expect("lamp=imgConnected");
+}
