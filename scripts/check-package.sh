@@ -81,9 +81,16 @@ else
   depends_on "$xcb_owner" || fail "Depends lacks $xcb_owner, which holds the X11 platform plugin"
 fi
 
+# The command-line program needs no display and no widget library.
+if [ -x "$build/cli/kc4420-cli" ] && ldd "$build/cli/kc4420-cli" | grep -q 'libQt6Widgets'; then
+  fail "kc4420-cli links the widget library"
+fi
+
 # Contents
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
-expected=(/usr/bin/kc4420-tool /usr/bin/kc4420-sim "/usr/share/applications/$name.desktop")
+expected=(/usr/bin/kc4420-tool /usr/bin/kc4420-sim /usr/bin/kc4420-cli
+  /usr/share/man/man1/kc4420-cli.1 /usr/share/bash-completion/completions/kc4420-cli
+  "/usr/share/applications/$name.desktop")
 for size in "${icon_sizes[@]}"; do
   expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/$name.png")
 done
@@ -109,7 +116,7 @@ owner_of() {
   done
   return 1
 }
-for program in kc4420-tool kc4420-sim; do
+for program in kc4420-tool kc4420-sim kc4420-cli; do
   binary="$tmp/usr/bin/$program"
   [ -x "$binary" ] || continue
   file -b "$binary" | grep -q '^ELF' || fail "$program is not an ELF program: $(file -b "$binary")"

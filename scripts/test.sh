@@ -28,3 +28,16 @@ cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKC_SA
 cmake --build "$here/build-asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$here/build-asan" --output-on-failure -j"$jobs" -LE long
+
+echo "== size of the tests against the code (non-blank, non-comment lines)"
+count() {
+  git -C "$here" ls-files -- "$@" | grep -E '\.(cpp|cc|h|hpp|py)$' |
+    (cd "$here" && xargs -r cat) | grep -cvE '^\s*(//.*)?$'
+}
+code=$(count . ':!tests' ':!fuzz' ':!bench' ':!scripts' ':!docs')
+tests=$(count tests fuzz)
+echo "tests and fuzz targets: $tests lines; product code: $code lines; ratio $((100 * tests / code)) %"
+if [ $((100 * tests)) -gt $((40 * code)) ]; then
+  echo "the tests are over 40 % of the code"
+  exit 1
+fi

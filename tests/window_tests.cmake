@@ -2,6 +2,7 @@ kc_add_test(window_tests
   SOURCES
     window/WindowHarness.h
     window/startup_port_test.cpp
+    window/outcomes_test.cpp
     window/requests_test.cpp
     window/layout_test.cpp
   LABELS window)

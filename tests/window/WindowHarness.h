@@ -3,6 +3,7 @@
 #include "support/ControlText.h"
 #include "support/FakeSerialLink.h"
 #include "support/MessageRecorder.h"
+#include "support/QtPrint.h"
 #include "ui/MainWindow.h"
 
 #include <QPushButton>
@@ -11,13 +12,6 @@
 #include <QTimer>
 
 #include <memory>
-#include <ostream>
-
-// Readable failures.
-inline void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 // The real window over the fake link and the message recorder, on a fixed clock.
 struct WindowHarness

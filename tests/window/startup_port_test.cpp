@@ -71,8 +71,8 @@ TEST(Port, ChoicesButtonsAndALostLine)
 TEST(Port, ChoiceThatOpensBringsGreenForward)
 {
     WindowHarness h;
-    h.act("comDoOnce");
-    h.link->deliver(QByteArray(35, '\0'));
+    h.act("txtDataLength=1 comDoOnce");
+    h.link->deliver(QByteArray::fromHex("01030200010000"));
     h.expect("lamp=imgNotConnected");
     h.act("Combo2:3");
     h.expect("lamp=imgConnected");
