@@ -430,7 +430,9 @@ int CliRun::poll()
                (values.isEmpty() ? QString() : QLatin1Char(',') + values.join(QLatin1Char(','))));
         if (m_engine->lost())
             break;
-        waitMs(began + periodMs - double(clock.nsecsElapsed()) / 1e6);
+        const double left = began + periodMs - double(clock.nsecsElapsed()) / 1e6;
+        if (left > 0)
+            waitMs(left);
     }
     return m_worst;
 }
@@ -511,10 +513,11 @@ void CliRun::printStats()
                       {QStringLiteral("incomplete"), t.incomplete},
                       {QStringLiteral("no_reply"), t.noReply}};
         if (t.times.count() > 0) {
-            j[QStringLiteral("last_ms")] = t.times.last();
-            j[QStringLiteral("mean_ms")] = std::round(t.times.mean() * 10) / 10;
-            j[QStringLiteral("p95_ms")] = t.times.p95();
-            j[QStringLiteral("max_ms")] = t.times.max();
+            auto tenth = [](double v) { return std::round(v * 10) / 10; };
+            j[QStringLiteral("last_ms")] = tenth(t.times.last());
+            j[QStringLiteral("mean_ms")] = tenth(t.times.mean());
+            j[QStringLiteral("p95_ms")] = tenth(t.times.p95());
+            j[QStringLiteral("max_ms")] = tenth(t.times.max());
         }
         report(j, QStringLiteral("站 %1  发送 %2  应答 %3  拒绝 %4  校验错误 %5  站号不符 %6  "
                                  "不完整 %7  无应答 %8  响应 %9 / %10 / %11 / %12 ms")
