@@ -29,7 +29,7 @@ fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKC_BUILD_TESTS=OFF -DKC_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kc4420-sim bench_wire_limits bench_micro \
-  bench_window bench_upload_log bench_cold_start >/dev/null
+  bench_window bench_upload_log bench_cold_start bench_cli >/dev/null
 
 b=$build/bench
 if [ "$quick" = 1 ]; then
@@ -42,6 +42,8 @@ if [ "$quick" = 1 ]; then
   "$b/bench_window" flood 3
   "$b/bench_cold_start" 2
   "$b/bench_window" pace 2
+  "$b/bench_cli" read 3
+  "$b/bench_cli" poll 50
   exit 0
 fi
 "$b/bench_wire_limits"
@@ -54,3 +56,5 @@ fi
 "$b/bench_cold_start" 9
 "$b/bench_window" pace 20
 "$b/bench_window" paints 5
+"$b/bench_cli" read 50
+"$b/bench_cli" poll 2000
