@@ -10,6 +10,8 @@
 #include "operations/Requests.h"
 #include "protocol/FrameCodec.h"
 
+#include <QList>
+
 #include <cstddef>
 #include <cstdint>
 
