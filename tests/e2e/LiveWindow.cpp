@@ -1,27 +1,10 @@
 #include "e2e/LiveWindow.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
-
-bool pumpUntil(const std::function<bool()> &done, int deadlineMs)
-{
-    QDeadlineTimer deadline(deadlineMs);
-    // Wakes the loop when nothing else happens, so done() is looked at often.
-    QTimer wake;
-    wake.start(5);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 LiveWindow::LiveWindow(const QString &device)
 {

@@ -3,21 +3,12 @@
 #include "protocol/QtSerialLink.h"
 #include "support/ControlText.h"
 #include "support/MessageRecorder.h"
+#include "support/Pty.h"
 #include "ui/MainWindow.h"
 
 #include <QString>
 
-#include <functional>
 #include <memory>
-
-// Pumps the event loop until done() holds; false once the deadline passed. The
-// deadline guards against a hang and is never a measure.
-bool pumpUntil(const std::function<bool()> &done, int deadlineMs = 10000);
-// Lets the event loop run for a while, so what is on its way arrives.
-inline void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
 
 // The real window on the real serial link, with COM1 mapped to device.
 class LiveWindow

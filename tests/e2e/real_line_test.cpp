@@ -17,7 +17,6 @@
 #include <modbus.h>
 
 #include <fcntl.h>
-#include <pty.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -84,25 +83,6 @@ TEST(Upload, EveryRecordSentIsLoggedOnce)
     EXPECT_EQ(log.size(), sent);
     EXPECT_EQ(log.count(stamp + " 25.3 65.2"), sent);
 }
-
-// A pseudo-terminal whose far end the test holds; the window opens path.
-struct Pty
-{
-    Pty()
-    {
-        char name[256] = {};
-        if (::openpty(&far, &near, name, nullptr, nullptr) == 0)
-            path = QString::fromLocal8Bit(name);
-    }
-    ~Pty()
-    {
-        ::close(far);
-        ::close(near);
-    }
-    int far = -1;
-    int near = -1;
-    QString path;
-};
 
 TEST(Upload, RecordsInPiecesAreLoggedOnce)
 {
