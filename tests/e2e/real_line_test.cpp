@@ -84,6 +84,7 @@ TEST(Upload, EveryRecordSentIsLoggedOnce)
     EXPECT_EQ(log.count(stamp + " 25.3 65.2"), sent);
 }
 
+// The module writes each record whole, so the test plays the device to cut them.
 TEST(Upload, RecordsInPiecesAreLoggedOnce)
 {
     Pty line;
@@ -91,8 +92,8 @@ TEST(Upload, RecordsInPiecesAreLoggedOnce)
     w.window->setClock([] { return stampTime; });
     w.click("Command3");
     const QByteArray records = QByteArray("[-05.1,065.2]").repeated(4);
-    // Inside the readings; the 12 bytes the window waits for; the closing bracket
-    // with all but the next one's; the rest.
+    // Inside the readings; at the 12 bytes the window waits for; the first
+    // record's closing bracket with all of the second but its own; the rest.
     qsizetype at = 0;
     for (const qsizetype cut : {5, 12, 25, 52}) {
         ASSERT_EQ(::write(line.far, records.constData() + at, size_t(cut - at)), cut - at);
