@@ -1,6 +1,9 @@
 // The real window, offscreen, on QtSerialLink against the simulated module over a
 // pseudo-terminal. One mode per run; each prints its figures as one line (the poll
 // mode prints three: schedule, added latency and CPU per cycle, from one run).
+// The long runs that were once tests live here: a thousand and more poll cycles,
+// twenty thousand back-to-back reads, a minute of flood, and upload records every
+// 10 ms; each prints the counts that tell whether anything was lost.
 
 #include "BenchSupport.h"
 #include "CountingSink.h"
@@ -55,6 +58,13 @@ public:
     std::int64_t readAt = 0;
 };
 
+// What the boxes must show after a good reply from a module holding these words.
+struct Expected
+{
+    QString trace;
+    QStringList texts;
+};
+
 // The window as the tool starts it, with COM1 mapped to the simulator's line.
 struct Rig
 {
@@ -72,6 +82,17 @@ struct Rig
     }
 
     void click(const char *name) { window->findChild<QPushButton *>(QLatin1String(name))->click(); }
+    // Clicks and lets the event loop run until the request has its outcome.
+    void request(const char *name)
+    {
+        const long long before = window->totals().sent;
+        click(name);
+        // The window's own deadline ends every request, so this cannot wait forever.
+        while (window->totals().sent == before)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    // Whether the boxes show exactly the module's reply, with the green lamp.
+    bool shows(const Expected &e) const;
     void setBox(const char *name, const QString &text)
     {
         window->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
@@ -85,12 +106,14 @@ struct Rig
     QPlainTextEdit *log = nullptr;
 };
 
-// What the boxes must show after a good reply from a module holding these words.
-struct Expected
+bool Rig::shows(const Expected &e) const
 {
-    QString trace;
-    QStringList texts;
-};
+    bool shown =
+        window->frontLamp() == QLatin1String("imgConnected") && received->toPlainText() == e.trace;
+    for (int i = 0; shown && i < values.size(); ++i)
+        shown = values[i]->text() == e.texts[i];
+    return shown;
+}
 
 Expected expectedFor(const std::vector<std::uint16_t> &words)
 {
@@ -114,6 +137,7 @@ struct PollResult
     long long expectedTicks = 0;
     long long ticks = 0;
     SimProcess::Stats stats;
+    kc::OutcomeTotals totals;
     long long receives = 0;
     long long rejected = 0;
     std::vector<std::int64_t> tickTimes;
@@ -143,11 +167,7 @@ PollResult poll(const QStringList &simArguments, int periodMs, double seconds)
             return;
         const std::int64_t now = monotonicNs();
         ++r.receives;
-        bool shown = rig.window->frontLamp() == QLatin1String("imgConnected") &&
-                     rig.received->toPlainText() == expected.trace;
-        for (int i = 0; shown && i < rig.values.size(); ++i)
-            shown = rig.values[i]->text() == expected.texts[i];
-        if (shown) {
+        if (rig.shows(expected)) {
             r.decodedTimes.push_back(now);
             r.handlerMs.push_back(double(now - rig.link->readAt) / 1e6);
         } else if (rig.window->frontLamp() == QLatin1String("imgNotConnected"))
@@ -171,6 +191,7 @@ PollResult poll(const QStringList &simArguments, int periodMs, double seconds)
     r.ticks = static_cast<long long>(r.tickTimes.size());
     runFor(300); // a reply still under way lands, or not, before the count
     r.stats = sim.stats();
+    r.totals = rig.window->totals();
     sim.quit();
     r.sentStamps = sim.sentStamps();
     r.messages = rig.messages.count;
@@ -233,9 +254,11 @@ int pollMode(double seconds)
     const int periodMs = 50;
     const PollResult tool = poll({}, periodMs, seconds);
     const long long cycles = tool.stats.requests;
-    // sent: requests the module received; ticks: timer firings the window handled.
+    // sent: requests the module received; ticks: timer firings the window handled;
+    // answered .. superseded: the outcomes the window gave its requests.
     printLine(QStringLiteral("poll_schedule period_ms=%1 elapsed_s=%2 sent=%3 expected=%4 "
-                             "sent_ratio=%5 decoded=%6 decoded_ratio=%7 ticks=%8 messages=%9")
+                             "sent_ratio=%5 decoded=%6 decoded_ratio=%7 ticks=%8 messages=%9 "
+                             "answered=%10 no_reply=%11 errors=%12 superseded=%13 replies=%14")
                   .arg(periodMs)
                   .arg(num(tool.elapsedS, 1))
                   .arg(cycles)
@@ -244,7 +267,12 @@ int pollMode(double seconds)
                   .arg(tool.decodedTimes.size())
                   .arg(ratio(double(tool.decodedTimes.size()), double(cycles)))
                   .arg(tool.ticks)
-                  .arg(tool.messages));
+                  .arg(tool.messages)
+                  .arg(tool.totals.answered)
+                  .arg(tool.totals.noReply)
+                  .arg(tool.totals.errors())
+                  .arg(tool.totals.superseded)
+                  .arg(tool.stats.replies));
 
     const RefResult ref = referenceMaster(periodMs, cycles);
     const std::vector<double> toolLatencies =
@@ -364,7 +392,10 @@ int paceMode(double seconds)
     return 0;
 }
 
-int floodMode(double seconds)
+// The module sends a record every 10 ms to the window in upload mode: every
+// record sent must be logged (lost=0), and a 10 ms single-shot probe, re-armed at
+// each firing, tells how late the event loop serves a timer meanwhile.
+int uploadsMode(double seconds)
 {
     const int intervalMs = 10;
     SimProcess sim({QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--upload-ms"),
@@ -372,10 +403,14 @@ int floodMode(double seconds)
     if (!sim.ready())
         return 1;
     Rig rig(sim.ptyPath());
-    rig.click("Command3");
+    // With the port closed the module's records go nowhere and its count settles,
+    // so every record counted from here on reaches the open port.
+    rig.click("Command1");
+    runFor(200);
     const SimProcess::Stats before = sim.stats();
+    rig.click("Command3");
+    rig.click("cmdCom");
 
-    // A single-shot probe re-armed at each firing: how late the loop serves a 10 ms timer.
     std::vector<double> lateness;
     std::int64_t armedAt = 0;
     QTimer probe;
@@ -395,22 +430,140 @@ int floodMode(double seconds)
     probe.stop();
     const double cpu = cpuSeconds() - cpu0;
     const double elapsed = double(monotonicNs() - t0) / 1e9;
+    // An hour's interval ends the records; the last one lands before the count.
+    sim.command(QStringLiteral("set 11=3600"));
     const SimProcess::Stats after = sim.stats();
+    runFor(300);
     sim.quit();
     const Spread late = spread(lateness);
+    const long long sent = after.uploads - before.uploads;
     const long long lines = rig.log->document()->isEmpty() ? 0 : rig.log->blockCount();
-    printLine(QStringLiteral("upload_flood interval_ms=%1 seconds=%2 records_sent=%3 "
-                             "lines_logged=%4 probe_samples=%5 lateness_p50_ms=%6 "
-                             "lateness_p99_ms=%7 lateness_max_ms=%8 cpu_percent=%9")
+    printLine(QStringLiteral("uploads interval_ms=%1 seconds=%2 records_sent=%3 lines_logged=%4 "
+                             "lost=%5 probe_samples=%6 lateness_p50_ms=%7 lateness_p99_ms=%8 "
+                             "lateness_max_ms=%9 cpu_percent=%10 messages=%11")
                   .arg(intervalMs)
                   .arg(num(elapsed, 1))
-                  .arg(after.uploads - before.uploads)
+                  .arg(sent)
                   .arg(lines)
+                  .arg(sent - lines)
                   .arg(lateness.size())
                   .arg(num(late.p50, 3))
                   .arg(num(late.p99, 3))
                   .arg(num(late.max, 3))
-                  .arg(num(100 * cpu / elapsed, 2)));
+                  .arg(num(100 * cpu / elapsed, 2))
+                  .arg(rig.messages.count));
+    return 0;
+}
+
+// The module writes random bytes as fast as it can while the window sits with
+// its start-up receive threshold of one byte, so every arrival is an event. How
+// often a 10 ms timer still got its turn against how often it was due, the most
+// deliveries handled in a row without it, memory grown from a quarter into the
+// flood to its end, and whether a read works once the line is quiet.
+int floodMode(double seconds)
+{
+    SimProcess sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7")});
+    if (!sim.ready())
+        return 1;
+    const Expected expected = expectedFor(sim.registers());
+    Rig rig(sim.ptyPath());
+    long long deliveries = 0, linesLost = 0, fired = 0, run = 0, longestRun = 0;
+    std::int64_t residentEarly = 0;
+    QObject::connect(rig.link, &kc::SerialLink::comm, rig.window.get(), [&] {
+        if (rig.link->commEvent() == kc::CommEventCode::LineLost)
+            ++linesLost;
+        if (rig.link->commEvent() != kc::CommEventCode::Receive)
+            return;
+        longestRun = std::max(longestRun, ++run);
+        ++deliveries;
+    });
+    // First-use allocations are done a quarter into the flood.
+    QTimer::singleShot(int(seconds * 250), [&] { residentEarly = residentBytes(); });
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { ++fired, run = 0; });
+    probe.start(10);
+    sim.command(QStringLiteral("flood %1").arg(seconds));
+    // "FLOOD bytes=N ms=M" once it is over.
+    QString report;
+    QEventLoop loop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        report = sim.readLine(0);
+        if (report.startsWith(QLatin1String("FLOOD ")))
+            loop.quit();
+    });
+    watch.start(50);
+    QTimer::singleShot(int(seconds * 1000) + 60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    probe.stop();
+    const std::int64_t residentLate = residentBytes();
+    const long long bytes =
+        report.section(QStringLiteral("bytes="), 1).section(' ', 0, 0).toLongLong();
+    const long long floodMs = report.section(QStringLiteral("ms="), 1).toLongLong();
+
+    const long long answered = rig.window->totals().answered;
+    rig.request("comDoOnce");
+    const bool readAfter = rig.window->totals().answered == answered + 1 && rig.shows(expected);
+    printLine(QStringLiteral("line_flood ms=%1 bytes=%2 deliveries=%3 probe_fired=%4 probe_due=%5 "
+                             "probe_ratio=%6 longest_run=%7 rss_growth_kib=%8 lines_lost=%9 "
+                             "read_after=%10 messages=%11")
+                  .arg(floodMs)
+                  .arg(bytes)
+                  .arg(deliveries)
+                  .arg(fired)
+                  .arg(floodMs / 10)
+                  .arg(ratio(double(fired), double(floodMs / 10)))
+                  .arg(longestRun)
+                  .arg((residentLate - residentEarly) / 1024)
+                  .arg(linesLost)
+                  .arg(readAfter ? 1 : 0)
+                  .arg(rig.messages.count));
+    return 0;
+}
+
+// Each outcome sends the next single read at once, for `cycles` cycles against a
+// module that answers as soon as a request is in. A cycle is decoded when the
+// lamp is green and the boxes show exactly the module's reply; a foreign value is
+// a box showing anything else once the first reply was shown; rejected cycles
+// ended with the red lamp. Memory is compared from the end of the first tenth.
+int soakMode(long long cycles)
+{
+    SimProcess sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7"),
+                    QStringLiteral("--frame-gap"), QStringLiteral("0.5")});
+    if (!sim.ready())
+        return 1;
+    const Expected expected = expectedFor(sim.registers());
+    Rig rig(sim.ptyPath());
+    long long decoded = 0, foreign = 0, rejected = 0;
+    std::int64_t residentWarm = 0;
+    const std::int64_t t0 = monotonicNs();
+    for (long long cycle = 1; cycle <= cycles; ++cycle) {
+        rig.request("comDoOnce");
+        decoded += rig.shows(expected);
+        rejected += rig.window->frontLamp() == QLatin1String("imgNotConnected");
+        for (int i = 0; decoded > 0 && i < rig.values.size(); ++i)
+            foreign += rig.values[i]->text() != expected.texts[i];
+        if (cycle == std::max(1LL, cycles / 10))
+            residentWarm = residentBytes();
+    }
+    const double elapsed = double(monotonicNs() - t0) / 1e9;
+    const std::int64_t residentEnd = residentBytes();
+    const kc::OutcomeTotals &t = rig.window->totals();
+    printLine(QStringLiteral("soak cycles=%1 decoded=%2 foreign_values=%3 rejected=%4 answered=%5 "
+                             "no_reply=%6 errors=%7 replies=%8 seconds=%9 cycles_per_s=%10 "
+                             "rss_growth_kib=%11 messages=%12")
+                  .arg(cycles)
+                  .arg(decoded)
+                  .arg(foreign)
+                  .arg(rejected)
+                  .arg(t.answered)
+                  .arg(t.noReply)
+                  .arg(t.errors())
+                  .arg(sim.stats().replies)
+                  .arg(num(elapsed, 1))
+                  .arg(num(double(cycles) / elapsed, 1))
+                  .arg((residentEnd - residentWarm) / 1024)
+                  .arg(rig.messages.count));
     return 0;
 }
 
@@ -484,6 +637,14 @@ int main(int argc, char **argv)
         return paintsMode(seconds > 0 ? seconds : 5);
     if (mode == QLatin1String("flood"))
         return floodMode(seconds > 0 ? seconds : 60);
-    std::fprintf(stderr, "usage: %s poll|idle|stress|pace|flood|paints [SECONDS]\n", argv[0]);
+    if (mode == QLatin1String("uploads"))
+        return uploadsMode(seconds > 0 ? seconds : 10);
+    // A count of cycles, not seconds.
+    if (mode == QLatin1String("soak"))
+        return soakMode(seconds > 0 ? static_cast<long long>(seconds) : 20000);
+    std::fprintf(stderr,
+                 "usage: %s poll|idle|stress|pace|flood|uploads|paints [SECONDS]\n"
+                 "       %s soak [CYCLES]\n",
+                 argv[0], argv[0]);
     return 2;
 }

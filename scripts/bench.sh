@@ -40,6 +40,8 @@ if [ "$quick" = 1 ]; then
   "$b/bench_window" stress 3
   "$b/bench_upload_log" 20000
   "$b/bench_window" flood 3
+  "$b/bench_window" uploads 2
+  "$b/bench_window" soak 300
   "$b/bench_cold_start" 2
   "$b/bench_window" pace 2
   "$b/bench_cli" read 3
@@ -53,6 +55,8 @@ fi
 "$b/bench_window" stress 60
 "$b/bench_upload_log" 1000000
 "$b/bench_window" flood 60
+"$b/bench_window" uploads 10
+"$b/bench_window" soak 20000
 "$b/bench_cold_start" 9
 "$b/bench_window" pace 20
 "$b/bench_window" paints 5

@@ -4,7 +4,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     SOURCES
       link/PortNamingTest.cpp
       link/QtSerialLinkTest.cpp
-      link/PtyPair.h
+      support/Pty.h
     LIBS kc_protocol Qt6::Test
     LABELS link
     TIMEOUT 60)
