@@ -35,18 +35,35 @@ QString csvField(QString text)
 
 } // namespace
 
-void TrafficLog::add(TrafficEntry entry)
+bool TrafficLog::add(TrafficEntry entry)
 {
-    if (int(m_entries.size()) >= m_capacity)
+    if (entry.bytes.size() > bytesKept) {
+        entry.length = int(entry.bytes.size());
+        entry.bytes.truncate(bytesKept);
+        entry.bytes.squeeze();
+    }
+    const bool full = int(m_entries.size()) >= m_capacity;
+    if (full)
         m_entries.pop_front();
     m_entries.push_back(std::move(entry));
+    return full;
 }
+
+namespace {
+QString bytesText(const TrafficEntry &e)
+{
+    QString text = sentTrace(e.bytes).trimmed();
+    if (e.length > 0)
+        text += QStringLiteral(" …(共 %1 字节)").arg(e.length);
+    return text;
+}
+} // namespace
 
 QString TrafficLog::line(const TrafficEntry &e)
 {
     QString text = stamp(e.time) + QStringLiteral("  ") + directionText(e.direction);
     if (!e.bytes.isEmpty())
-        text += QStringLiteral("  ") + sentTrace(e.bytes).trimmed();
+        text += QStringLiteral("  ") + bytesText(e);
     if (!e.outcome.isEmpty())
         text += QStringLiteral("  ") + e.outcome;
     return text;
@@ -60,7 +77,7 @@ QString TrafficLog::csvHeader()
 QString TrafficLog::csvRow(const TrafficEntry &e)
 {
     return stamp(e.time) + QLatin1Char(',') + directionText(e.direction) + QLatin1Char(',') +
-           sentTrace(e.bytes).trimmed() + QLatin1Char(',') + csvField(e.outcome);
+           bytesText(e) + QLatin1Char(',') + csvField(e.outcome);
 }
 
 } // namespace kc

@@ -17,6 +17,7 @@ struct TrafficEntry
     Direction direction = Direction::Sent;
     QByteArray bytes;
     QString outcome; // empty while a reply is still being collected
+    int length = 0;  // of the delivery, when more than bytesKept arrived
 };
 
 // The last `capacity` entries, oldest first. Adding costs the same whether
@@ -25,10 +26,15 @@ class TrafficLog
 {
 public:
     static constexpr int defaultCapacity = 100000;
+    // Bytes kept of one delivery: a Modbus frame is at most 256; a flood's
+    // deliveries keep their length only.
+    static constexpr int bytesKept = 256;
     explicit TrafficLog(int capacity = defaultCapacity) : m_capacity(capacity) {}
 
-    void add(TrafficEntry entry);
+    // Adds the entry; true when the oldest one made room for it.
+    bool add(TrafficEntry entry);
     void clear() { m_entries.clear(); }
+    void dropOldest() { m_entries.pop_front(); }
     const std::deque<TrafficEntry> &entries() const { return m_entries; }
 
     // "2026-12-07 10:15:02.123  发送  01 03 00 00 00 0F 05 CE  应答正常 12.4 ms"

@@ -12,10 +12,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     LIBS kc_sim_process kc_protocol Qt6::Test PkgConfig::E2E_MODBUS
     LABELS e2e
     TIMEOUT 120)
-endif()
 
-# kc4420-cli against the simulated module, as a script runs it.
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  # kc4420-cli against the simulated module, as a script runs it.
   kc_add_test(cli_tests
     SOURCES e2e/cli_test.cpp
     LIBS kc_sim_process

@@ -4,27 +4,59 @@
 
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QTextStream>
 #include <QVBoxLayout>
 
 namespace kc {
 
+int TrafficLogModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_log.entries().size());
+}
+
+QVariant TrafficLogModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid())
+        return {};
+    return TrafficLog::line(m_log.entries()[std::size_t(index.row())]);
+}
+
+void TrafficLogModel::add(const TrafficEntry &entry)
+{
+    if (rowCount() >= TrafficLog::defaultCapacity) {
+        beginRemoveRows({}, 0, 0);
+        m_log.dropOldest();
+        endRemoveRows();
+    }
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    m_log.add(entry);
+    endInsertRows();
+}
+
+void TrafficLogModel::clear()
+{
+    beginResetModel();
+    m_log.clear();
+    endResetModel();
+}
+
 TrafficLogWindow::TrafficLogWindow(MessageSink *messages, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_messages(messages), m_view(new QPlainTextEdit(this)),
+    : QWidget(parent, Qt::Window), m_messages(messages), m_view(new QListView(this)),
       m_pauseButton(new QPushButton(QStringLiteral("暂停"), this))
 {
     setObjectName(QStringLiteral("trafficLog"));
     setWindowTitle(QStringLiteral("通讯记录"));
     resize(760, 420);
     m_view->setObjectName(QStringLiteral("trafficLines"));
-    m_view->setReadOnly(true);
-    m_view->setUndoRedoEnabled(false);
-    // The view drops its oldest line as the log does, so each line costs the same.
-    m_view->setMaximumBlockCount(TrafficLog::defaultCapacity);
-    m_view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_view->setModel(&m_model);
+    m_view->setUniformItemSizes(true);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::Monospace);
     m_view->setFont(mono);
@@ -44,7 +76,7 @@ TrafficLogWindow::TrafficLogWindow(MessageSink *messages, QWidget *parent)
     layout->addLayout(buttons);
 
     connect(m_pauseButton, &QPushButton::clicked, this, &TrafficLogWindow::togglePause);
-    connect(clear, &QPushButton::clicked, this, &TrafficLogWindow::clearAll);
+    connect(clear, &QPushButton::clicked, &m_model, &TrafficLogModel::clear);
     connect(save, &QPushButton::clicked, this, &TrafficLogWindow::saveClicked);
 }
 
@@ -52,20 +84,18 @@ void TrafficLogWindow::record(const TrafficEntry &entry)
 {
     if (m_paused)
         return;
-    m_log.add(entry);
-    m_view->appendPlainText(TrafficLog::line(entry));
+    // Follow the newest line only when the reader is already at the end.
+    const QScrollBar *bar = m_view->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    m_model.add(entry);
+    if (atEnd && isVisible())
+        m_view->scrollToBottom();
 }
 
 void TrafficLogWindow::togglePause()
 {
     m_paused = !m_paused;
     m_pauseButton->setText(m_paused ? QStringLiteral("继续") : QStringLiteral("暂停"));
-}
-
-void TrafficLogWindow::clearAll()
-{
-    m_log.clear();
-    m_view->clear();
 }
 
 bool TrafficLogWindow::saveTo(const QString &path)
@@ -77,7 +107,7 @@ bool TrafficLogWindow::saveTo(const QString &path)
     QTextStream out(&file);
     if (csv)
         out << TrafficLog::csvHeader() << '\n';
-    for (const TrafficEntry &e : m_log.entries())
+    for (const TrafficEntry &e : log().entries())
         out << (csv ? TrafficLog::csvRow(e) : TrafficLog::line(e)) << '\n';
     out.flush();
     return file.commit();

@@ -2,14 +2,31 @@
 
 #include "operations/TrafficLog.h"
 
+#include <QAbstractListModel>
 #include <QWidget>
 
-class QPlainTextEdit;
+class QListView;
 class QPushButton;
 
 namespace kc {
 
 class MessageSink;
+
+// The log's lines for a list view that lays out only the rows in sight, so a
+// line costs the same with one line held or a hundred thousand.
+class TrafficLogModel : public QAbstractListModel
+{
+public:
+    using QAbstractListModel::QAbstractListModel;
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    void add(const TrafficEntry &entry);
+    void clear();
+    const TrafficLog &log() const { return m_log; }
+
+private:
+    TrafficLog m_log;
+};
 
 // "通讯记录": every frame sent and received, with its time and outcome. It
 // records while hidden, so opening it shows what happened before.
@@ -20,20 +37,19 @@ public:
     explicit TrafficLogWindow(MessageSink *messages, QWidget *parent = nullptr);
 
     void record(const TrafficEntry &entry);
-    const TrafficLog &log() const { return m_log; }
+    const TrafficLog &log() const { return m_model.log(); }
     bool paused() const { return m_paused; }
     // A name ending in ".csv" gets CSV rows, any other plain lines.
     bool saveTo(const QString &path);
 
 private:
     void togglePause();
-    void clearAll();
     void saveClicked();
 
     MessageSink *m_messages;
-    TrafficLog m_log;
+    TrafficLogModel m_model;
     bool m_paused = false;
-    QPlainTextEdit *m_view;
+    QListView *m_view;
     QPushButton *m_pauseButton;
 };
 
