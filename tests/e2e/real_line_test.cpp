@@ -60,6 +60,34 @@ TEST(Module, ReadWriteAddressAndDeviceInformation)
 
 // Records come every 10 ms while the window is busy with the last one (a slow
 // clock stands in for a window at work): each record sent is logged once.
+// What the window says when the module refuses, stays silent once, or is absent.
+TEST(Module, RefusedSilentAndAbsent)
+{
+    SimProcess sim({"--fixed", "--refuse-writes", "3"});
+    LiveWindow w(sim.ptyPath());
+    w.type("txtValue_5", "45.5");
+    ASSERT_TRUE(w.request("cmdSet_2"));
+    EXPECT_EQ(w.text("outcomeText"), "模块拒绝：非法数据值 (03)");
+    EXPECT_EQ(w.lamp(), "imgNotConnected");
+    EXPECT_EQ(w.text("txtValue_5"), "45.5");
+
+    sim.command("silent-once");
+    ASSERT_TRUE(w.request("comDoOnce"));
+    EXPECT_EQ(w.text("outcomeText"), "无应答 (超时 1000 ms)");
+    EXPECT_EQ(w.lamp(), "imgNotConnected");
+    ASSERT_TRUE(w.request("comDoOnce"));
+    EXPECT_TRUE(w.text("outcomeText").startsWith("应答正常 "));
+
+    // No module at station 9: no reply by the short timeout set here.
+    w.window->setResponseTimeout(100);
+    w.type("txtStationID", "9");
+    ASSERT_TRUE(w.request("comDoOnce"));
+    EXPECT_EQ(w.text("outcomeText"), "无应答 (超时 100 ms)");
+    const kc::OutcomeTotals &t = w.window->totals();
+    EXPECT_EQ(t.sent, t.answered + t.noReply + t.errors() + t.superseded);
+    EXPECT_EQ(t.noReply, 2);
+}
+
 TEST(Upload, EveryRecordSentIsLoggedOnce)
 {
     SimProcess sim({"--fixed", "--upload-ms", "10"});
