@@ -6,6 +6,7 @@
 #include "FuzzChecks.h"
 
 #include "operations/NumberText.h"
+#include "operations/Outcomes.h"
 #include "operations/RegisterMap.h"
 #include "operations/Replies.h"
 #include "protocol/FrameCodec.h"
@@ -37,19 +38,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const kc::Delivery d = kc::decodeDelivery(kind, bytes, start, &framer);
     require(d.hex.size() == 3 * bytes.size(), "received trace of the wrong length");
 
-    // Values only ever come from a register reply whose CRC holds.
     if (!d.values.isEmpty()) {
         require(kind == RequestKind::RegisterRead, "values outside a register read");
-        require(kc::crcHolds(bytes, 5 + std::uint8_t(bytes[2])), "values from a bad CRC");
         require(d.values.size() <= std::uint8_t(bytes[2]) / 2, "more values than words");
     }
+    // Only a whole frame whose CRC holds, from the station asked, is answered.
+    const kc::RequestPlan read{QByteArray::fromHex("010300000002C40B"), RequestKind::RegisterRead,
+                               9};
+    const auto outcome = kc::judgeReply(kc::expectationOf(read), bytes, true);
+    require(outcome.has_value(), "no outcome at the deadline");
+    if (outcome->kind == kc::OutcomeKind::Answered)
+        require(kc::crcHolds(outcome->frame, int(outcome->frame.size())) && outcome->station == 1 &&
+                    outcome->function == 3,
+                "answered without a good frame from the station asked");
     for (int i = 0; i < d.values.size(); ++i) {
         require(d.values[i].index >= 0 && d.values[i].index < kc::registerCount,
                 "a value box outside the table");
         require(i == 0 || d.values[i].index == d.values[i - 1].index + 1, "values out of order");
     }
-    if (d.rejected)
-        require(kind == RequestKind::RegisterRead && d.values.isEmpty(), "rejected and decoded");
     require(kind == RequestKind::Upload || d.uploads.isEmpty(), "upload line outside the mode");
     require(d.uploads.size() <= bytes.count('['), "an upload line without its record");
     if (kind == RequestKind::Upload)

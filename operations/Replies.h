@@ -34,11 +34,11 @@ struct Delivery
     QVector<UploadReadings> uploads;   // upload mode: one log line each
     std::optional<int> address;        // address change and station replies
     std::optional<QString> deviceText; // device information
-    bool rejected = false;             // register reply failed its CRC: red lamp, nothing decoded
     int rearm = 0;                     // upload mode: receive threshold for the next event
 };
 
-// Decodes one delivery as the reply to a request of the given kind.
+// Decodes one delivery as the reply to a request of the given kind. The
+// delivery is taken as it is: what may be applied is the outcome's to say.
 // startRegister is the first register the read asked for; a register read
 // puts the word of register start + k into value box start + k. Upload
 // records go through the framer, which keeps a partial record for the next

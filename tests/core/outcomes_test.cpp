@@ -92,14 +92,20 @@ TEST(Outcomes, WhatArrivedDecidesTheOutcome)
     }
 }
 
-// A good reply cut anywhere waits, and at the deadline is incomplete.
-TEST(Outcomes, EveryCutOfAGoodReplyIsIncomplete)
+// A good reply cut anywhere waits, and at the deadline is incomplete; with
+// any one bit flipped it is never taken as answered.
+TEST(Outcomes, NoCutOrFlippedBitOfAGoodReplyIsAnswered)
 {
     const QByteArray good = QByteArray::fromHex("01030409E6FF38587A");
     const Expectation e = expectationOf(read2);
     for (int cut = 1; cut < good.size(); ++cut) {
         EXPECT_EQ(kindName(judgeReply(e, good.left(cut), false)), "waiting") << cut;
         EXPECT_EQ(kindName(judgeReply(e, good.left(cut), true)), "incomplete") << cut;
+    }
+    for (int bit = 0; bit < good.size() * 8; ++bit) {
+        QByteArray bad = good;
+        bad[bit / 8] = char(bad[bit / 8] ^ (1 << (bit % 8)));
+        EXPECT_NE(kindName(judgeReply(e, bad, true)), "answered") << bit;
     }
 }
 

@@ -52,47 +52,9 @@ TEST(RegisterReadReply, WordsLandInTheirRegistersBox)
     };
     for (const auto &c : cases) {
         const Delivery d = decodeDelivery(RequestKind::RegisterRead, c.reply, c.start);
-        EXPECT_FALSE(d.rejected) << c.reply.toHex().constData();
         EXPECT_EQ(d.values, c.values) << c.reply.toHex().constData();
         EXPECT_EQ(d.hex, receivedTrace(c.reply));
     }
-}
-
-TEST(RegisterReadReply, FifteenRegistersFromStartZero)
-{
-    const Delivery d = decodeDelivery(
-        RequestKind::RegisterRead,
-        readReply({2534, 6520, 0, 0, 0, 5000, 64535, 9000, 1000, 1, 2, 5, 9600, 1, 1}), 0);
-    ASSERT_EQ(d.values.size(), 15);
-    EXPECT_EQ(d.values[6].text, QStringLiteral("-10.00"));
-    EXPECT_EQ(d.values[12].text, QStringLiteral("9600"));
-}
-
-// A reply that fails its CRC shows its bytes but decodes nothing.
-TEST(RegisterReadReply, EveryCutAndEveryFlippedBitIsRejected)
-{
-    const QByteArray good = readReply({2534, 6520, 2});
-    for (int cut = 3; cut < good.size(); ++cut) {
-        const Delivery d = decodeDelivery(RequestKind::RegisterRead, good.left(cut), 0);
-        EXPECT_TRUE(d.rejected) << cut;
-        EXPECT_TRUE(d.values.isEmpty()) << cut;
-        EXPECT_EQ(d.hex, receivedTrace(good.left(cut)));
-    }
-    for (int bit = 0; bit < good.size() * 8; ++bit) {
-        QByteArray bad = good;
-        bad[bit / 8] = char(bad[bit / 8] ^ (1 << (bit % 8)));
-        const Delivery d = decodeDelivery(RequestKind::RegisterRead, bad, 0);
-        EXPECT_TRUE(d.rejected) << bit;
-        EXPECT_TRUE(d.values.isEmpty()) << bit;
-    }
-    // Bytes after a good reply (a second reply, noise) do not hide it.
-    const Delivery two = decodeDelivery(RequestKind::RegisterRead, good + good, 0);
-    EXPECT_FALSE(two.rejected);
-    EXPECT_EQ(two.values.size(), 3);
-    // Fewer than three bytes: nothing to decode, nothing to reject.
-    const Delivery shortOne = decodeDelivery(RequestKind::RegisterRead, bytes({1, 3}), 0);
-    EXPECT_FALSE(shortOne.rejected);
-    EXPECT_TRUE(shortOne.values.isEmpty());
 }
 
 namespace {
@@ -182,7 +144,7 @@ TEST(NoRequestYet, OnlyShowsTheBytes)
     const Delivery d = decodeDelivery(RequestKind::None, reply, 0);
     EXPECT_EQ(d.hex, receivedTrace(reply));
     EXPECT_TRUE(d.values.isEmpty());
-    EXPECT_FALSE(d.address || !d.uploads.isEmpty() || d.deviceText || d.rejected);
+    EXPECT_FALSE(d.address || !d.uploads.isEmpty() || d.deviceText);
 }
 
 TEST(Counters, ReceptionsStopAtTheCeilingCyclesWrapAtATick)
