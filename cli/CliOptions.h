@@ -1,5 +1,7 @@
 #pragma once
 
+#include "operations/RegisterMap.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -22,7 +24,7 @@ struct CliOptions
     QString command;
     QStringList arguments; // after the command
     QString start = QStringLiteral("0");
-    QString count = QStringLiteral("15");
+    QString count = QString::number(registerCount);
     QString period;      // poll: empty when not given
     int pollCount = -1;  // poll: -1 runs until stopped
     QString csv;         // poll, uploads

@@ -395,7 +395,7 @@ int CliRun::poll()
         periodMs = std::get<int>(period);
     }
     const Planned planned = planRegisterRead(
-        {m_options.station, QStringLiteral("3"), m_options.start, QStringLiteral("15")});
+        {m_options.station, QStringLiteral("3"), m_options.start, QString::number(registerCount)});
     if (const auto *refusal = std::get_if<UserMessage>(&planned))
         return refuse(refusal->text);
     const RequestPlan plan = std::get<RequestPlan>(planned);

@@ -44,7 +44,7 @@ Planned planRegisterRead(const ReadBoxes &boxes)
     const auto start = byteOf(boxes.start, wholePart);
     if (!start)
         return UserMessage{msg::badStart};
-    const auto registers = intInRange(wholePart(*count), 1, 15);
+    const auto registers = intInRange(wholePart(*count), 1, registerCount);
     if (!registers)
         return UserMessage{msg::lengthRange};
 

@@ -130,7 +130,7 @@ void MainWindow::startUp()
     f.baudList->addItems({QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
                           QStringLiteral("19200"), QStringLiteral("38400")});
     m_state.CommNum = 1;
-    f.countBox->setText(QStringLiteral("15"));
+    f.countBox->setText(QString::number(registerCount));
     f.stationBox->setText(QStringLiteral("1"));
     m_state.CommRate = 9600;
     // A position past the end of the list reads as empty text and never matches.

@@ -44,7 +44,6 @@ public:
     MainWindow(SerialLink *link, MessageSink *messages, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    const WindowState &state() const { return m_state; }
     QTimer *pollTimer() const { return m_form.pollTimer; }
     // Object name of the lamp image in front.
     QString frontLamp() const;

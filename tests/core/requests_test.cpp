@@ -159,3 +159,34 @@ TEST(DeviceInfoPlan, FrameAndStationCheck)
     EXPECT_EQ(planUploadMode().threshold, 12);
     EXPECT_EQ(planUploadMode().kind, RequestKind::Upload);
 }
+
+// The operator's texts, letter for letter: the tables above name them by
+// constant, so a changed character shows here.
+TEST(Messages, ExactTexts)
+{
+    const std::pair<QString, const char *> texts[] = {
+        {msg::appTitle, "KC4420传感器工具软件"},
+        {msg::errorTitle, "出错提示"},
+        {msg::badStation, "你输入的设备地址格式有误!"},
+        {msg::badFunction, "你输入的功能码格式有误!"},
+        {msg::badLength, "你输入的数据长度格式有误!"},
+        {msg::badStart, "你输入的起始地址格式有误!"},
+        {msg::lengthRange, "你输入的数据长度格式有误,正确的值应该为1-15!"},
+        {msg::portClosed, "打开串口出错，请确定串口是否已被占用"},
+        {msg::periodNotNumber, "你输入的定时时长格式有误，应该为数字，值范围为100-60000!"},
+        {msg::periodRange, "你输入的定时时长格式有误，应该为数字，值范围为50-60000!"},
+        {msg::valueNotNumber, "你输入的值有误，请输入0-9的数据，不能含字母！"},
+        {msg::calibrationRange, "你输入的值有误，正确的值范围为-10到10!"},
+        {msg::baudRange, "你输入的值有误，正确的值范围为2400,4800,9600,19200或38400!"},
+        {msg::hundredthsWordRange, "你输入的值有误，正确的值范围为-655.35到655.35!"},
+        {msg::integerWordRange, "你输入的值有误，正确的值范围为-65535到65535!"},
+        {msg::badCurrentAddress, "你输入的原设备地址格式有误!"},
+        {msg::badTargetAddress, "你输入的目标设备地址格式有误!"},
+        {msg::addressRange, "请指定正确的设备地址，正确值范围为1-250"},
+        {msg::targetAddressRange, "请指定正确的设备地址，正确值范围为1-250!"},
+        {msg::choosePort, "请选择端口"},
+        {msg::portBusy, "串口已打开或被占用！"},
+    };
+    for (const auto &[constant, text] : texts)
+        EXPECT_EQ(constant, QString::fromUtf8(text));
+}
