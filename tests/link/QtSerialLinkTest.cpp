@@ -78,7 +78,9 @@ TEST(QtSerialLink, oneReceiveEventOnceTheThresholdIsBuffered)
             }
         }
         pumpFor(30);
-        EXPECT_EQ(receiver.events, QList<int>(c.threshold > 0 ? 1 : 0, kc::CommEventCode::Receive));
+        // Counted, not compared as lists: comparing two empty QLists trips UBSan in Qt's header.
+        EXPECT_EQ(receiver.events.count(kc::CommEventCode::Receive), c.threshold > 0 ? 1 : 0);
+        EXPECT_EQ(receiver.events.size(), c.threshold > 0 ? 1 : 0);
         EXPECT_EQ(c.threshold > 0 ? receiver.deliveries : QList<QByteArray>{link.input()},
                   QList<QByteArray>{all});
     }
