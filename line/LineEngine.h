@@ -53,7 +53,8 @@ class LineEngine : public QObject
 {
     Q_OBJECT
 public:
-    // The engine takes the link. clock: monotonic milliseconds.
+    // The engine takes a link nobody owns; one with a parent (a window's port, lent to a
+    // tool) stays its owner's. clock: monotonic milliseconds.
     explicit LineEngine(SerialLink *link, std::function<double()> clock = {},
                         QObject *parent = nullptr);
 
@@ -67,6 +68,8 @@ public:
     // Opens the link at the engine's baud rate; false when it cannot.
     bool open();
     void close();
+    // Closes the link and opens it again at another baud rate.
+    bool reopenAt(int baud);
     bool lost() const { return m_lost; }
 
     // Queues a request; finished() reports its outcome.
@@ -110,6 +113,7 @@ private:
     bool m_resend = false;
     bool m_lost = false;
     double m_quietUntil = 0;
+    double m_sentAt = 0;
 };
 
 } // namespace kc
