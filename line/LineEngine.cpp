@@ -113,11 +113,14 @@ void LineEngine::close()
     m_link->close();
 }
 
-bool LineEngine::reopenAt(int baud)
+bool LineEngine::changeBaud(int baud)
 {
-    m_link->close();
     m_baud = baud;
-    return open();
+    if (!m_link->isOpen())
+        return open();
+    m_link->setSettings(QString::number(m_baud) + QStringLiteral(",N,8,1"));
+    m_link->discardInput();
+    return true;
 }
 
 void LineEngine::submit(const RequestPlan &plan)

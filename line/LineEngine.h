@@ -62,14 +62,16 @@ public:
     void setTimeout(int ms) { m_timeoutMs = ms; }
     int timeout() const { return m_timeoutMs; }
     void setRetries(int retries) { m_retries = retries; }
+    int retries() const { return m_retries; }
     void setBaud(int baud) { m_baud = baud; }
     int baud() const { return m_baud; }
 
     // Opens the link at the engine's baud rate; false when it cannot.
     bool open();
     void close();
-    // Closes the link and opens it again at another baud rate.
-    bool reopenAt(int baud);
+    // Another baud rate: an open link takes it at once, without closing (a
+    // close and open can cost more than a probe); a closed one is opened at it.
+    bool changeBaud(int baud);
     bool lost() const { return m_lost; }
 
     // Queues a request; finished() reports its outcome.
