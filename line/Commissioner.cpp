@@ -83,7 +83,7 @@ QVector<RowWrite> Commissioner::apply(int station, const QVector<RowDiff> &diffs
         RowWrite w(d, RowResult::Failed);
         // The same rules and messages as the window's 设置.
         const Planned planned =
-            planParameterWrite(d.row - firstWritable, d.templateText, QString::number(station));
+            planParameterWrite(d.row - firstWritable, d.writeText, QString::number(station));
         if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
             w.refusal = refusal->text;
         } else {

@@ -16,7 +16,7 @@ QVector<RowDiff> differences(const Template &t, const RegisterWords &words)
     for (const TemplateRow &r : t.rows) {
         const QString module = decodeWord(r.row, words[std::size_t(r.row)]);
         const QString wanted = decodeWord(r.row, r.word);
-        diffs.push_back({r.row, module, r.text, r.word, module != wanted});
+        diffs.push_back({r.row, module, wanted, r.text, r.word, module != wanted});
     }
     return diffs;
 }

@@ -15,9 +15,10 @@ struct RowDiff
 {
     int row;
     QString moduleText;
-    QString templateText;
-    std::uint16_t word; // the template's
-    bool differs;       // as the rows' boxes would show them
+    QString templateText; // as the row's box would show it
+    QString writeText;    // as the template gives it: the text the write is made of
+    std::uint16_t word;   // the template's
+    bool differs;         // as the rows' boxes would show them
 };
 
 // Every template row, ascending.
