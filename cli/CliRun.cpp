@@ -64,15 +64,6 @@ QString ms(double value)
     return value < 0 ? QStringLiteral("-") : QString::number(value, 'f', 1);
 }
 
-// The station of the module to read and write, by the write rules.
-std::optional<int> stationOf(const QString &text)
-{
-    const Planned planned = planDeviceInfo(text);
-    if (!std::holds_alternative<RequestPlan>(planned))
-        return std::nullopt;
-    return std::uint8_t(std::get<RequestPlan>(planned).frame[0]);
-}
-
 } // namespace
 
 int exitStatusOf(OutcomeKind kind)
@@ -546,7 +537,7 @@ int CliRun::snapshot()
     std::optional<QList<int>> rows;
     if (!m_options.templateRows.isEmpty() && !(rows = rowList(m_options.templateRows)))
         return refuse(msg::templateRows);
-    const auto station = stationOf(m_options.station);
+    const auto station = writeStation(m_options.station);
     if (!station)
         return refuse(msg::badStation);
     // Written whole or not at all.
@@ -595,7 +586,7 @@ int CliRun::apply()
     if (const auto *refusal = std::get_if<UserMessage>(&parsed))
         return refuse(refusal->text);
     const Template t = std::get<Template>(parsed);
-    const auto station = stationOf(m_options.station);
+    const auto station = writeStation(m_options.station);
     if (!station)
         return refuse(msg::badStation);
     if (!openLine())
