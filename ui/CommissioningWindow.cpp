@@ -174,6 +174,9 @@ Commissioner *CommissioningWindow::commissioner()
         return nullptr;
     }
     if (!m_commissioner) {
+        // New modules come at the rate the operator had set: a rate written to one
+        // module since does not change where the next is looked for.
+        m_benchBaud = m_main->operatorBaud();
         if (LineEngine *engine = m_lease.take(m_messages, this))
             m_commissioner = std::make_unique<Commissioner>(*engine);
     }
@@ -251,7 +254,7 @@ void CommissioningWindow::nextModule()
         return;
     setBusy(true);
     m_table->setRowCount(0);
-    const ModuleReport r = c->commissionNext(m_main->operatorBaud(), m_nextAddress, *m_template);
+    const ModuleReport r = c->commissionNext(m_benchBaud, m_nextAddress, *m_template);
     setBusy(false);
     m_diffs.clear();
     for (const RowWrite &w : r.rows)

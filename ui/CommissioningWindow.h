@@ -57,6 +57,7 @@ private:
     std::optional<Template> m_template;
     QVector<RowDiff> m_diffs;
     ReportFile m_report;
+    int m_benchBaud = 0; // the main window's rate when the wizard took the port
     int m_nextAddress = 1;
     bool m_busy = false;
     QLabel *m_templateName;
