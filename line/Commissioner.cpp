@@ -72,13 +72,25 @@ std::variant<Snapshot, Outcome> Commissioner::snapshot(int station)
                       std::get<RegisterWords>(words));
 }
 
+QString Commissioner::stopped() const
+{
+    return m_engine.lost() ? msg::portLost : m_cancelled ? msg::cancelled : QString();
+}
+
 QVector<RowWrite> Commissioner::apply(int station, const QVector<RowDiff> &diffs,
                                       const std::function<void(const RowWrite &)> &each)
 {
+    const QVector<RowWrite> done = applyRows(station, diffs, each);
     m_cancelled = false;
+    return done;
+}
+
+QVector<RowWrite> Commissioner::applyRows(int station, const QVector<RowDiff> &diffs,
+                                          const std::function<void(const RowWrite &)> &each)
+{
     QVector<RowWrite> done;
     for (const RowDiff &d : writeOrder(diffs)) {
-        if (m_cancelled || m_engine.lost())
+        if (!stopped().isEmpty())
             break;
         RowWrite w(d, RowResult::Failed);
         // The same rules and messages as the window's 设置.
@@ -114,7 +126,14 @@ QVector<RowWrite> Commissioner::apply(int station, const QVector<RowDiff> &diffs
 ModuleReport Commissioner::commissionNext(int benchBaud, int address, const Template &t,
                                           const std::function<void(const RowWrite &)> &each)
 {
+    ModuleReport r = nextModule(benchBaud, address, t, each);
     m_cancelled = false;
+    return r;
+}
+
+ModuleReport Commissioner::nextModule(int benchBaud, int address, const Template &t,
+                                      const std::function<void(const RowWrite &)> &each)
+{
     ModuleReport r;
     r.time = QDateTime::currentDateTime();
     if ((m_engine.baud() != benchBaud || !m_engine.link()->isOpen()) &&
@@ -129,6 +148,8 @@ ModuleReport Commissioner::commissionNext(int benchBaud, int address, const Temp
         return r;
     }
     r.oldAddress = found.station;
+    if (!(r.note = stopped()).isEmpty())
+        return r;
     if (r.oldAddress != address) {
         const Planned change =
             planAddressChange(QString::number(r.oldAddress), QString::number(address));
@@ -149,20 +170,22 @@ ModuleReport Commissioner::commissionNext(int benchBaud, int address, const Temp
     }
     r.newAddress = address;
     r.device = deviceText(address);
+    if (!(r.note = stopped()).isEmpty())
+        return r;
     const auto words = readModule(address);
     if (const auto *failed = std::get_if<Outcome>(&words)) {
         r.note = msg::moduleReadFailed + outcomeText(*failed);
         return r;
     }
     const QVector<RowDiff> diffs = differences(t, std::get<RegisterWords>(words));
-    r.rows = apply(address, diffs, each);
+    r.rows = applyRows(address, diffs, each);
     const bool rowsPassed = std::all_of(r.rows.begin(), r.rows.end(), [](const RowWrite &w) {
         return w.result == RowResult::Confirmed;
     });
     // Rows left unwritten (cancelled, line lost) fail the module too.
     r.passed = rowsPassed && r.rows.size() == writeOrder(diffs).size();
     if (!r.passed)
-        r.note = !rowsPassed ? msg::rowsFailed : m_engine.lost() ? msg::portLost : msg::cancelled;
+        r.note = rowsPassed ? stopped() : msg::rowsFailed;
     return r;
 }
 

@@ -17,7 +17,7 @@ class Commissioner
 public:
     explicit Commissioner(LineEngine &engine) : m_engine(engine) {}
 
-    // Stops after the request in hand.
+    // Stops the run under way after the request in hand.
     void cancel() { m_cancelled = true; }
 
     // Registers 0..14 of the module at station, or the outcome that kept them back.
@@ -41,6 +41,12 @@ public:
 
 private:
     Outcome transact(const RequestPlan &plan);
+    ModuleReport nextModule(int benchBaud, int address, const Template &t,
+                            const std::function<void(const RowWrite &)> &each);
+    QVector<RowWrite> applyRows(int station, const QVector<RowDiff> &diffs,
+                                const std::function<void(const RowWrite &)> &each);
+    // Cancelled or the line lost: the note why, else empty.
+    QString stopped() const;
 
     LineEngine &m_engine;
     bool m_cancelled = false;
