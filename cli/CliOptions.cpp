@@ -10,10 +10,11 @@ namespace kc {
 
 namespace {
 
-const QStringList commands = {QStringLiteral("ports"),       QStringLiteral("read"),
-                              QStringLiteral("write"),       QStringLiteral("address"),
-                              QStringLiteral("set-address"), QStringLiteral("info"),
-                              QStringLiteral("poll"),        QStringLiteral("uploads")};
+const QStringList commands = {
+    QStringLiteral("ports"),    QStringLiteral("read"),        QStringLiteral("write"),
+    QStringLiteral("address"),  QStringLiteral("set-address"), QStringLiteral("info"),
+    QStringLiteral("poll"),     QStringLiteral("uploads"),     QStringLiteral("scan"),
+    QStringLiteral("snapshot"), QStringLiteral("apply")};
 
 const char *const commandHelp = R"(
 Commands:
@@ -34,12 +35,26 @@ Commands:
   uploads [--seconds N] [--csv FILE]
                               the upload mode: one line per record with its
                               reception time; Ctrl+C stops it
+  scan [--bauds LIST] [--stations A-B] [--probe-timeout MS]
+                              find the modules on the line (default: all five
+                              rates, stations 1-247, 100 ms): the station-250
+                              read at each rate, then a read of register 0 at
+                              each station where that did not find one module
+                              alone; one line per module found; Ctrl+C stops it
+  snapshot [--template ROWS] FILE
+                              --station's registers and device text as a JSON
+                              snapshot; with --template only ROWS (3..14, e.g.
+                              5-8,12), as a template
+  apply FILE                  bring --station to a template (or a snapshot's
+                              rows 3..14): write the rows that differ, each
+                              read back, the baud-rate row last (then read at
+                              the new rate); one line per row
 
 Exit status: 0 every request answered; 2 an argument or value refused
 (nothing sent); 3 no reply; 4 refused by the module; 5 a bad reply (checksum,
 wrong station, incomplete, or a read-back that differs); 6 the port could not
 be opened or was lost. A command that makes several requests exits with the
-worst status it met.
+worst status it met. A scan exits 0 when it found a module, 3 when it found none.
 )";
 
 void addOptions(QCommandLineParser &p)
@@ -75,6 +90,16 @@ void addOptions(QCommandLineParser &p)
          QStringLiteral("FILE")},
         {QStringLiteral("seconds"), QStringLiteral("uploads: stop after N seconds."),
          QStringLiteral("N")},
+        {QStringLiteral("bauds"),
+         QStringLiteral("scan: rates to try (default 2400,4800,9600,19200,38400)."),
+         QStringLiteral("LIST")},
+        {QStringLiteral("stations"), QStringLiteral("scan: stations to probe (default 1-247)."),
+         QStringLiteral("A-B")},
+        {QStringLiteral("probe-timeout"),
+         QStringLiteral("scan: wait for each probe's reply, 20..10000 (default 100)."),
+         QStringLiteral("MS")},
+        {QStringLiteral("template"),
+         QStringLiteral("snapshot: keep only these rows, as a template."), QStringLiteral("ROWS")},
     });
     p.addHelpOption();
     p.addVersionOption();
@@ -181,6 +206,12 @@ ParsedCli parseCli(const QStringList &argv)
             return r;
         }
         o.seconds = *s;
+    }
+    for (const auto &[name, field] :
+         {std::pair{"bauds", &o.bauds}, std::pair{"stations", &o.stations},
+          std::pair{"probe-timeout", &o.probeTimeout}, std::pair{"template", &o.templateRows}}) {
+        if (isSet(name))
+            *field = value(name);
     }
     return r;
 }

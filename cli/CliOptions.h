@@ -25,10 +25,14 @@ struct CliOptions
     QStringList arguments; // after the command
     QString start = QStringLiteral("0");
     QString count = QString::number(registerCount);
-    QString period;      // poll: empty when not given
-    int pollCount = -1;  // poll: -1 runs until stopped
-    QString csv;         // poll, uploads
-    double seconds = -1; // uploads: -1 runs until stopped
+    QString period;                                               // poll: empty when not given
+    int pollCount = -1;                                           // poll: -1 runs until stopped
+    QString csv;                                                  // poll, uploads
+    double seconds = -1;                                          // uploads: -1 runs until stopped
+    QString bauds = QStringLiteral("2400,4800,9600,19200,38400"); // scan
+    QString stations = QStringLiteral("1-247");                   // scan
+    QString probeTimeout = QStringLiteral("100");                 // scan
+    QString templateRows; // snapshot: empty writes a snapshot, else these rows as a template
 };
 
 struct ParsedCli

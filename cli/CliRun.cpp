@@ -1,5 +1,7 @@
 #include "cli/CliRun.h"
 
+#include "line/BusScan.h"
+#include "line/Commissioner.h"
 #include "line/LineEngine.h"
 #include "operations/Messages.h"
 #include "operations/NumberText.h"
@@ -17,9 +19,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace kc {
 
@@ -121,6 +125,9 @@ int CliRun::run()
                  : c == QLatin1String("set-address") ? setAddress()
                  : c == QLatin1String("info")        ? info()
                  : c == QLatin1String("poll")        ? poll()
+                 : c == QLatin1String("scan")        ? scan()
+                 : c == QLatin1String("snapshot")    ? snapshot()
+                 : c == QLatin1String("apply")       ? apply()
                                                      : uploads();
     if (m_engine && m_engine->lost())
         status = Exit::Port;
@@ -133,6 +140,8 @@ int CliRun::run()
 void CliRun::interrupt()
 {
     m_stop = true;
+    if (m_scan)
+        m_scan->cancel();
 }
 
 int CliRun::refuse(const QString &message)
@@ -459,6 +468,168 @@ int CliRun::uploads()
     });
     waitMs(m_options.seconds < 0 ? -1 : m_options.seconds * 1000);
     return Exit::Ok;
+}
+
+int CliRun::scan()
+{
+    const auto planned = planScan(m_options.bauds, m_options.stations, m_options.probeTimeout);
+    if (const auto *refusal = std::get_if<UserMessage>(&planned))
+        return refuse(refusal->text);
+    if (!openLine())
+        return Exit::Port;
+    BusScan scan(m_engine.get(), std::get<ScanRange>(planned));
+    m_scan = &scan;
+    QEventLoop loop;
+    int status = Exit::Ok;
+    // Progress only where someone watches it: one line, rewritten.
+    const bool watched = ::isatty(STDERR_FILENO) != 0;
+    connect(&scan, &BusScan::progress, this, [&](const ScanProgress &p) {
+        if (watched) {
+            m_err << '\r' << scanProgressText(p) << QStringLiteral("    ");
+            m_err.flush();
+        }
+    });
+    connect(&scan, &BusScan::moduleFound, this, [&](const FoundModule &m) {
+        if (watched)
+            m_err << '\r' << QString(60, QLatin1Char(' ')) << '\r';
+        QJsonObject j{{QStringLiteral("station"), m.station},
+                      {QStringLiteral("baud"), m.baud},
+                      {QStringLiteral("outcome"), outcomeKey(m.kind)},
+                      {QStringLiteral("text"), m.status}};
+        QString text = QStringLiteral("站 %1  %2 波特  ").arg(m.station).arg(m.baud);
+        if (m.kind == OutcomeKind::Answered) {
+            j[QStringLiteral("device")] = m.device;
+            j[QStringLiteral("temperature")] = m.temperature;
+            j[QStringLiteral("humidity")] = m.humidity;
+            j[QStringLiteral("response_ms")] = std::round(m.responseMs * 10) / 10;
+            j[QStringLiteral("quick")] = m.quick;
+            text += QStringLiteral("%1  温度 %2  湿度 %3  %4 ms")
+                        .arg(m.device, m.temperature, m.humidity, ms(m.responseMs));
+        } else {
+            text += m.status;
+        }
+        report(j, text);
+    });
+    connect(&scan, &BusScan::finished, &loop, [&](bool, const QString &error) {
+        if (!error.isEmpty()) {
+            m_err << error << '\n';
+            status = Exit::Port;
+        }
+        loop.quit();
+    });
+    scan.start();
+    if (scan.running())
+        loop.exec();
+    m_scan = nullptr;
+    if (watched)
+        m_err << '\r' << QString(60, QLatin1Char(' ')) << '\r';
+    m_err.flush();
+    const auto found =
+        std::count_if(scan.found().begin(), scan.found().end(),
+                      [](const FoundModule &m) { return m.kind == OutcomeKind::Answered; });
+    report({{QStringLiteral("found"), qint64(found)}}, QStringLiteral("找到 %1 个模块").arg(found));
+    return std::max(status, found > 0 ? Exit::Ok : Exit::NoReply);
+}
+
+int CliRun::snapshot()
+{
+    const QString path = m_options.arguments.value(0);
+    if (path.isEmpty())
+        return refuse(msg::noFile);
+    std::optional<QList<int>> rows;
+    if (!m_options.templateRows.isEmpty() && !(rows = rowList(m_options.templateRows)))
+        return refuse(msg::templateRows);
+    const auto station = writeStation(m_options.station);
+    if (!station)
+        return refuse(msg::badStation);
+    // Written whole or not at all.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return refuse(msg::fileUnwritable + path);
+    if (!openLine())
+        return Exit::Port;
+    Commissioner commissioner(*m_engine);
+    const auto read = commissioner.snapshot(*station);
+    if (const auto *failed = std::get_if<Outcome>(&read)) {
+        report(outcomeJson(*failed), outcomeText(*failed));
+        return exitStatusOf(failed->kind);
+    }
+    Snapshot s = std::get<Snapshot>(read);
+    if (rows)
+        s = templateOf(s, *rows);
+    file.write(snapshotJson(s));
+    if (!file.commit()) {
+        m_err << msg::fileUnwritable << path << '\n';
+        return Exit::Refused;
+    }
+    const QString kind = rows ? QStringLiteral("template") : QStringLiteral("snapshot");
+    report({{QStringLiteral("file"), path},
+            {QStringLiteral("kind"), kind},
+            {QStringLiteral("station"), *station},
+            {QStringLiteral("device"), s.device},
+            {QStringLiteral("rows"), int(s.rows.size())}},
+           QStringLiteral("%1 %2：站 %3  %4  %5 行")
+               .arg(rows ? QStringLiteral("模板") : QStringLiteral("快照"), path)
+               .arg(*station)
+               .arg(s.device)
+               .arg(s.rows.size()));
+    return Exit::Ok;
+}
+
+int CliRun::apply()
+{
+    const QString path = m_options.arguments.value(0);
+    if (path.isEmpty())
+        return refuse(msg::noFile);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(msg::fileUnreadable + path);
+    const auto parsed = parseTemplate(file.read(maxTemplateBytes + 1));
+    if (const auto *refusal = std::get_if<UserMessage>(&parsed))
+        return refuse(refusal->text);
+    const Template t = std::get<Template>(parsed);
+    const auto station = writeStation(m_options.station);
+    if (!station)
+        return refuse(msg::badStation);
+    if (!openLine())
+        return Exit::Port;
+    Commissioner commissioner(*m_engine);
+    const auto words = commissioner.readModule(*station);
+    if (const auto *failed = std::get_if<Outcome>(&words)) {
+        report(outcomeJson(*failed), msg::moduleReadFailed + outcomeText(*failed));
+        return exitStatusOf(failed->kind);
+    }
+    int worst = Exit::Ok;
+    const auto show = [&](const RowWrite &w) {
+        QJsonObject j = w.result == RowResult::Same ? QJsonObject() : outcomeJson(w.outcome);
+        const QString result = rowResultText(w);
+        j[QStringLiteral("row")] = w.diff.row;
+        j[QStringLiteral("caption")] = caption(w.diff.row);
+        j[QStringLiteral("module")] = w.diff.moduleText;
+        j[QStringLiteral("template")] = w.diff.templateText;
+        j[QStringLiteral("result")] = w.result == RowResult::Same ? QStringLiteral("same")
+                                      : w.result == RowResult::Confirmed
+                                          ? QStringLiteral("confirmed")
+                                          : QStringLiteral("failed");
+        j[QStringLiteral("text")] = result;
+        if (!w.readBack.isEmpty())
+            j[QStringLiteral("readback")] = w.readBack;
+        report(j, QStringLiteral("%1 %2: %3 -> %4  %5")
+                      .arg(QString::number(w.diff.row), caption(w.diff.row), w.diff.moduleText,
+                           w.diff.templateText, result));
+        const int status = w.result != RowResult::Failed ? Exit::Ok
+                           : !w.readBack.isEmpty()       ? Exit::BadReply
+                                                         : exitStatusOf(w.outcome.kind);
+        worst = std::max(worst, status);
+    };
+    const QVector<RowDiff> diffs = differences(t, std::get<RegisterWords>(words));
+    for (const RowDiff &d : diffs) {
+        if (d.differs)
+            continue;
+        show(RowWrite(d));
+    }
+    commissioner.apply(*station, diffs, show);
+    return worst;
 }
 
 bool CliRun::openCsv(const QString &header)

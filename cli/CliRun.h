@@ -12,6 +12,7 @@
 
 namespace kc {
 
+class BusScan;
 class LineEngine;
 
 // Exit statuses, worst last.
@@ -49,6 +50,9 @@ private:
     int info();
     int poll();
     int uploads();
+    int scan();
+    int snapshot();
+    int apply();
 
     int refuse(const QString &message);
     bool openLine();
@@ -65,6 +69,7 @@ private:
     QTextStream &m_err;
     std::unique_ptr<LineEngine> m_engine;
     QFile m_csv;
+    BusScan *m_scan = nullptr; // while a scan runs
     bool m_stop = false;
     int m_worst = Exit::Ok;
 };

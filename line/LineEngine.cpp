@@ -1,5 +1,6 @@
 #include "line/LineEngine.h"
 
+#include "protocol/Framing.h"
 #include "protocol/SerialLink.h"
 
 #include <QElapsedTimer>
@@ -76,7 +77,8 @@ LineEngine::LineEngine(SerialLink *link, std::function<double()> clock, QObject 
     : QObject(parent), m_link(link), m_clock(std::move(clock)), m_deadline(new QTimer(this)),
       m_wake(new QTimer(this))
 {
-    m_link->setParent(this);
+    if (!m_link->parent())
+        m_link->setParent(this);
     if (!m_clock) {
         auto elapsed = std::make_shared<QElapsedTimer>();
         elapsed->start();
@@ -109,6 +111,16 @@ bool LineEngine::open()
 void LineEngine::close()
 {
     m_link->close();
+}
+
+bool LineEngine::changeBaud(int baud)
+{
+    m_baud = baud;
+    if (!m_link->isOpen())
+        return open();
+    m_link->setSettings(QString::number(m_baud) + QStringLiteral(",N,8,1"));
+    m_link->discardInput();
+    return true;
 }
 
 void LineEngine::submit(const RequestPlan &plan)
@@ -157,6 +169,7 @@ void LineEngine::sendFront()
     ++m_attempt;
     m_link->discardInput();
     m_link->output(plan.frame);
+    m_sentAt = m_clock();
     emit sent(plan.frame);
     for (const Outcome &o : m_watch.start(plan, m_clock(), m_timeoutMs, m_baud))
         conclude(o);
@@ -203,7 +216,11 @@ void LineEngine::conclude(Outcome outcome)
     m_deadline->stop();
     const RequestPlan plan = m_queue.head();
     m_totals[std::uint8_t(plan.frame[0])].add(outcome);
-    m_quietUntil = m_clock() + silenceMs(m_baud);
+    // Nothing came back: the line has been quiet since the request's last byte left,
+    // so a scan of an empty line costs its deadlines and no more.
+    m_quietUntil =
+        (outcome.bytes == 0 ? m_sentAt + wireMs(int(plan.frame.size()), m_baud) : m_clock()) +
+        silenceMs(m_baud);
     const bool retry =
         (outcome.kind == OutcomeKind::NoReply || outcome.kind == OutcomeKind::Incomplete ||
          outcome.kind == OutcomeKind::BadChecksum) &&

@@ -53,7 +53,8 @@ class LineEngine : public QObject
 {
     Q_OBJECT
 public:
-    // The engine takes the link. clock: monotonic milliseconds.
+    // The engine takes a link nobody owns; one with a parent (a window's port, lent to a
+    // tool) stays its owner's. clock: monotonic milliseconds.
     explicit LineEngine(SerialLink *link, std::function<double()> clock = {},
                         QObject *parent = nullptr);
 
@@ -61,12 +62,16 @@ public:
     void setTimeout(int ms) { m_timeoutMs = ms; }
     int timeout() const { return m_timeoutMs; }
     void setRetries(int retries) { m_retries = retries; }
+    int retries() const { return m_retries; }
     void setBaud(int baud) { m_baud = baud; }
     int baud() const { return m_baud; }
 
     // Opens the link at the engine's baud rate; false when it cannot.
     bool open();
     void close();
+    // Another baud rate: an open link takes it at once, without closing (a
+    // close and open can cost more than a probe); a closed one is opened at it.
+    bool changeBaud(int baud);
     bool lost() const { return m_lost; }
 
     // Queues a request; finished() reports its outcome.
@@ -110,6 +115,7 @@ private:
     bool m_resend = false;
     bool m_lost = false;
     double m_quietUntil = 0;
+    double m_sentAt = 0;
 };
 
 } // namespace kc

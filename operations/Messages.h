@@ -56,10 +56,48 @@ inline const QString targetAddressRange =
 inline const QString timeoutRange =
     QStringLiteral("你输入的超时时长有误，应该为数字，值范围为20-10000!");
 inline const QString retriesRange = QStringLiteral("你输入的重试次数有误，值范围为0-10!");
-inline const QString badRowValue = QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
+inline const QString badRowValue =
+    QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
 
 inline const QString choosePort = QStringLiteral("请选择端口");
 inline const QString portBusy = QStringLiteral("串口已打开或被占用！");
+
+inline const QString scanBauds =
+    QStringLiteral("你选择的波特率有误，应为2400,4800,9600,19200,38400中的一个或几个!");
+inline const QString scanStations =
+    QStringLiteral("你输入的站号范围有误，应为 起始-结束，值范围为1-247!");
+inline const QString probeTimeoutRange =
+    QStringLiteral("你输入的探测超时有误，应该为数字，值范围为20-10000!");
+inline const QString portLent = QStringLiteral("串口正由其他工具窗口使用，请先关闭该窗口!");
+inline const QString portLost = QStringLiteral("串口连接已断开!");
+inline const QString noModule = QStringLiteral("线路上没有找到模块!");
+inline const QString severalModules = QStringLiteral("线路上不止一个模块，请只接一个模块：");
+inline const QString addressChangeFailed = QStringLiteral("地址修改失败：");
+inline const QString addressConfirmFailed = QStringLiteral("新地址 %1 确认失败：");
+inline const QString moduleReadFailed = QStringLiteral("读取模块失败：");
+inline const QString rowsFailed = QStringLiteral("有行写入失败");
+inline const QString cancelled = QStringLiteral("已取消");
+
+// Snapshot and template files; %1 is the file's row number, %2 its caption.
+inline const QString fileTooLarge = QStringLiteral("文件过大，不是快照或模板文件!");
+inline const QString fileNotJson = QStringLiteral("文件格式有误，不是快照或模板文件!");
+inline const QString fileKind = QStringLiteral("文件中的 kind 应为 snapshot 或 template!");
+inline const QString fileField = QStringLiteral("文件中的 %1 应为不超过 64 个字符的文本!");
+inline const QString fileRows = QStringLiteral("文件中的 rows 应为不超过 15 项的列表!");
+inline const QString fileRowNumber = QStringLiteral("rows 第 %1 项：row 应为 %2 到 14 的整数!");
+inline const QString fileRowTwice = QStringLiteral("第 %1 行出现了两次!");
+inline const QString fileRowText =
+    QStringLiteral("第 %1 行（%2）：text 应为不超过 32 个字符的文本!");
+inline const QString fileRowRaw = QStringLiteral("第 %1 行（%2）：raw 应为 0 到 65535 的整数!");
+inline const QString fileRowMismatch = QStringLiteral("第 %1 行（%2）：值 %3 与原始值 %4 不符!");
+inline const QString fileRowRefused = QStringLiteral("第 %1 行（%2）：%3");
+inline const QString fileRowMissing = QStringLiteral("快照中缺少第 %1 行（%2）!");
+inline const QString fileNoRows = QStringLiteral("模板中没有要写入的行!");
+inline const QString fileUnreadable = QStringLiteral("无法读取文件：");
+inline const QString fileUnwritable = QStringLiteral("无法写入文件：");
+inline const QString noFile = QStringLiteral("请指定文件名!");
+inline const QString templateRows =
+    QStringLiteral("你输入的模板行有误，应为3-14中的行号，如 5-8,12!");
 } // namespace msg
 
 } // namespace kc

@@ -118,6 +118,11 @@ Planned planDeviceInfo(const QString &station)
                        RequestKind::DeviceInfo, 16};
 }
 
+std::optional<int> writeStation(const QString &station)
+{
+    return stationByteRounded(station);
+}
+
 RequestPlan planUploadMode()
 {
     // One less than the 13-byte record, so a record whose closing bracket is

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <variant>
 
 namespace kc {
@@ -55,6 +56,10 @@ RequestPlan planAddressRead();
 Planned planAddressChange(const QString &current, const QString &target);
 
 Planned planDeviceInfo(const QString &station);
+
+// The station a write or device-information request goes to: the box's number
+// rounded to even, 0..255; nothing when the box is refused.
+std::optional<int> writeStation(const QString &station);
 
 // Active-upload mode sends nothing; this is its kind and threshold.
 RequestPlan planUploadMode();

@@ -83,6 +83,10 @@ LineReply Bus::handle(const std::vector<std::uint8_t> &frame, int lineBaud)
         Outcome outcome = module.slave.handleFrame(frame);
         if (outcome.writtenRegister == reg::UploadInterval)
             result.intervalWritten.push_back(i);
+        // A module held to one rate moves to the rate written, after its echo, as a
+        // real one does; one that answers at any rate goes on doing so.
+        if (outcome.writtenRegister == reg::BaudRate && module.setup.baud != 0)
+            module.setup.baud = module.store.word(reg::BaudRate);
         if (outcome.reply.empty())
             continue;
         if (module.setup.badCrc)

@@ -18,7 +18,7 @@ struct Module
 {
     Module(const ModuleSetup &setup, const std::string &model, std::uint32_t driftSeed);
 
-    ModuleSetup setup; // as started; the slave knows the address it has now
+    ModuleSetup setup; // as started, but for a rate written; the slave knows its address
     RegisterStore store;
     ModbusSlave slave;
     std::mt19937 driftRng;

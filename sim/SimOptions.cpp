@@ -396,7 +396,8 @@ Module:
   --seed N               seed for drift, random splits and faults (default: random)
   --baud B               answer only requests sent at B (2400, 4800, 9600, 19200 or
                          38400), as the line's settings show it (default: any rate);
-                         the baud-rate register is left as it is
+                         the baud-rate register is left as it is, but a write to
+                         it moves the module to the rate written
   --station-baud N=B     the same for station N alone, repeatable
 
 Line:

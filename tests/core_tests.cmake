@@ -6,4 +6,5 @@ kc_add_test(core_tests
     core/requests_test.cpp
     core/replies_test.cpp
     core/outcomes_test.cpp
+    core/commissioning_test.cpp
   LABELS core)

@@ -22,3 +22,12 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   target_compile_definitions(cli_tests PRIVATE KC_CLI_PATH="$<TARGET_FILE:kc4420-cli>")
   add_dependencies(cli_tests kc4420-cli)
 endif()
+
+# Address assignment and templates through the line engine, against the simulated module.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  kc_add_test(commission_tests
+    SOURCES e2e/commission_test.cpp
+    LIBS kc_line kc_sim_process
+    LABELS e2e
+    TIMEOUT 60)
+endif()

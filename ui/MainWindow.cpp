@@ -7,8 +7,11 @@
 #include "protocol/FrameCodec.h"
 #include "protocol/PortNaming.h"
 #include "protocol/SerialLink.h"
+#include "ui/BusScanWindow.h"
 #include "ui/CommSettingsDialog.h"
+#include "ui/CommissioningWindow.h"
 #include "ui/MessageSink.h"
+#include "ui/SnapshotDialog.h"
 #include "ui/TrafficLogWindow.h"
 
 #include <QComboBox>
@@ -66,6 +69,10 @@ void MainWindow::buildMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("文件"));
     file->setObjectName(QStringLiteral("fileMenu"));
+    file->addAction(QStringLiteral("保存模块快照"), this,
+                    [this] { saveModuleSnapshot(this, m_messages); });
+    file->addAction(QStringLiteral("打开模板"), this, [this] { openTemplate(this, m_messages); });
+    file->addSeparator();
     file->addAction(QStringLiteral("退出"), this, &QWidget::close);
     QMenu *tools = menuBar()->addMenu(QStringLiteral("工具"));
     tools->setObjectName(QStringLiteral("toolsMenu"));
@@ -74,6 +81,9 @@ void MainWindow::buildMenus()
         m_traffic->show();
         m_traffic->raise();
     });
+    tools->addAction(QStringLiteral("总线扫描"), this, [this] { showBusScan(this, m_messages); });
+    tools->addAction(QStringLiteral("调试向导"), this,
+                     [this] { showCommissioning(this, m_messages); });
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
     help->setObjectName(QStringLiteral("helpMenu"));
     help->addAction(QStringLiteral("关于"), this, &MainWindow::about);
@@ -527,6 +537,59 @@ void MainWindow::showMessage(const UserMessage &message)
 void MainWindow::bringToFront(QLabel *lamp)
 {
     lamp->raise();
+}
+
+SerialLink *MainWindow::releasePort()
+{
+    if (m_portLent)
+        return nullptr;
+    m_form.pollTimer->stop();
+    m_deadline->stop();
+    if (const auto superseded = m_watch.supersede())
+        conclude(*superseded);
+    m_state.CmdType = RequestKind::None;
+    m_portWasOpen = m_link->isOpen();
+    m_link->close();
+    disconnect(m_link, &SerialLink::comm, this, &MainWindow::OnComm);
+    m_form.client->setEnabled(false);
+    m_portLent = true;
+    showStatus(QStringLiteral("串口由工具窗口使用中"));
+    return m_link;
+}
+
+void MainWindow::reclaimPort()
+{
+    if (!m_portLent)
+        return;
+    m_portLent = false;
+    m_link->close();
+    connect(m_link, &SerialLink::comm, this, &MainWindow::OnComm);
+    m_form.client->setEnabled(true);
+    m_link->setSettings(settingsText(m_state.CommRate));
+    if (m_portWasOpen) {
+        openPort(false);
+        OpenOnComm();
+    }
+    showStatus({});
+}
+
+QString MainWindow::stationText() const
+{
+    return m_form.stationBox->text();
+}
+
+void MainWindow::useModule(int baud, int station)
+{
+    const int index = m_form.baudList->findText(QString::number(baud));
+    if (index >= 0) {
+        m_form.baudList->setCurrentIndex(index);
+        // A lent port takes the rate when it comes back.
+        if (m_portLent)
+            m_state.CommRate = baud;
+        else
+            baudChoice();
+    }
+    m_form.stationBox->setText(QString::number(station));
 }
 
 QString MainWindow::frontLamp() const

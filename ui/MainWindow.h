@@ -56,6 +56,18 @@ public:
     int responseTimeout() const { return m_timeoutMs; }
     void setResponseTimeout(int ms) { m_timeoutMs = ms; }
 
+    // A tool window that waits for answers borrows the port: polling and the
+    // upload mode stop, the port closes and the window leaves it alone until
+    // reclaimPort(). Nothing while another tool has it.
+    SerialLink *releasePort();
+    // Takes the port back and opens it at the operator's rate, if it was open.
+    void reclaimPort();
+    bool portLent() const { return m_portLent; }
+    int operatorBaud() const { return m_state.CommRate; }
+    QString stationText() const;
+    // "使用": the rate and station of a module the scan found.
+    void useModule(int baud, int station);
+
 private:
     void buildMenus();
     void buildStatusBar();
@@ -121,6 +133,8 @@ private:
     QLabel *m_statusText;
     QLabel *m_totalsText;
     TrafficLogWindow *m_traffic;
+    bool m_portLent = false;
+    bool m_portWasOpen = false;
 };
 
 } // namespace kc

@@ -2,6 +2,7 @@
 
 #include "SimProcess.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -114,4 +115,114 @@ TEST(Cli, InterruptLeavesACompleteCsv)
     EXPECT_GE(rows.size(), 6);
     for (int i = 0; i + 1 < rows.size(); ++i)
         EXPECT_EQ(rows[i].count(','), 18) << rows[i].toStdString();
+}
+
+// Modules at two rates: the one alone at 19200 is found by the quick pass
+// although its station lies outside the range; the three at 9600 garble the
+// station-250 read, so the full pass finds them, one by its bad checksum; the
+// silent one and the empty rate give nothing.
+TEST(Cli, ScanFindsModulesAtTheirRates)
+{
+    SimProcess sim({"--fixed", "--stations", "3,5,7,9,200", "--baud", "9600", "--station-baud",
+                    "200=19200", "--bad-crc-station", "5", "--silent-station", "9"});
+    const CliResult r = cli(sim, {"--json", "scan", "--bauds", "19200,2400,9600", "--stations",
+                                  "1-10", "--probe-timeout", "50"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    QStringList found;
+    for (const QString &line : r.out.split('\n', Qt::SkipEmptyParts)) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        found << QStringList{o["station"].toVariant().toString(),
+                             o["baud"].toVariant().toString(),
+                             o["outcome"].toString(),
+                             o["device"].toString(),
+                             o["temperature"].toString(),
+                             o["quick"].toVariant().toString(),
+                             o["found"].toVariant().toString()}
+                     .join(' ')
+                     .trimmed();
+    }
+    EXPECT_EQ(found.join('\n').toStdString(), "200 19200 answered KC4420P-200 25.34 true\n"
+                                              "3 9600 answered KC4420P-003 25.34 false\n"
+                                              "5 9600 bad_checksum\n"
+                                              "7 9600 answered KC4420P-007 25.34 false\n"
+                                              "3");
+}
+
+// A template from one module applied to another with other values, the
+// baud-rate row last and confirmed at the new rate; a snapshot of the second
+// then equals the template in the template's rows.
+TEST(Cli, SnapshotTemplateApplyRoundTrip)
+{
+    QTemporaryDir dir;
+    const QString t = dir.filePath("t.json"), s = dir.filePath("s.json");
+    SimProcess from({"--fixed", "--set", "5=3500", "--set", "6=500", "--set", "12=19200"});
+    ASSERT_EQ(cli(from, {"snapshot", "--template", "5-6,12", t}).status, 0);
+    SimProcess to({"--fixed", "--baud", "9600"});
+    const CliResult applied = cli(to, {"apply", t});
+    EXPECT_EQ(applied.status, 0) << applied.err.toStdString();
+    EXPECT_EQ(applied.out.toStdString(), "5 5 温度报警上限: 50.00 -> 35.00  回读 35.00 一致\n"
+                                         "6 6 温度报警下限: -10.00 -> 5.00  回读 5.00 一致\n"
+                                         "12 12波特率: 9600 -> 19200  回读 19200 一致\n");
+    EXPECT_EQ(to.registers()[12], 19200);
+    ASSERT_EQ(cli(to, {"--baud", "19200", "snapshot", s}).status, 0);
+    const auto rows = [](const QString &path) {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        QStringList kept;
+        for (const QJsonValue &row : QJsonDocument::fromJson(f.readAll())["rows"].toArray()) {
+            if (QList<int>{5, 6, 12}.contains(row["row"].toInt()))
+                kept << QString::fromUtf8(QJsonDocument(row.toObject()).toJson());
+        }
+        return kept;
+    };
+    EXPECT_EQ(rows(s).size(), 3);
+    EXPECT_EQ(rows(s), rows(t));
+}
+
+// A file refused sends nothing; a module that refuses or ignores a write
+// fails its row and the next row is still tried.
+TEST(Cli, ApplyRefusalsAndFailedRows)
+{
+    struct Case
+    {
+        QStringList sim;
+        const char *json; // the template file's contents, or nullptr for no file
+        int status;
+        const char *out; // a piece of standard output, or of standard error for status 2
+        long long requests;
+    };
+    const char *twoRows =
+        R"({"kind":"template","rows":[{"row":5,"text":"35"},{"row":6,"text":"5"}]})";
+    const Case cases[] = {
+        {{},
+         R"({"kind":"template","rows":[{"row":5,"text":"1"},{"row":3,"text":"10.5"}]})",
+         2,
+         "第 3 行（3 温度误差校准）：你输入的值有误，正确的值范围为-10到10!",
+         0},
+        {{}, nullptr, 2, "无法读取文件：", 0},
+        {{"--ignore-writes"},
+         twoRows,
+         5,
+         "6 6 温度报警下限: -10.00 -> 5.00  回读 -10.00 不一致",
+         5},
+        {{"--refuse-writes", "3"},
+         twoRows,
+         4,
+         "6 6 温度报警下限: -10.00 -> 5.00  写入失败：模块拒绝：非法数据值 (03)",
+         3},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("t.json");
+        QFile f(path);
+        if (c.json && (!f.open(QIODevice::WriteOnly) || f.write(c.json) < 0))
+            FAIL();
+        f.close();
+        SimProcess sim(QStringList{"--fixed"} + c.sim);
+        const CliResult r = cli(sim, {"apply", path});
+        EXPECT_EQ(r.status, c.status) << c.out << "\n" << r.err.toStdString();
+        EXPECT_TRUE((c.status == 2 ? r.err : r.out).contains(QString::fromUtf8(c.out)))
+            << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(sim.stats().requests, c.requests) << c.out;
+    }
 }

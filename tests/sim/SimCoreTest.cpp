@@ -116,6 +116,8 @@ const std::pair<const char *, Steps> lineCases[] = {
      {{"FA 03 00 00 00 01 91 81", "03 03 02 09 E6 46 A1"}, {"01 03 00 00 00 01 84 0A", ""}}},
     {"--stations 1,3 --station-baud 3=9600 --baud 19200",
      {{"FA 03 00 00 00 01 91 81", "03 03 02 09 E6 46 5E"}, {"01 03 00 00 00 01 84 0A", ""}}},
+    {"--baud 9600", // a written rate is the one it listens at from then on
+     {{"01 06 0A 12 4B 00 1C E7", "01 06 0A 12 4B 00 1C E7"}, {"01 03 00 0C 00 01 44 09", ""}}},
     {"--refuse-writes 4 --answer-as 9", // even the address change; nothing is stored
      {{"01 06 0B 00 00 2A 0A 31", "09 86 04 C2 61"},
       {"01 06 0A 00 FF 9C CB 8B", "09 86 04 C2 61"},

@@ -32,6 +32,8 @@ void FakeSerialLink::output(const QByteArray &frame)
 {
     written << QString::fromLatin1(frame.toHex(' ').toUpper());
     calls << QStringLiteral("write ") + written.last();
+    if (onOutput)
+        onOutput(frame);
 }
 
 QByteArray FakeSerialLink::input()

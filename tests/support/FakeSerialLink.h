@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QStringList>
 
+#include <functional>
+
 // Records every call as one line ("rThreshold=6", "write 01 03 ...") and lets
 // a test decide which ports exist, deliver bytes and lose the line.
 class FakeSerialLink : public kc::SerialLink
@@ -16,6 +18,8 @@ public:
     QStringList written; // each frame as upper-case hex
     // Bytes that reach the port while the window reads it (inside input()).
     QByteArray arrivingDuringInput;
+    // Called with each frame written, e.g. to answer it later.
+    std::function<void(const QByteArray &)> onOutput;
 
     void setCommPort(int number) override { log("commPort", m_port = number); }
     int commPort() const override { return m_port; }

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "operations/Commissioning.h"
+
+#include <functional>
+#include <variant>
+
+namespace kc {
+
+class LineEngine;
+
+// Reading a module, bringing it to a template, and giving new modules their
+// addresses, one request at a time on the engine. Each call waits for its
+// answers in the event loop, so a window stays live meanwhile.
+class Commissioner
+{
+public:
+    explicit Commissioner(LineEngine &engine) : m_engine(engine) {}
+
+    // Stops the run under way after the request in hand.
+    void cancel() { m_cancelled = true; }
+
+    // Registers 0..14 of the module at station, or the outcome that kept them back.
+    std::variant<RegisterWords, Outcome> readModule(int station);
+    // The device-information text, empty when the module did not give it.
+    QString deviceText(int station);
+    std::variant<Snapshot, Outcome> snapshot(int station);
+
+    // Writes the rows that differ, each followed by a read-back of its row; a
+    // row whose write or read-back fails is marked failed and the rest go on.
+    // The baud-rate row goes last: the line is opened at the new rate and the
+    // row read there. each: after every row.
+    QVector<RowWrite> apply(int station, const QVector<RowDiff> &diffs,
+                            const std::function<void(const RowWrite &)> &each = {});
+
+    // One module alone on the bench line at benchBaud: found by the
+    // station-250 read, moved to address, confirmed there, brought to the
+    // template. The report's newAddress is set once the module answered at it.
+    ModuleReport commissionNext(int benchBaud, int address, const Template &t,
+                                const std::function<void(const RowWrite &)> &each = {});
+
+private:
+    Outcome transact(const RequestPlan &plan);
+    ModuleReport nextModule(int benchBaud, int address, const Template &t,
+                            const std::function<void(const RowWrite &)> &each);
+    QVector<RowWrite> applyRows(int station, const QVector<RowDiff> &diffs,
+                                const std::function<void(const RowWrite &)> &each);
+    // Cancelled or the line lost: the note why, else empty.
+    QString stopped() const;
+
+    LineEngine &m_engine;
+    bool m_cancelled = false;
+};
+
+} // namespace kc

@@ -1,0 +1,110 @@
+#include "operations/Commissioning.h"
+
+#include "operations/Scan.h"
+
+#include <QStringList>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace kc {
+
+QVector<RowDiff> differences(const Template &t, const RegisterWords &words)
+{
+    QVector<RowDiff> diffs;
+    for (const TemplateRow &r : t.rows) {
+        const QString module = decodeWord(r.row, words[std::size_t(r.row)]);
+        const QString wanted = decodeWord(r.row, r.word);
+        diffs.push_back({r.row, module, wanted, r.text, r.word, module != wanted});
+    }
+    return diffs;
+}
+
+QVector<RowDiff> writeOrder(const QVector<RowDiff> &diffs)
+{
+    constexpr int baudRow = 12;
+    QVector<RowDiff> order;
+    for (const RowDiff &d : diffs) {
+        if (d.differs && d.row != baudRow)
+            order.push_back(d);
+    }
+    for (const RowDiff &d : diffs) {
+        if (d.differs && d.row == baudRow)
+            order.push_back(d);
+    }
+    return order;
+}
+
+QString rowResultText(const RowWrite &w)
+{
+    switch (w.result) {
+    case RowResult::Same:
+        return QStringLiteral("相同");
+    case RowResult::Confirmed:
+        return QStringLiteral("回读 %1 一致").arg(w.readBack);
+    case RowResult::Failed:
+        break;
+    }
+    if (!w.refusal.isEmpty())
+        return w.refusal;
+    if (!w.written)
+        return QStringLiteral("写入失败：") + outcomeText(w.outcome);
+    if (w.readBack.isEmpty())
+        return QStringLiteral("回读失败：") + outcomeText(w.outcome);
+    return QStringLiteral("回读 %1 不一致").arg(w.readBack);
+}
+
+QString reportHeader()
+{
+    return QStringLiteral("time,device,old_address,new_address,result,rows,note");
+}
+
+QString reportLine(const ModuleReport &r)
+{
+    QStringList rows;
+    for (const RowWrite &w : r.rows)
+        rows << QStringLiteral("%1:%2>%3:%4")
+                    .arg(QString::number(w.diff.row), w.diff.moduleText, w.diff.templateText,
+                         w.result == RowResult::Failed ? QStringLiteral("fail")
+                                                       : QStringLiteral("pass"));
+    const auto address = [](int a) { return a < 0 ? QString() : QString::number(a); };
+    const QStringList fields{r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                             r.device,
+                             address(r.oldAddress),
+                             address(r.newAddress),
+                             r.passed ? QStringLiteral("pass") : QStringLiteral("fail"),
+                             rows.join(QLatin1Char(';')),
+                             r.note};
+    QStringList quoted;
+    for (const QString &f : fields)
+        quoted << csvField(f);
+    return quoted.join(QLatin1Char(','));
+}
+
+bool ReportFile::open(const QString &path)
+{
+    m_file.close();
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    return m_file.size() > 0 || writeLine(reportHeader());
+}
+
+bool ReportFile::append(const ModuleReport &report)
+{
+    return m_file.isOpen() && writeLine(reportLine(report));
+}
+
+bool ReportFile::writeLine(const QString &line)
+{
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+    if (m_file.write(bytes) != bytes.size() || !m_file.flush())
+        return false;
+#ifdef Q_OS_UNIX
+    ::fsync(m_file.handle());
+#endif
+    return true;
+}
+
+} // namespace kc

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "operations/Outcomes.h"
+#include "operations/Snapshot.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+#include <QVector>
+
+namespace kc {
+
+// One template row against the module.
+struct RowDiff
+{
+    int row;
+    QString moduleText;
+    QString templateText; // as the row's box would show it
+    QString writeText;    // as the template gives it: the text the write is made of
+    std::uint16_t word;   // the template's
+    bool differs;         // as the rows' boxes would show them
+};
+
+// Every template row, ascending.
+QVector<RowDiff> differences(const Template &t, const RegisterWords &words);
+
+// The rows to write: those that differ, the baud-rate row last, since the
+// module answers at its new rate from then on.
+QVector<RowDiff> writeOrder(const QVector<RowDiff> &diffs);
+
+enum class RowResult { Same, Confirmed, Failed };
+
+// What became of one row.
+struct RowWrite
+{
+    explicit RowWrite(const RowDiff &diff = {}, RowResult result = RowResult::Same)
+        : diff(diff), result(result)
+    {
+    }
+    RowDiff diff;
+    RowResult result;
+    bool written = false; // the module answered the write
+    QString refusal;      // the write rules' message, when they refused the value
+    QString readBack;     // the read-back's text, empty when none came
+    Outcome outcome;      // of the last request for the row
+};
+
+// "相同", "回读 35.00 一致", "回读 30.00 不一致", "写入失败：…", "回读失败：…"
+QString rowResultText(const RowWrite &w);
+
+// One module through address assignment and the template.
+struct ModuleReport
+{
+    QDateTime time;
+    QString device;
+    int oldAddress = -1;
+    int newAddress = -1;    // -1 until confirmed at it
+    QVector<RowWrite> rows; // the rows written
+    bool passed = false;
+    QString note; // why it failed, empty when it passed
+};
+
+QString reportHeader();
+// time,device,old_address,new_address,result,rows,note with rows as
+// "5:30.00>35.00:pass;12:9600>19200:fail".
+QString reportLine(const ModuleReport &report);
+
+// The commissioning report: appended one whole line at a time and flushed to
+// the disk, so pulling the plug loses at most the module in progress.
+class ReportFile
+{
+public:
+    // Creates the file with its header, or appends to it.
+    bool open(const QString &path);
+    bool append(const ModuleReport &report);
+    QString path() const { return m_file.fileName(); }
+    bool isOpen() const { return m_file.isOpen(); }
+
+private:
+    bool writeLine(const QString &line);
+    QFile m_file;
+};
+
+} // namespace kc

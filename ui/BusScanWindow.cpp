@@ -1,0 +1,214 @@
+#include "ui/BusScanWindow.h"
+
+#include "line/BusScan.h"
+#include "line/LineEngine.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageSink.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace kc {
+
+namespace {
+
+QSpinBox *spin(QWidget *parent, const char *name, int low, int high, int value)
+{
+    auto *box = new QSpinBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setRange(low, high);
+    box->setValue(value);
+    return box;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const char *text)
+{
+    auto *b = new QPushButton(QString::fromUtf8(text), parent);
+    b->setObjectName(QLatin1String(name));
+    return b;
+}
+
+} // namespace
+
+BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
+    : QDialog(main), m_main(main), m_messages(messages), m_lease(main),
+      m_first(spin(this, "scanFirst", 1, maxScanStation, 1)),
+      m_last(spin(this, "scanLast", 1, maxScanStation, maxScanStation)),
+      m_timeout(spin(this, "scanTimeout", minTimeoutMs, maxTimeoutMs, 100)),
+      m_start(button(this, "scanStart", "开始扫描")), m_cancel(button(this, "scanCancel", "取消")),
+      m_export(button(this, "scanExport", "导出CSV...")), m_bar(new QProgressBar(this)),
+      m_progressText(new QLabel(this)), m_table(new QTableWidget(0, 8, this))
+{
+    setObjectName(QStringLiteral("busScan"));
+    setWindowTitle(QStringLiteral("总线扫描"));
+    resize(720, 460);
+    auto *rates = new QHBoxLayout;
+    for (int baud : moduleBauds()) {
+        auto *box = new QCheckBox(QString::number(baud), this);
+        box->setObjectName(QStringLiteral("scanBaud%1").arg(baud));
+        box->setChecked(true);
+        m_bauds.push_back(box);
+        rates->addWidget(box);
+    }
+    auto *range = new QHBoxLayout;
+    range->addWidget(m_first);
+    range->addWidget(new QLabel(QStringLiteral("至"), this));
+    range->addWidget(m_last);
+    range->addStretch();
+    m_timeout->setSuffix(QStringLiteral(" ms"));
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("波特率"), rates);
+    form->addRow(QStringLiteral("站号范围"), range);
+    form->addRow(QStringLiteral("探测超时"), m_timeout);
+
+    m_bar->setObjectName(QStringLiteral("scanProgress"));
+    m_progressText->setObjectName(QStringLiteral("scanProgressText"));
+    m_table->setObjectName(QStringLiteral("scanTable"));
+    m_table->setHorizontalHeaderLabels({QStringLiteral("站号"), QStringLiteral("波特率"),
+                                        QStringLiteral("设备信息"), QStringLiteral("温度"),
+                                        QStringLiteral("湿度"), QStringLiteral("响应(ms)"),
+                                        QStringLiteral("状态"), QString()});
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_cancel->setEnabled(false);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_cancel);
+    buttons->addStretch();
+    buttons->addWidget(m_export);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(m_bar);
+    layout->addWidget(m_progressText);
+    layout->addWidget(m_table);
+
+    connect(m_start, &QPushButton::clicked, this, &BusScanWindow::start);
+    connect(m_cancel, &QPushButton::clicked, this, &BusScanWindow::cancel);
+    connect(m_export, &QPushButton::clicked, this, &BusScanWindow::exportClicked);
+}
+
+void BusScanWindow::start()
+{
+    QStringList rates;
+    for (QCheckBox *box : m_bauds) {
+        if (box->isChecked())
+            rates << box->text();
+    }
+    const auto planned =
+        planScan(rates.join(QLatin1Char(',')),
+                 QStringLiteral("%1-%2").arg(m_first->value()).arg(m_last->value()),
+                 QString::number(m_timeout->value()));
+    if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
+        m_messages->show(this, *refusal);
+        return;
+    }
+    LineEngine *engine = m_lease.take(m_messages, this);
+    if (!engine)
+        return;
+    m_found.clear();
+    m_table->setRowCount(0);
+    m_scan = new BusScan(engine, std::get<ScanRange>(planned), this);
+    connect(m_scan, &BusScan::progress, this, &BusScanWindow::showProgress);
+    connect(m_scan, &BusScan::moduleFound, this, &BusScanWindow::addRow);
+    connect(m_scan, &BusScan::finished, this, &BusScanWindow::finished);
+    m_start->setEnabled(false);
+    m_cancel->setEnabled(true);
+    m_scan->start();
+}
+
+void BusScanWindow::cancel()
+{
+    if (m_scan)
+        m_scan->cancel();
+}
+
+void BusScanWindow::showProgress(const ScanProgress &p)
+{
+    m_bar->setRange(0, p.probesDone + p.probesLeft);
+    m_bar->setValue(p.probesDone);
+    m_progressText->setText(scanProgressText(p));
+}
+
+void BusScanWindow::addRow(const FoundModule &m)
+{
+    m_found.push_back(m);
+    const int row = m_table->rowCount();
+    m_table->insertRow(row);
+    const QStringList cells{QString::number(m.station),
+                            QString::number(m.baud),
+                            m.device,
+                            m.temperature,
+                            m.humidity,
+                            m.responseMs < 0 ? QString() : QString::number(m.responseMs, 'f', 1),
+                            m.status};
+    for (int c = 0; c < cells.size(); ++c)
+        m_table->setItem(row, c, new QTableWidgetItem(cells[c]));
+    if (m.kind != OutcomeKind::Answered)
+        return;
+    auto *use = new QPushButton(QStringLiteral("使用"), m_table);
+    use->setObjectName(QStringLiteral("scanUse%1").arg(row));
+    connect(use, &QPushButton::clicked, this, [this, m] { m_main->useModule(m.baud, m.station); });
+    m_table->setCellWidget(row, 7, use);
+}
+
+void BusScanWindow::finished(bool cancelled, const QString &error)
+{
+    m_scan->deleteLater();
+    m_scan = nullptr;
+    m_lease.giveBack();
+    m_start->setEnabled(true);
+    m_cancel->setEnabled(false);
+    const auto answered = std::count_if(m_found.begin(), m_found.end(), [](const FoundModule &m) {
+        return m.kind == OutcomeKind::Answered;
+    });
+    m_progressText->setText(!error.isEmpty() ? error
+                            : cancelled ? QStringLiteral("已取消，找到 %1 个模块").arg(answered)
+                                        : QStringLiteral("扫描完成，找到 %1 个模块").arg(answered));
+    if (!error.isEmpty())
+        m_messages->show(this, UserMessage{error, msg::errorTitle, true});
+}
+
+bool BusScanWindow::exportCsv(const QString &path)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(scanCsv(m_found).toUtf8()) >= 0 &&
+           file.commit();
+}
+
+void BusScanWindow::exportClicked()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (!path.isEmpty() && !exportCsv(path))
+        m_messages->show(this, UserMessage{msg::fileUnwritable + path, msg::errorTitle, true});
+}
+
+void BusScanWindow::done(int result)
+{
+    cancel();
+    QDialog::done(result);
+}
+
+void showBusScan(MainWindow *main, MessageSink *messages)
+{
+    auto *window = main->findChild<BusScanWindow *>();
+    if (!window)
+        window = new BusScanWindow(main, messages);
+    window->show();
+    window->raise();
+}
+
+} // namespace kc

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "operations/Scan.h"
+#include "ui/PortLease.h"
+
+#include <QDialog>
+#include <QVector>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+
+namespace kc {
+
+class BusScan;
+class MainWindow;
+class MessageSink;
+struct ScanProgress;
+
+// "总线扫描": the rates, station range and probe timeout to scan with, the
+// progress, and the modules found; "使用" hands one to the main window.
+class BusScanWindow : public QDialog
+{
+    Q_OBJECT
+public:
+    BusScanWindow(MainWindow *main, MessageSink *messages);
+
+    bool scanning() const { return m_scan != nullptr; }
+    bool exportCsv(const QString &path);
+
+    // The window goes; a scan stops after its probe in hand and gives the port back.
+    void done(int result) override;
+
+private:
+    void start();
+    void cancel();
+    void showProgress(const ScanProgress &progress);
+    void addRow(const FoundModule &module);
+    void finished(bool cancelled, const QString &error);
+    void exportClicked();
+
+    MainWindow *m_main;
+    MessageSink *m_messages;
+    PortLease m_lease;
+    BusScan *m_scan = nullptr;
+    QVector<FoundModule> m_found;
+    QVector<QCheckBox *> m_bauds;
+    QSpinBox *m_first;
+    QSpinBox *m_last;
+    QSpinBox *m_timeout;
+    QPushButton *m_start;
+    QPushButton *m_cancel;
+    QPushButton *m_export;
+    QProgressBar *m_bar;
+    QLabel *m_progressText;
+    QTableWidget *m_table;
+};
+
+// The menu's "总线扫描": the one scan window, shown.
+void showBusScan(MainWindow *main, MessageSink *messages);
+
+} // namespace kc
