@@ -56,10 +56,22 @@ inline const QString targetAddressRange =
 inline const QString timeoutRange =
     QStringLiteral("你输入的超时时长有误，应该为数字，值范围为20-10000!");
 inline const QString retriesRange = QStringLiteral("你输入的重试次数有误，值范围为0-10!");
-inline const QString badRowValue = QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
+inline const QString badRowValue =
+    QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
 
 inline const QString choosePort = QStringLiteral("请选择端口");
 inline const QString portBusy = QStringLiteral("串口已打开或被占用！");
+
+// The monitor and its lists.
+inline const QString portUsedByMonitor = QStringLiteral("该串口正由多模块监视使用，请先停止监视");
+inline const QString lineLost = QStringLiteral("线路断开");
+inline const QString portNotOpened = QStringLiteral("无法打开串口");
+inline const QString badStationList =
+    QStringLiteral("你输入的站号有误，应为1-250的数字，多个用逗号分开，连续的如 1-40");
+inline const QString noPort = QStringLiteral("请输入串口，如 COM3 或设备路径");
+inline const QString moduleListed = QStringLiteral("该模块已在列表中");
+inline const QString baudPerPort = QStringLiteral("同一串口上的模块须使用同一波特率");
+inline const QString badModuleList = QStringLiteral("无法读取模块列表文件，格式有误");
 } // namespace msg
 
 } // namespace kc

@@ -24,16 +24,16 @@ QString stamp(const QDateTime &t)
     return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
-// A field as a spreadsheet reads it: quoted when it holds a comma or a quote.
+} // namespace
+
 QString csvField(QString text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')))
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     text.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
-
-} // namespace
 
 void TrafficLog::add(TrafficEntry entry)
 {

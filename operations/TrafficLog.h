@@ -8,6 +8,10 @@
 
 namespace kc {
 
+// A field as a spreadsheet reads it: quoted when it holds a comma, a quote or
+// a line break.
+QString csvField(QString text);
+
 // One line of the traffic log: a frame sent, bytes received, or the outcome
 // judged without bytes (no reply, superseded).
 struct TrafficEntry
