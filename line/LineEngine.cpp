@@ -72,16 +72,20 @@ double LineEngine::silenceMs(int baud)
     return baud > 19200 ? 1.75 : 3.5 * 11 * 1000.0 / baud;
 }
 
+std::function<double()> LineEngine::monotonicClock()
+{
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    return [elapsed] { return double(elapsed->nsecsElapsed()) / 1e6; };
+}
+
 LineEngine::LineEngine(SerialLink *link, std::function<double()> clock, QObject *parent)
     : QObject(parent), m_link(link), m_clock(std::move(clock)), m_deadline(new QTimer(this)),
       m_wake(new QTimer(this))
 {
     m_link->setParent(this);
-    if (!m_clock) {
-        auto elapsed = std::make_shared<QElapsedTimer>();
-        elapsed->start();
-        m_clock = [elapsed] { return double(elapsed->nsecsElapsed()) / 1e6; };
-    }
+    if (!m_clock)
+        m_clock = monotonicClock();
     for (QTimer *t : {m_deadline, m_wake}) {
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
