@@ -7,3 +7,12 @@ kc_add_test(line_tests
     line/data_log_test.cpp
   LIBS kc_line
   LABELS line)
+
+# The monitor on two pseudo-terminal lines of simulated modules.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  kc_add_test(monitor_live_tests
+    SOURCES line/monitor_e2e_test.cpp
+    LIBS kc_line kc_sim_process
+    LABELS line e2e
+    TIMEOUT 120)
+endif()
