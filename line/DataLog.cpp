@@ -17,6 +17,24 @@ const QByteArray byteOrderMark("\xEF\xBB\xBF");
 
 } // namespace
 
+LogRow pollRow(const QString &port, int station, const std::optional<Reading> &reading,
+               const Outcome &outcome, const QDateTime &at)
+{
+    LogRow row{at, port, station, {}, {}, {}, outcomeText(outcome), -1};
+    if (outcome.kind == OutcomeKind::Answered && reading) {
+        row.temperature = hundredthsText(reading->temperature);
+        row.humidity = hundredthsText(reading->humidity);
+        row.alarm = alarmText(reading->alarmCode);
+        row.responseMs = outcome.responseMs;
+    }
+    return row;
+}
+
+LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateTime &at)
+{
+    return {at, port, 0, record.first, record.second, {}, QStringLiteral("主动上传"), -1};
+}
+
 QByteArray DataLog::header()
 {
     return QByteArrayLiteral(

@@ -1,11 +1,17 @@
 #pragma once
 
+#include "operations/ModuleReading.h"
+#include "operations/Outcomes.h"
+#include "operations/Replies.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+
+#include <optional>
 
 namespace kc {
 
@@ -21,6 +27,12 @@ struct LogRow
     QString outcome;        // in words
     double responseMs = -1; // below 0: none
 };
+
+// The row of a poll: the values when it was answered, its outcome in words.
+LogRow pollRow(const QString &port, int station, const std::optional<Reading> &reading,
+               const Outcome &outcome, const QDateTime &at);
+// The row of an upload record, at the time it came in.
+LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateTime &at);
 
 // The CSV data log: one file a day (kc4420-2026-12-06.csv), or a new part
 // (kc4420-2026-12-06_2.csv) whenever a file would pass the size the operator

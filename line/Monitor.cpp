@@ -255,6 +255,37 @@ void Monitor::stop()
         emit rowChanged(m->row);
 }
 
+RowTone rowTone(const WatchedModule &m)
+{
+    if (m.dead || !m.portProblem.isEmpty())
+        return RowTone::Dead;
+    return m.outsideLimits() ? RowTone::Alarm : RowTone::Normal;
+}
+
+QStringList rowTexts(const WatchedModule &m)
+{
+    const bool answered = m.last && m.last->kind == OutcomeKind::Answered;
+    QString result = m.portProblem;
+    if (result.isEmpty() && m.dead)
+        result = QStringLiteral("停止应答");
+    else if (result.isEmpty() && m.last)
+        result = outcomeText(*m.last);
+    return {
+        m.port,
+        QString::number(m.station),
+        m.deviceText,
+        m.reading ? hundredthsText(m.reading->temperature) : QString(),
+        m.reading ? hundredthsText(m.reading->humidity) : QString(),
+        m.reading ? alarmText(m.reading->alarmCode) : QString(),
+        result,
+        answered ? QString::number(m.last->responseMs, 'f', 1) : QString(),
+        QString::number(m.answered),
+        QString::number(m.noReply),
+        QString::number(m.errors),
+        m.lastSeen.isValid() ? m.lastSeen.toString(QStringLiteral("MM-dd HH:mm:ss")) : QString(),
+    };
+}
+
 QString Monitor::sourceKey(const QString &port, int station)
 {
     return port + QLatin1Char('#') + QString::number(station);
@@ -265,18 +296,6 @@ QString Monitor::sourceLabel(const QString &port, int station)
     return port + QStringLiteral(" 站") + QString::number(station);
 }
 
-LogRow Monitor::logRow(const WatchedModule &m, const Outcome &outcome, const QDateTime &at)
-{
-    LogRow row{at, m.port, m.station, {}, {}, {}, outcomeText(outcome), -1};
-    if (outcome.kind == OutcomeKind::Answered && m.reading) {
-        row.temperature = hundredthsText(m.reading->temperature);
-        row.humidity = hundredthsText(m.reading->humidity);
-        row.alarm = alarmText(m.reading->alarmCode);
-        row.responseMs = outcome.responseMs;
-    }
-    return row;
-}
-
 void Monitor::onPolled(WatchedModule *m, const Outcome &outcome)
 {
     const QDateTime now = m_wallClock();
@@ -284,7 +303,7 @@ void Monitor::onPolled(WatchedModule *m, const Outcome &outcome)
     if (answered)
         m->lastSeen = now;
     if (m_log && m_log->enabled())
-        writeLog(logRow(*m, outcome, now));
+        writeLog(pollRow(m->port, m->station, m->reading, outcome, now));
     if (m_trend && answered)
         m_trend->add(sourceKey(m->port, m->station), sourceLabel(m->port, m->station),
                      now.toMSecsSinceEpoch(), m->reading->temperature / 100.0,

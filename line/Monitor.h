@@ -25,6 +25,15 @@ struct LogRow;
 // list.
 std::optional<QVector<int>> parseStations(const QString &text);
 
+// How a module's row looks: red once it stopped answering or its port is
+// lost, amber while a reading is outside the module's own limits.
+enum class RowTone { Normal, Dead, Alarm };
+RowTone rowTone(const WatchedModule &module);
+
+// A module's row in words: port, station, device text, temperature, humidity,
+// alarm state, last outcome, response time, answered, no reply, errors, last seen.
+QStringList rowTexts(const WatchedModule &module);
+
 // The modules watched on several ports at once: one poller per port, all
 // polling in parallel. While it runs it holds its ports, so the main window
 // leaves them alone; every poll can go to the data log and the trend.
@@ -68,8 +77,6 @@ public:
     // The trend's name for a module, and how the trend labels it.
     static QString sourceKey(const QString &port, int station);
     static QString sourceLabel(const QString &port, int station);
-    // The data-log row of a module's poll.
-    static LogRow logRow(const WatchedModule &module, const Outcome &outcome, const QDateTime &at);
 
 signals:
     void rowChanged(int row);

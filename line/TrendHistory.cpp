@@ -1,6 +1,7 @@
 #include "line/TrendHistory.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace kc {
@@ -146,6 +147,25 @@ QVector<TrendHistory::Column> TrendHistory::decimate(qint64 from, qint64 to, int
     return out;
 }
 
+QVector<QPointF> TrendHistory::points(const QVector<Column> &columns)
+{
+    QVector<QPointF> out;
+    out.reserve(2 * columns.size());
+    for (const Column &c : columns) {
+        if (c.firstTime == c.lastTime || c.min == c.max) {
+            out.push_back({double(c.firstTime), double(c.min)});
+            if (c.lastTime != c.firstTime)
+                out.push_back({double(c.lastTime), double(c.max)});
+            continue;
+        }
+        const bool minFirst =
+            out.isEmpty() || std::abs(out.back().y() - c.min) <= std::abs(out.back().y() - c.max);
+        out.push_back({double(c.firstTime), double(minFirst ? c.min : c.max)});
+        out.push_back({double(c.lastTime), double(minFirst ? c.max : c.min)});
+    }
+    return out;
+}
+
 std::optional<TrendHistory::Sample> TrendHistory::nearest(qint64 t) const
 {
     if (m_chunks.empty())
@@ -172,6 +192,22 @@ std::size_t TrendHistory::bytes() const
 {
     return sizeof(*this) + m_chunks.capacity() * sizeof(std::unique_ptr<Chunk>) +
            m_chunks.size() * sizeof(Chunk);
+}
+
+QString TrendStore::mainWindowKey(int station)
+{
+    return QStringLiteral("main#%1").arg(station);
+}
+
+QString TrendStore::mainWindowLabel(int station)
+{
+    return station > 0 ? QStringLiteral("主窗口 站%1").arg(station)
+                       : QStringLiteral("主窗口 主动上传");
+}
+
+bool TrendStore::isMainWindowKey(const QString &key)
+{
+    return key.startsWith(QLatin1String("main#"));
 }
 
 void TrendStore::add(const QString &key, const QString &label, qint64 timeMs, double temperature,

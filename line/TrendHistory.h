@@ -3,6 +3,7 @@
 #include "operations/ModuleReading.h"
 
 #include <QHash>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -58,6 +59,11 @@ public:
     // gives its extremes. Empty slices are left out.
     QVector<Column> decimate(qint64 from, qint64 to, int columns) const;
 
+    // The points that draw columns: one for a column of one sample, else its
+    // extremes at its first and last sample's times, the one nearer the
+    // previous point first so the line does not zigzag.
+    static QVector<QPointF> points(const QVector<Column> &columns);
+
     // The sample nearest to t.
     std::optional<Sample> nearest(qint64 t) const;
 
@@ -89,6 +95,11 @@ public:
         TrendHistory humidity;
         std::optional<AlarmLimits> limits;
     };
+
+    // The main window's reads of a station (0: its upload records), as sources of their own.
+    static QString mainWindowKey(int station);
+    static QString mainWindowLabel(int station);
+    static bool isMainWindowKey(const QString &key);
 
     // Values in degrees and %RH.
     void add(const QString &key, const QString &label, qint64 timeMs, double temperature,

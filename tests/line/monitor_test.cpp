@@ -150,7 +150,11 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
     rig.monitor.start();
     for (int i = 0; i < 3; ++i)
         rig.step();
+    EXPECT_EQ(rowTexts(rig.monitor.module(0)).join('|'),
+              "COM1|1|KC4420P-001|25.34|65.20|正常|应答正常 10.0 ms|10.0|2|0|0|12-06 21:05:09");
     rig.links["COM1"]->loseLine();
+    EXPECT_EQ(rowTexts(rig.monitor.module(1)).join('|'), "COM1|2|||||线路断开||0|1|0|");
+    EXPECT_EQ(rowTone(rig.monitor.module(1)), RowTone::Dead);
     QFile file(dir.filePath("kc4420-2026-12-06.csv"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray all = file.readAll();
@@ -191,4 +195,32 @@ TEST(Monitor, StationLists)
         EXPECT_EQ(parseStations(text), stations) << text;
     for (const char *bad : {"", "0", "251", "3-1", "1,1", "1-", "a", "1.5", "1-300"})
         EXPECT_EQ(parseStations(bad), std::nullopt) << bad;
+}
+
+// Amber outside the module's own limits (the limits themselves inside), red
+// for a dead module whatever its readings.
+TEST(Monitor, RowTones)
+{
+    const AlarmLimits limits{5000, -1000, 9000, 1000}; // 50.00 / -10.00 ℃, 90.00 / 10.00 %RH
+    const struct
+    {
+        int temperature, humidity;
+        bool dead;
+        RowTone tone;
+    } cases[] = {
+        {5000, 9000, false, RowTone::Normal}, {-1000, 1000, false, RowTone::Normal},
+        {5001, 5000, false, RowTone::Alarm},  {-1001, 5000, false, RowTone::Alarm},
+        {2000, 9001, false, RowTone::Alarm},  {2000, 999, false, RowTone::Alarm},
+        {2000, 5000, true, RowTone::Dead},
+    };
+    for (const auto &c : cases) {
+        WatchedModule m;
+        m.reading = Reading{c.temperature, c.humidity, 0, std::nullopt};
+        m.limits = limits;
+        m.dead = c.dead;
+        EXPECT_EQ(rowTone(m), c.tone) << c.temperature << " " << c.humidity;
+    }
+    WatchedModule unknownLimits;
+    unknownLimits.reading = Reading{99900, 0, 0, std::nullopt};
+    EXPECT_EQ(rowTone(unknownLimits), RowTone::Normal);
 }
