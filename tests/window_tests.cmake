@@ -5,4 +5,5 @@ kc_add_test(window_tests
     window/outcomes_test.cpp
     window/requests_test.cpp
     window/layout_test.cpp
+    window/port_claim_test.cpp
   LABELS window)
