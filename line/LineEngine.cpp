@@ -166,6 +166,14 @@ void LineEngine::sendFront()
         conclude(o);
     if (m_watch.waiting())
         m_deadline->start(int(std::ceil(m_watch.remainingMs(m_clock()))));
+    awaitRest();
+}
+
+void LineEngine::awaitRest()
+{
+    // Once the frame's length is known, one receive event for the rest of it
+    // rather than one per byte of a slow line; otherwise every arrival.
+    m_link->setRThreshold(m_watch.waiting() ? m_watch.bytesStillExpected() : 1);
 }
 
 void LineEngine::onComm()
@@ -185,6 +193,8 @@ void LineEngine::onComm()
     emit received(bytes);
     if (const auto outcome = m_watch.feed(bytes, m_clock()))
         conclude(*outcome);
+    else
+        awaitRest();
 }
 
 void LineEngine::onDeadline()
@@ -205,6 +215,7 @@ void LineEngine::onDeadline()
 void LineEngine::conclude(Outcome outcome)
 {
     m_deadline->stop();
+    awaitRest();
     const RequestPlan plan = m_queue.head();
     m_totals[std::uint8_t(plan.frame[0])].add(outcome);
     m_quietUntil = m_clock() + silenceMs(m_baud);

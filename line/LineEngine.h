@@ -95,6 +95,7 @@ signals:
 private:
     void pump();
     void sendFront();
+    void awaitRest();
     void onComm();
     void onDeadline();
     void conclude(Outcome outcome);
