@@ -243,8 +243,12 @@ void MonitorWindow::showRow(int row)
     const QSignalBlocker quiet(m_table);
     const WatchedModule &m = m_monitor.module(row);
     const QStringList texts = rowTexts(m);
-    for (int i = 0; i < texts.size(); ++i)
-        m_table->item(row, i + 1)->setText(texts[i]);
+    // Only what changed: each change repaints its cell, forty rows many times a second.
+    for (int i = 0; i < texts.size(); ++i) {
+        QTableWidgetItem *item = m_table->item(row, i + 1);
+        if (item->text() != texts[i])
+            item->setText(texts[i]);
+    }
     QBrush tone;
     switch (rowTone(m)) {
     case RowTone::Dead:
@@ -256,6 +260,8 @@ void MonitorWindow::showRow(int row)
     case RowTone::Normal:
         break;
     }
+    if (m_table->item(row, 0)->background() == tone)
+        return;
     for (int c = 0; c < m_table->columnCount(); ++c)
         m_table->item(row, c)->setBackground(tone);
 }
