@@ -194,7 +194,7 @@ void MonitorWindow::buildTable()
     m_table->verticalHeader()->setVisible(false);
     m_table->verticalHeader()->setDefaultSectionSize(22);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {40, 140, 46, 110, 70, 76, 76, 170, 70, 60, 60, 50};
+    const int widths[] = {40, 180, 46, 110, 70, 76, 76, 160, 66, 56, 56, 46};
     for (int c = 0; c < int(std::size(widths)); ++c)
         m_table->setColumnWidth(c, widths[c]);
 }

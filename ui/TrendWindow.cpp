@@ -55,6 +55,18 @@ struct Span
         low = std::min(low, v);
         high = std::max(high, v);
     }
+    // Limits near the lines come into view; far ones would flatten the lines.
+    void takeNear(const QVector<double> &levels)
+    {
+        if (low > high)
+            return;
+        const double reach = std::max(2.0, high - low);
+        const double from = low - reach, to = high + reach;
+        for (double v : levels) {
+            if (v >= from && v <= to)
+                take(v);
+        }
+    }
     void applyTo(QValueAxis *axis, double emptyLow, double emptyHigh) const
     {
         if (low > high) {
@@ -307,6 +319,7 @@ void TrendWindow::redraw()
     }
     const int columns = std::max(50, int(m_chart->plotArea().width()));
     Span temperature, humidity;
+    QVector<double> temperatureLimits, humidityLimits;
     m_drawnPoints = 0;
     for (const Drawn *d : std::as_const(m_drawn)) {
         const TrendStore::Source *source = m_store->source(d->key);
@@ -332,7 +345,7 @@ void TrendWindow::redraw()
                 continue;
             }
             const double y = levels[i] / 100.0;
-            (i < 2 ? temperature : humidity).take(y);
+            (i < 2 ? temperatureLimits : humidityLimits) << y;
             d->limits[i]->replace(QVector<QPointF>{{double(m_from), y}, {double(m_to), y}});
         }
     }
@@ -341,6 +354,8 @@ void TrendWindow::redraw()
                       : span <= 2 * 86'400'000 ? QStringLiteral("MM-dd HH:mm")
                                                : QStringLiteral("yyyy-MM-dd"));
     m_time->setRange(QDateTime::fromMSecsSinceEpoch(m_from), QDateTime::fromMSecsSinceEpoch(m_to));
+    temperature.takeNear(temperatureLimits);
+    humidity.takeNear(humidityLimits);
     temperature.applyTo(m_temperatureAxis, 0, 50);
     humidity.applyTo(m_humidityAxis, 0, 100);
     m_drawnGeneration = m_store->generation();
