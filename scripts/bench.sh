@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs every one of them; each prints its
-# figures as one line of name=value pairs. A full run takes about ten minutes;
+# figures as one line of name=value pairs. A full run takes about fifteen minutes;
 # leave the machine otherwise idle. docs/PERFORMANCE.md says what each line means.
 #
 #   ./scripts/bench.sh            full run
@@ -29,7 +29,7 @@ fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKC_BUILD_TESTS=OFF -DKC_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kc4420-sim bench_wire_limits bench_micro \
-  bench_window bench_upload_log bench_cold_start >/dev/null
+  bench_window bench_upload_log bench_cold_start bench_monitor >/dev/null
 
 b=$build/bench
 if [ "$quick" = 1 ]; then
@@ -42,6 +42,9 @@ if [ "$quick" = 1 ]; then
   "$b/bench_window" flood 3
   "$b/bench_cold_start" 2
   "$b/bench_window" pace 2
+  "$b/bench_monitor" wire 3
+  "$b/bench_monitor" two 2
+  "$b/bench_monitor" trend --quick
   exit 0
 fi
 "$b/bench_wire_limits"
@@ -54,3 +57,6 @@ fi
 "$b/bench_cold_start" 9
 "$b/bench_window" pace 20
 "$b/bench_window" paints 5
+"$b/bench_monitor" wire 60
+"$b/bench_monitor" two 30
+"$b/bench_monitor" trend
