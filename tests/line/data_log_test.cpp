@@ -65,29 +65,47 @@ TEST(DataLog, FilesByDayAndBySize)
     EXPECT_EQ(nowhere.error(), "无法创建数据记录文件夹：/proc/no-such-folder");
 }
 
-// A program killed while it logs as fast as it can leaves whole rows only.
+// A program killed while it logs as fast as it can leaves whole rows only, and
+// every row it had logged: each is in the file before write() returns. Killed
+// eight times, at eight different moments.
 TEST(DataLog, KilledMidwayLeavesWholeRows)
 {
-    QTemporaryDir dir;
     const QDateTime at(QDate(2026, 12, 6), QTime(21, 5, 9));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        DataLog log;
-        log.setFolder(dir.path());
-        for (;;)
-            log.write(rowAt(at));
+    for (int run = 0; run < 8; ++run) {
+        QTemporaryDir dir;
+        int logged[2];
+        ASSERT_EQ(pipe(logged), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            DataLog log;
+            log.setFolder(dir.path());
+            for (;;) {
+                if (log.write(rowAt(at)))
+                    (void)!::write(logged[1], "+", 1); // one byte a row written
+            }
+        }
+        ::close(logged[1]);
+        const QString path = dir.filePath("kc4420-2026-12-06.csv");
+        for (int i = 0; i < 2000 && QFile(path).size() < 50'000 + 10'000 * run; ++i)
+            QThread::usleep(300);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        qsizetype reported = 0;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(logged[0], buffer, sizeof buffer)) > 0;)
+            reported += n;
+        ::close(logged[0]);
+
+        const QByteArray all = contents(path);
+        ASSERT_TRUE(all.startsWith(header));
+        const QList<QByteArray> rows = all.mid(header.size()).split('\n');
+        ASSERT_GT(rows.size(), 100);
+        EXPECT_EQ(rows.last(), "") << run; // the file ends with a whole row
+        for (qsizetype i = 0; i + 1 < rows.size(); ++i)
+            ASSERT_EQ(rows[i] + '\n', DataLog::line(rowAt(at))) << "run " << run << " row " << i;
+        // The one killed between its write and its report may be there too.
+        EXPECT_GE(rows.size() - 1, reported) << run;
+        EXPECT_LE(rows.size() - 1, reported + 1) << run;
     }
-    const QString path = dir.filePath("kc4420-2026-12-06.csv");
-    for (int i = 0; i < 2000 && QFile(path).size() < 200'000; ++i)
-        QThread::msleep(1);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    const QByteArray all = contents(path);
-    ASSERT_TRUE(all.startsWith(header));
-    const QList<QByteArray> rows = all.mid(header.size()).split('\n');
-    ASSERT_GT(rows.size(), 100);
-    EXPECT_EQ(rows.last(), ""); // the file ends with a whole row
-    for (qsizetype i = 0; i + 1 < rows.size(); ++i)
-        ASSERT_EQ(rows[i] + '\n', DataLog::line(rowAt(at))) << "row " << i;
 }

@@ -19,27 +19,25 @@ namespace {
 
 using Column = TrendHistory::Column;
 
-// Every sample of [from, to) looked at one by one: the column it falls in by
-// its time, its extremes and the times of its first and last sample.
+// Every sample of [from, to) looked at one by one, in time order: the column
+// it falls in, its extremes and the times of its first and last sample.
 QVector<Column> bruteForce(const std::vector<std::pair<qint64, float>> &samples, qint64 from,
                            qint64 to, int columns)
 {
     QVector<Column> out;
-    for (int c = 0; c < columns; ++c) {
-        const qint64 lo = from + (to - from) * c / columns;
-        const qint64 hi = from + (to - from) * (c + 1) / columns;
-        std::optional<Column> col;
-        for (const auto &[t, v] : samples) {
-            if (t < lo || t >= hi)
-                continue;
-            if (!col)
-                col = Column{c, t, t, v, v};
-            col->lastTime = t;
-            col->min = std::min(col->min, v);
-            col->max = std::max(col->max, v);
-        }
-        if (col)
-            out << *col;
+    const auto bound = [&](int c) { return from + (to - from) * c / columns; };
+    int c = 0;
+    for (const auto &[t, v] : samples) {
+        if (t < from || t >= to)
+            continue;
+        while (t >= bound(c + 1))
+            ++c;
+        if (out.isEmpty() || out.back().column != c)
+            out.push_back({c, t, t, v, v});
+        Column &col = out.back();
+        col.lastTime = t;
+        col.min = std::min(col.min, v);
+        col.max = std::max(col.max, v);
     }
     return out;
 }
@@ -97,6 +95,32 @@ TEST(TrendHistory, DecimationKeepsEveryColumnsMinimumAndMaximum)
     for (const auto &v : views)
         EXPECT_EQ(h.decimate(v.from, v.to, v.columns), bruteForce(samples, v.from, v.to, v.columns))
             << v.from - first << " " << v.to - first << " " << v.columns;
+    // And views of every size and place, so each edge of a block and a chunk is met.
+    for (int i = 0; i < 400; ++i) {
+        const qint64 from = first + qint64(random() % quint64(last - first));
+        const qint64 to = from + 1 + qint64(random() % quint64(last - from + 1));
+        const int columns = 1 + int(random() % 300);
+        ASSERT_EQ(h.decimate(from, to, columns), bruteForce(samples, from, to, columns))
+            << from - first << " " << to - first << " " << columns;
+    }
+}
+
+// Values rising with their index (sample i at 10 i ms is worth i): a column
+// ending before sample k has k - 1 for its maximum, one starting there has k
+// for its minimum, whichever block or chunk edge k is on.
+TEST(TrendHistory, EveryEdgeOfBlocksAndChunks)
+{
+    const int n = 2 * TrendHistory::chunkSamples + 100;
+    TrendHistory h;
+    for (int i = 0; i < n; ++i)
+        h.append(10LL * i, float(i));
+    for (int k = 1; k < n; ++k) {
+        const QVector<Column> before = h.decimate(0, 10LL * k, 1);
+        const QVector<Column> after = h.decimate(10LL * k, 10LL * n, 1);
+        ASSERT_EQ(before, (QVector<Column>{{0, 0, 10LL * (k - 1), 0, float(k - 1)}})) << k;
+        ASSERT_EQ(after, (QVector<Column>{{0, 10LL * k, 10LL * (n - 1), float(k), float(n - 1)}}))
+            << k;
+    }
 }
 
 // About 8 bytes a sample, however long the history.
