@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include "WireLimit.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -91,6 +93,13 @@ void printLine(const QString &line)
 {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
+}
+
+QStringList pacedLineArguments(int baud)
+{
+    return {QStringLiteral("--pace"),        QString::number(baud),
+            QStringLiteral("--frame-gap"),   num(frameSilenceMs(baud), 3),
+            QStringLiteral("--reply-delay"), num(pacedLineReplyDelayMs(baud), 3)};
 }
 
 } // namespace kcbench

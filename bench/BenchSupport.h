@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
@@ -32,6 +33,11 @@ Spread spread(std::vector<double> samples);
 std::vector<double> stampLatenciesMs(const std::vector<std::int64_t> &stamps,
                                      const std::vector<std::int64_t> &events,
                                      std::int64_t windowNs);
+
+// kc4420-sim options that end each reply when a line at this baud rate would:
+// paced bytes, the line's frame gap, and a wait for the request's own
+// characters (a pseudo-terminal delivers them at once).
+QStringList pacedLineArguments(int baud);
 
 // "%.<decimals>f" as a QString, for the one-line results.
 QString num(double value, int decimals);

@@ -353,16 +353,6 @@ Spread replyEnds(const PollResult &r, int periodMs)
     return spread(stampLatenciesMs(r.tickTimes, r.sentStamps, std::int64_t(periodMs) * 1'000'000));
 }
 
-// A line's timing on the pseudo-terminal: paced replies, plus the request's own time on
-// the line and the module's silence before answering, so a reply ends when it would
-// on a real line.
-QStringList pacedLine(int baud)
-{
-    return {QStringLiteral("--pace"),        QString::number(baud),
-            QStringLiteral("--frame-gap"),   num(frameSilenceMs(baud), 3),
-            QStringLiteral("--reply-delay"), num(pacedLineReplyDelayMs(baud), 3)};
-}
-
 int paceMode(double seconds)
 {
     QString text = QStringLiteral("line_pacing");
@@ -373,7 +363,7 @@ int paceMode(double seconds)
     };
     // The last run cannot fit at all: its replies take longer than the period.
     for (const Run run : {Run{9600, 50}, Run{9600, 100}, Run{4800, 50}}) {
-        const PollResult r = poll(pacedLine(run.baud), run.periodMs, seconds);
+        const PollResult r = poll(pacedLineArguments(run.baud), run.periodMs, seconds);
         const Spread ends = replyEnds(r, run.periodMs);
         text += QStringLiteral(" b%1_p%2_wire_reply_end_ms=%3 b%1_p%2_sent=%4 b%1_p%2_decoded=%5 "
                                "b%1_p%2_rejected=%6 b%1_p%2_decoded_ratio=%7 "

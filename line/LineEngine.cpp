@@ -73,17 +73,21 @@ double LineEngine::silenceMs(int baud)
     return baud > 19200 ? 1.75 : 3.5 * 11 * 1000.0 / baud;
 }
 
+std::function<double()> LineEngine::monotonicClock()
+{
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    return [elapsed] { return double(elapsed->nsecsElapsed()) / 1e6; };
+}
+
 LineEngine::LineEngine(SerialLink *link, std::function<double()> clock, QObject *parent)
     : QObject(parent), m_link(link), m_clock(std::move(clock)), m_deadline(new QTimer(this)),
       m_wake(new QTimer(this))
 {
     if (!m_link->parent())
         m_link->setParent(this);
-    if (!m_clock) {
-        auto elapsed = std::make_shared<QElapsedTimer>();
-        elapsed->start();
-        m_clock = [elapsed] { return double(elapsed->nsecsElapsed()) / 1e6; };
-    }
+    if (!m_clock)
+        m_clock = monotonicClock();
     for (QTimer *t : {m_deadline, m_wake}) {
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
@@ -175,6 +179,14 @@ void LineEngine::sendFront()
         conclude(o);
     if (m_watch.waiting())
         m_deadline->start(int(std::ceil(m_watch.remainingMs(m_clock()))));
+    awaitRest();
+}
+
+void LineEngine::awaitRest()
+{
+    // Once the frame's length is known, one receive event for the rest of it
+    // rather than one per byte of a slow line; otherwise every arrival.
+    m_link->setRThreshold(m_watch.waiting() ? m_watch.bytesStillExpected() : 1);
 }
 
 void LineEngine::onComm()
@@ -194,6 +206,8 @@ void LineEngine::onComm()
     emit received(bytes);
     if (const auto outcome = m_watch.feed(bytes, m_clock()))
         conclude(*outcome);
+    else
+        awaitRest();
 }
 
 void LineEngine::onDeadline()
@@ -214,6 +228,7 @@ void LineEngine::onDeadline()
 void LineEngine::conclude(Outcome outcome)
 {
     m_deadline->stop();
+    awaitRest();
     const RequestPlan plan = m_queue.head();
     m_totals[std::uint8_t(plan.frame[0])].add(outcome);
     // Nothing came back: the line has been quiet since the request's last byte left,

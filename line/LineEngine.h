@@ -79,12 +79,16 @@ public:
     // Submits and runs the event loop until the outcome is in.
     Outcome transact(const RequestPlan &plan);
     bool busy() const { return m_busy; }
+    // Requests submitted and not yet finished, the one on the line included.
+    int pending() const { return int(m_queue.size()); }
 
     const QHash<int, StationTotals> &totals() const { return m_totals; }
     void resetTotals() { m_totals.clear(); }
 
     // Quiet time the line needs between frames at a baud rate, in ms.
     static double silenceMs(int baud);
+    // Monotonic milliseconds from now on: the clock an engine reads unless given one.
+    static std::function<double()> monotonicClock();
 
 signals:
     void finished(const kc::Outcome &outcome, const kc::RequestPlan &plan);
@@ -96,6 +100,7 @@ signals:
 private:
     void pump();
     void sendFront();
+    void awaitRest();
     void onComm();
     void onDeadline();
     void conclude(Outcome outcome);

@@ -1,4 +1,5 @@
 #include "operations/Commissioning.h"
+#include "operations/Csv.h"
 
 #include "operations/Scan.h"
 

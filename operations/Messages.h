@@ -98,6 +98,17 @@ inline const QString fileUnwritable = QStringLiteral("无法写入文件：");
 inline const QString noFile = QStringLiteral("请指定文件名!");
 inline const QString templateRows =
     QStringLiteral("你输入的模板行有误，应为3-14中的行号，如 5-8,12!");
+
+// The monitor and its lists.
+inline const QString portUsedByMonitor = QStringLiteral("该串口正由多模块监视使用，请先停止监视");
+inline const QString lineLost = QStringLiteral("线路断开");
+inline const QString portNotOpened = QStringLiteral("无法打开串口");
+inline const QString badStationList =
+    QStringLiteral("你输入的站号有误，应为1-250的数字，多个用逗号分开，连续的如 1-40");
+inline const QString noPort = QStringLiteral("请输入串口，如 COM3 或设备路径");
+inline const QString moduleListed = QStringLiteral("该模块已在列表中");
+inline const QString baudPerPort = QStringLiteral("同一串口上的模块须使用同一波特率");
+inline const QString badModuleList = QStringLiteral("无法读取模块列表文件，格式有误");
 } // namespace msg
 
 } // namespace kc

@@ -70,7 +70,7 @@ std::uint16_t writeAddress(int k)
     return std::uint16_t(0x0A00 + 2 * (k - firstWritable));
 }
 
-QString decodeWord(int k, std::uint16_t word)
+int wordValue(int k, std::uint16_t word)
 {
     const RegisterRow &row = registerMap()[k];
     int raw = word == 0xFFFF ? 0 : word;
@@ -78,7 +78,18 @@ QString decodeWord(int k, std::uint16_t word)
     // read back unchanged; the thresholds are strict.
     if (row.negativeAbove > 0 && raw > row.negativeAbove)
         raw -= 65535;
-    return row.scale == Scale::Hundredths ? hundredthsText(raw) : QString::number(raw);
+    return raw;
+}
+
+QString valueText(int k, int value)
+{
+    return registerMap()[k].scale == Scale::Hundredths ? hundredthsText(value)
+                                                       : QString::number(value);
+}
+
+QString decodeWord(int k, std::uint16_t word)
+{
+    return valueText(k, wordValue(k, word));
 }
 
 std::variant<std::uint16_t, UserMessage> encodeWrite(int k, const QString &text)

@@ -40,6 +40,11 @@ std::uint16_t writeAddress(int k);
 // A word of row k as its box shows it ("-5.35", "9600").
 QString decodeWord(int k, std::uint16_t word);
 
+// The same as a number: hundredths for hundredths rows, the whole value for others.
+int wordValue(int k, std::uint16_t word);
+// Such a number as its box shows it.
+QString valueText(int k, int value);
+
 // The operator's text for row k (3..14) as the word to write, or the message
 // that refuses it.
 std::variant<std::uint16_t, UserMessage> encodeWrite(int k, const QString &text);

@@ -1,5 +1,7 @@
 #include "operations/Scan.h"
 
+#include "operations/Csv.h"
+
 #include "operations/NumberText.h"
 #include "protocol/Framing.h"
 
@@ -67,19 +69,6 @@ RequestPlan planProbe(int station)
 double probeDeadlineMs(int baud, int timeoutMs)
 {
     return timeoutMs + wireMs(planProbe(1).threshold, baud);
-}
-
-QString csvField(const QString &text)
-{
-    static const QString special = QStringLiteral(",\"\r\n");
-    const bool quote =
-        std::any_of(text.begin(), text.end(), [](QChar c) { return special.contains(c); }) ||
-        text.trimmed() != text;
-    if (!quote)
-        return text;
-    QString doubled = text;
-    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + doubled + QLatin1Char('"');
 }
 
 QString scanCsv(const QVector<FoundModule> &modules)

@@ -57,7 +57,4 @@ struct FoundModule
 // The table of modules found as CSV, with a header.
 QString scanCsv(const QVector<FoundModule> &modules);
 
-// A CSV field, quoted when it must be.
-QString csvField(const QString &text);
-
 } // namespace kc

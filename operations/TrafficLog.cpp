@@ -1,5 +1,6 @@
 #include "operations/TrafficLog.h"
 
+#include "operations/Csv.h"
 #include "protocol/FrameCodec.h"
 
 namespace kc {
@@ -22,15 +23,6 @@ QString directionText(TrafficEntry::Direction d)
 QString stamp(const QDateTime &t)
 {
     return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-}
-
-// A field as a spreadsheet reads it: quoted when it holds a comma or a quote.
-QString csvField(QString text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')))
-        return text;
-    text.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs every one of them; each prints its
-# figures as one line of name=value pairs. A full run takes about thirteen minutes;
+# figures as one line of name=value pairs. A full run takes about twenty minutes;
 # leave the machine otherwise idle. docs/PERFORMANCE.md says what each line means.
 #
 #   ./scripts/bench.sh            full run
@@ -29,7 +29,7 @@ fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKC_BUILD_TESTS=OFF -DKC_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kc4420-sim bench_wire_limits bench_micro \
-  bench_window bench_upload_log bench_cold_start bench_cli bench_scan >/dev/null
+  bench_window bench_upload_log bench_cold_start bench_cli bench_scan bench_monitor >/dev/null
 
 b=$build/bench
 if [ "$quick" = 1 ]; then
@@ -47,6 +47,9 @@ if [ "$quick" = 1 ]; then
   "$b/bench_cli" read 3
   "$b/bench_cli" poll 50
   "$b/bench_scan" 10
+  "$b/bench_monitor" wire 3
+  "$b/bench_monitor" two 2
+  "$b/bench_monitor" trend --quick
   exit 0
 fi
 "$b/bench_wire_limits"
@@ -64,3 +67,6 @@ fi
 "$b/bench_cli" read 50
 "$b/bench_cli" poll 2000
 "$b/bench_scan"
+"$b/bench_monitor" wire 60
+"$b/bench_monitor" two 30
+"$b/bench_monitor" trend

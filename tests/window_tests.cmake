@@ -6,4 +6,6 @@ kc_add_test(window_tests
     window/requests_test.cpp
     window/layout_test.cpp
     window/tools_test.cpp
+    window/port_claim_test.cpp
+    window/monitor_window_test.cpp
   LABELS window)

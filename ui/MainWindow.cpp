@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "line/PortClaims.h"
 #include "operations/Counters.h"
 #include "operations/NumberText.h"
 #include "operations/RegisterMap.h"
@@ -11,8 +12,10 @@
 #include "ui/CommSettingsDialog.h"
 #include "ui/CommissioningWindow.h"
 #include "ui/MessageSink.h"
+#include "ui/MonitorWindow.h"
 #include "ui/SnapshotDialog.h"
 #include "ui/TrafficLogWindow.h"
+#include "ui/TrendWindow.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -45,7 +48,7 @@ MainWindow::MainWindow(SerialLink *link, MessageSink *messages, QWidget *parent)
       m_msClock([this] { return double(m_elapsed.nsecsElapsed()) / 1e6; }),
       m_form(buildMainForm(new QWidget(this), [this] { refreshPortTooltips(); })),
       m_deadline(new QTimer(this)), m_statusText(new QLabel(this)), m_totalsText(new QLabel(this)),
-      m_traffic(new TrafficLogWindow(messages, this))
+      m_traffic(new TrafficLogWindow(messages, this)), m_claims(new PortClaims(this))
 {
     m_elapsed.start();
     m_link->setParent(this);
@@ -59,6 +62,8 @@ MainWindow::MainWindow(SerialLink *link, MessageSink *messages, QWidget *parent)
     m_deadline->setSingleShot(true);
     m_deadline->setTimerType(Qt::PreciseTimer);
     m_timeoutMs = storedResponseTimeout();
+    connect(m_claims, &PortClaims::claimed, this, &MainWindow::portClaimed);
+    connect(m_claims, &PortClaims::released, this, &MainWindow::portReleased);
     connectHandlers();
     startUp();
 }
@@ -84,6 +89,14 @@ void MainWindow::buildMenus()
     tools->addAction(QStringLiteral("总线扫描"), this, [this] { showBusScan(this, m_messages); });
     tools->addAction(QStringLiteral("调试向导"), this,
                      [this] { showCommissioning(this, m_messages); });
+    tools->addAction(QStringLiteral("多模块监视"), this, [this] {
+        monitorWindow()->show();
+        monitorWindow()->raise();
+    });
+    tools->addAction(QStringLiteral("趋势图"), this, [this] {
+        trendWindow()->show();
+        trendWindow()->raise();
+    });
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
     help->setObjectName(QStringLiteral("helpMenu"));
     help->addAction(QStringLiteral("关于"), this, &MainWindow::about);
@@ -209,6 +222,11 @@ void MainWindow::portChoice()
     m_link->setSettings(settingsText(m_state.CommRate));
     if (m_link->isOpen())
         return;
+    if (const QString refusal = m_claims->refusal(portName()); !refusal.isEmpty()) {
+        bringToFront(m_form.redLamp);
+        showStatus(refusal);
+        return;
+    }
     openPort(false);
     OpenOnComm();
     m_state.LoopOn = true;
@@ -229,6 +247,8 @@ void MainWindow::baudChoice()
 
 void MainWindow::openClicked()
 {
+    if (refusedByClaim())
+        return;
     if (!m_link->isOpen())
         m_link->setSettings(settingsText(m_state.CommRate));
     else
@@ -256,6 +276,10 @@ void MainWindow::singleRead()
         {f.stationBox->text(), f.functionBox->text(), f.startBox->text(), f.countBox->text()}));
     if (!plan)
         return;
+    if (refusedByClaim()) {
+        m_state.LoopOn = false; // ticks read again once "循环" is clicked
+        return;
+    }
     f.receivedBox->clear();
     setCounters(m_state.RecvCount, m_state.cycleCount + 1);
     if (!m_link->isOpen()) {
@@ -332,6 +356,8 @@ void MainWindow::deviceInfo()
 
 void MainWindow::uploadMode()
 {
+    if (refusedByClaim())
+        return;
     const RequestPlan plan = planUploadMode();
     // Ticks would replace the mode with a read and end the log.
     const bool wasPolling = m_form.pollTimer->isActive();
@@ -374,6 +400,7 @@ void MainWindow::OnComm()
             // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
             f.uploadLog->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                                          QLatin1Char(' ') + r.first + QLatin1Char(' ') + r.second);
+            recordUpload(r);
         }
         bringToFront(f.greenLamp);
         return;
@@ -406,6 +433,7 @@ void MainWindow::deadlinePassed()
 void MainWindow::send(const RequestPlan &plan)
 {
     const QVector<Outcome> done = m_watch.start(plan, m_msClock(), m_timeoutMs, m_state.CommRate);
+    m_lastStation = std::uint8_t(plan.frame[0]);
     bringToFront(m_form.yellowLamp);
     m_link->output(plan.frame);
     m_traffic->record({m_clock(), TrafficEntry::Direction::Sent, plan.frame, {}});
@@ -427,6 +455,8 @@ void MainWindow::conclude(const Outcome &outcome)
     showStatus(words);
     showTotals();
     m_traffic->record({m_clock(), TrafficEntry::Direction::Note, {}, words});
+    if (m_watch.kind() == RequestKind::RegisterRead)
+        recordRead(outcome);
     switch (outcome.kind) {
     case OutcomeKind::Answered: {
         const Delivery d = decodeDelivery(m_watch.kind(), outcome.frame, m_watch.startRegister());
@@ -493,6 +523,8 @@ std::optional<RequestPlan> MainWindow::accepted(const Planned &planned)
 // branch.
 void MainWindow::dispatch(const RequestPlan &plan)
 {
+    if (refusedByClaim())
+        return;
     m_state.CmdType = plan.kind;
     m_form.receivedBox->clear();
     prepareForRequest();
@@ -600,6 +632,103 @@ QString MainWindow::frontLamp() const
             return (*it)->objectName();
     }
     return {};
+}
+
+} // namespace kc
+
+namespace kc {
+
+MonitorWindow *MainWindow::monitorWindow()
+{
+    if (!m_monitor) {
+        m_monitor = new MonitorWindow(m_claims, &m_dataLog, &m_trendStore, m_messages, this);
+        connect(m_monitor, &MonitorWindow::pickedChanged, this, [this](const QStringList &keys) {
+            if (m_trend)
+                m_trend->setMonitorSources(keys);
+        });
+        connect(m_monitor, &MonitorWindow::trendWanted, this, [this] {
+            trendWindow()->show();
+            trendWindow()->raise();
+        });
+    }
+    return m_monitor;
+}
+
+TrendWindow *MainWindow::trendWindow()
+{
+    if (!m_trend) {
+        m_trend = new TrendWindow(&m_trendStore, m_messages, this);
+        m_trend->setMonitorSources(monitorWindow()->picked());
+        // Without ticked modules, the main window's own reads are what there is to show.
+        m_trend->setMainWindowShown(monitorWindow()->picked().isEmpty());
+    }
+    return m_trend;
+}
+
+QString MainWindow::portName() const
+{
+    return QStringLiteral("COM%1").arg(m_link->commPort());
+}
+
+bool MainWindow::refusedByClaim()
+{
+    const QString refusal = m_claims->refusal(portName());
+    if (refusal.isEmpty())
+        return false;
+    showMessage(UserMessage{refusal});
+    return true;
+}
+
+void MainWindow::portClaimed(const QString &identity)
+{
+    if (identity != portIdentity(portName()))
+        return;
+    // One port has one master at a time: the tool window's polling takes it over.
+    m_form.pollTimer->stop();
+    if (m_link->isOpen()) {
+        m_link->close();
+        m_yielded = true;
+    }
+    bringToFront(m_form.redLamp);
+    showStatus(m_claims->refusal(portName()));
+}
+
+void MainWindow::portReleased(const QString &identity)
+{
+    if (!m_yielded || identity != portIdentity(portName()))
+        return;
+    m_yielded = false;
+    showStatus({});
+    if (openPort(false))
+        OpenOnComm();
+}
+
+void MainWindow::recordRead(const Outcome &outcome)
+{
+    const std::optional<Reading> reading = outcome.kind == OutcomeKind::Answered
+                                               ? readingOf(outcome.frame, m_watch.startRegister())
+                                               : std::nullopt;
+    const QDateTime now = m_clock();
+    if (reading)
+        m_trendStore.add(TrendStore::mainWindowKey(m_lastStation),
+                         TrendStore::mainWindowLabel(m_lastStation), now.toMSecsSinceEpoch(),
+                         reading->temperature / 100.0, reading->humidity / 100.0, reading->limits);
+    if (m_dataLog.enabled() &&
+        !m_dataLog.write(pollRow(portName(), m_lastStation, reading, outcome, now))) {
+        m_dataLog.setEnabled(false);
+        showStatus(m_dataLog.error());
+    }
+}
+
+void MainWindow::recordUpload(const UploadReadings &record)
+{
+    const QDateTime now = m_clock();
+    m_trendStore.add(TrendStore::mainWindowKey(0), TrendStore::mainWindowLabel(0),
+                     now.toMSecsSinceEpoch(), record.first.toDouble(), record.second.toDouble());
+    if (m_dataLog.enabled() && !m_dataLog.write(uploadRow(portName(), record, now))) {
+        m_dataLog.setEnabled(false);
+        showStatus(m_dataLog.error());
+    }
 }
 
 } // namespace kc

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "line/DataLog.h"
+#include "line/TrendHistory.h"
 #include "operations/Outcomes.h"
+#include "operations/Replies.h"
 #include "operations/Requests.h"
 #include "operations/TrafficLog.h"
 #include "protocol/Framing.h"
@@ -17,8 +20,11 @@
 namespace kc {
 
 class MessageSink;
+class MonitorWindow;
+class PortClaims;
 class SerialLink;
 class TrafficLogWindow;
+class TrendWindow;
 
 // Window-level variables shared by the handlers.
 struct WindowState
@@ -67,6 +73,12 @@ public:
     QString stationText() const;
     // "使用": the rate and station of a module the scan found.
     void useModule(int baud, int station);
+    // The tool windows, made when first asked for, and what they share with this one.
+    PortClaims *portClaims() const { return m_claims; }
+    DataLog *dataLog() { return &m_dataLog; }
+    TrendStore *trendStore() { return &m_trendStore; }
+    MonitorWindow *monitorWindow();
+    TrendWindow *trendWindow();
 
 private:
     void buildMenus();
@@ -117,6 +129,15 @@ private:
     void bringToFront(QLabel *lamp);
     void refreshPortTooltips();
 
+    // A tool window holds this port: its message, and nothing is sent.
+    bool refusedByClaim();
+    QString portName() const;
+    void portClaimed(const QString &identity);
+    void portReleased(const QString &identity);
+    // Reads and upload records for the trend and the data log.
+    void recordRead(const Outcome &outcome);
+    void recordUpload(const UploadReadings &record);
+
     SerialLink *m_link;
     MessageSink *m_messages;
     std::function<QDateTime()> m_clock;
@@ -135,6 +156,13 @@ private:
     TrafficLogWindow *m_traffic;
     bool m_portLent = false;
     bool m_portWasOpen = false;
+    PortClaims *m_claims;
+    DataLog m_dataLog;
+    TrendStore m_trendStore;
+    MonitorWindow *m_monitor = nullptr;
+    TrendWindow *m_trend = nullptr;
+    bool m_yielded = false; // the port was closed for a tool window
+    int m_lastStation = 0;  // of the last request sent
 };
 
 } // namespace kc

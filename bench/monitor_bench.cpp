@@ -1,0 +1,295 @@
+// The monitor and the trend, in the whole window program (offscreen): the main
+// window, the monitor window polling simulated modules on pseudo-terminals paced
+// like a 19200 baud line, the data log on. One mode per run, one line each.
+//
+//   bench_monitor wire SECONDS    forty modules on one line: rate against the wire, CPU
+//   bench_monitor two SECONDS     two lines of forty, alone and at once
+//   bench_monitor trend           redraw time and memory, 7 million samples against 1,000
+
+#include "BenchSupport.h"
+#include "CountingSink.h"
+#include "SimProcess.h"
+#include "WireLimit.h"
+
+#include "line/DataLog.h"
+#include "line/Monitor.h"
+#include "line/TrendHistory.h"
+#include "protocol/QtSerialLink.h"
+#include "ui/MainWindow.h"
+#include "ui/MonitorWindow.h"
+#include "ui/TrendWindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+using namespace kcbench;
+
+namespace {
+
+constexpr int baud = 19200;
+constexpr int modules = 40;
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Requests that came to an end on the rows [first, first + count).
+long long polls(const kc::Monitor &m, int first, int count)
+{
+    long long n = 0;
+    for (int r = first; r < first + count; ++r)
+        n += m.module(r).answered + m.module(r).noReply + m.module(r).errors;
+    return n;
+}
+
+// The whole program watching `lines` lines of forty modules.
+struct Program
+{
+    CountingSink sink;
+    QTemporaryDir logs;
+    kc::MainWindow window{new kc::QtSerialLink, &sink};
+    kc::Monitor *monitor;
+
+    explicit Program(const QStringList &lines)
+    {
+        kc::MonitorWindow *w = window.monitorWindow();
+        if (qEnvironmentVariableIsEmpty("KC_BENCH_HIDDEN"))
+            w->show();
+        monitor = w->monitor();
+        monitor->clear();
+        for (const QString &line : lines)
+            monitor->add(line, QStringLiteral("1-%1").arg(modules), baud);
+        window.dataLog()->setFolder(logs.path());
+        window.dataLog()->setEnabled(true);
+    }
+    // Polls per second of each line, and CPU seconds, over `seconds` once every
+    // module's device text is read.
+    struct Rates
+    {
+        QVector<double> cyclesPerSecond;
+        double cpuSeconds = 0;
+        double cycles = 0;
+    };
+    Rates measure(const QStringList &lines, double seconds)
+    {
+        monitor->start();
+        for (int i = 0; i < 200 &&
+                        [&] {
+                            for (const QString &l : lines) {
+                                if (monitor->poller(l)->cycles() < 1)
+                                    return true;
+                            }
+                            return false;
+                        }();
+             ++i)
+            runFor(50);
+        QVector<long long> before;
+        for (int l = 0; l < lines.size(); ++l)
+            before << polls(*monitor, l * modules, modules);
+        const double cpu = kcbench::cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        runFor(int(seconds * 1000));
+        Rates r;
+        r.cpuSeconds = kcbench::cpuSeconds() - cpu;
+        const double elapsed = double(wall.nsecsElapsed()) / 1e9;
+        for (int l = 0; l < lines.size(); ++l) {
+            const double cycles =
+                double(polls(*monitor, l * modules, modules) - before[l]) / modules;
+            r.cyclesPerSecond << cycles / elapsed;
+            r.cycles += cycles;
+        }
+        monitor->stop();
+        return r;
+    }
+    // The main window's own polling of station 1 ("循环", 50 ms): CPU per answered cycle.
+    double mainWindowCpuPerCycle(double seconds)
+    {
+        window.findChild<QLineEdit *>(QStringLiteral("txtTimerSet"))->setText(QStringLiteral("50"));
+        const long long answered = window.totals().answered;
+        const double cpu = kcbench::cpuSeconds();
+        window.findChild<QPushButton *>(QStringLiteral("cmdOneM"))->click();
+        runFor(int(seconds * 1000));
+        window.findChild<QPushButton *>(QStringLiteral("cmdStopOnce"))->click();
+        return (kcbench::cpuSeconds() - cpu) / double(window.totals().answered - answered);
+    }
+};
+
+QStringList pacedSim(const QString &link)
+{
+    return QStringList{QStringLiteral("--stations"), QStringLiteral("1-%1").arg(modules),
+                       QStringLiteral("--fixed"), QStringLiteral("--link"), link}
+           << pacedLineArguments(baud);
+}
+
+double wireCyclesPerSecond()
+{
+    return 1000.0 / (modules * wireCycle(baud).totalMs);
+}
+
+int wireMode(double seconds)
+{
+    QTemporaryDir dir;
+    const QString line = dir.filePath(QStringLiteral("line"));
+    SimProcess sim(pacedSim(line));
+    if (!sim.ready())
+        return 1;
+    // The main window starts on the same line, gives it up while the monitor runs, and
+    // polls it itself afterwards.
+    qputenv("KC4420_COM1", line.toLocal8Bit());
+    Program program({line});
+    const Program::Rates r = program.measure({line}, seconds);
+    const double mainCycle = program.mainWindowCpuPerCycle(std::min(seconds, 20.0));
+    const double wire = wireCyclesPerSecond();
+    printLine(QStringLiteral("monitor_wire modules=%1 baud=%2 seconds=%3 wire_cycles_per_s=%4 "
+                             "cycles_per_s=%5 ratio=%6 cpu_ms_per_cycle=%7 cpu_us_per_poll=%8 "
+                             "cpu_percent=%9 main_window_cpu_us_per_cycle=%10 messages=%11")
+                  .arg(modules)
+                  .arg(baud)
+                  .arg(num(seconds, 0), num(wire, 4), num(r.cyclesPerSecond[0], 4),
+                       num(r.cyclesPerSecond[0] / wire, 4), num(1000 * r.cpuSeconds / r.cycles, 2),
+                       num(1e6 * r.cpuSeconds / (r.cycles * modules), 1),
+                       num(100 * r.cpuSeconds / seconds, 2))
+                  .arg(num(1e6 * mainCycle, 1))
+                  .arg(program.sink.count));
+    return 0;
+}
+
+int twoMode(double seconds)
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("lineA")),
+                  b = dir.filePath(QStringLiteral("lineB"));
+    SimProcess simA(pacedSim(a)), simB(pacedSim(b));
+    if (!simA.ready() || !simB.ready())
+        return 1;
+    Program program({a, b});
+    // Each line alone first: the other's modules are in the list but its port is not polled.
+    const double aloneA = [&] {
+        Program one({a});
+        return one.measure({a}, seconds).cyclesPerSecond[0];
+    }();
+    const double aloneB = [&] {
+        Program one({b});
+        return one.measure({b}, seconds).cyclesPerSecond[0];
+    }();
+    const Program::Rates both = program.measure({a, b}, seconds);
+    printLine(QStringLiteral("monitor_two_lines modules_per_line=%1 baud=%2 seconds=%3 "
+                             "wire_cycles_per_s=%4 a_alone=%5 b_alone=%6 a_together=%7 "
+                             "b_together=%8 a_ratio=%9 b_ratio=%10")
+                  .arg(modules)
+                  .arg(baud)
+                  .arg(num(seconds, 0), num(wireCyclesPerSecond(), 4), num(aloneA, 4),
+                       num(aloneB, 4), num(both.cyclesPerSecond[0], 4),
+                       num(both.cyclesPerSecond[1], 4), num(both.cyclesPerSecond[0] / aloneA, 4),
+                       num(both.cyclesPerSecond[1] / aloneB, 4)));
+    return 0;
+}
+
+// A day at one sample a second for forty modules (two series each), or a
+// store of 1,000 samples a series, drawn whole in a 1000 x 600 window showing
+// four modules; the median of `draws` redraws, each painted.
+struct TrendRun
+{
+    double redrawMs = 0;
+    qint64 samples = 0;
+    std::int64_t heapBytes = 0;
+    std::size_t storeBytes = 0;
+    qsizetype points = 0;
+};
+
+TrendRun trendRun(int perSeries, int draws)
+{
+    CountingSink sink;
+    const std::int64_t heapBefore = kcbench::heapBytes();
+    auto store = std::make_unique<kc::TrendStore>();
+    const qint64 end = QDateTime::currentMSecsSinceEpoch();
+    const qint64 start = end - qint64(perSeries) * 1000;
+    QStringList keys;
+    std::uint32_t noise = 12345;
+    QVector<double> temperature(modules, 25), humidity(modules, 60);
+    for (int i = 0; i < perSeries; ++i) {
+        for (int m = 0; m < modules; ++m) {
+            noise = noise * 1664525u + 1013904223u;
+            temperature[m] += double(int(noise >> 28) - 8) / 100;
+            humidity[m] += double(int((noise >> 24) & 15) - 8) / 50;
+            store->add(kc::Monitor::sourceKey(QStringLiteral("COM1"), m + 1),
+                       kc::Monitor::sourceLabel(QStringLiteral("COM1"), m + 1),
+                       start + qint64(i) * 1000, temperature[m], humidity[m],
+                       kc::AlarmLimits{5000, -1000, 9000, 1000});
+        }
+    }
+    TrendRun r;
+    r.heapBytes = kcbench::heapBytes() - heapBefore;
+    r.samples = store->samples();
+    r.storeBytes = store->bytes();
+    kc::TrendWindow trend(store.get(), &sink);
+    trend.resize(1000, 600);
+    trend.show();
+    trend.setMonitorSources(store->keys().mid(0, 4));
+    trend.setRange(start, end);
+    std::vector<double> times;
+    for (int d = 0; d < draws; ++d) {
+        QElapsedTimer t;
+        t.start();
+        trend.redraw();
+        trend.grab();
+        times.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    r.redrawMs = spread(times).p50;
+    r.points = trend.drawnPoints();
+    return r;
+}
+
+int trendMode(bool quick)
+{
+    const int draws = quick ? 5 : 31;
+    const TrendRun small = trendRun(1000, draws); // the chart's lines 1,000 samples each
+    const TrendRun big = trendRun(quick ? 8640 : 86400, draws);
+    printLine(QStringLiteral("trend_redraw small_samples=%1 small_ms=%2 small_points=%3 "
+                             "big_samples=%4 big_ms=%5 big_points=%6 redraw_ratio=%7 "
+                             "heap_bytes_per_sample=%8 store_bytes_per_sample=%9")
+                  .arg(small.samples)
+                  .arg(num(small.redrawMs, 2))
+                  .arg(small.points)
+                  .arg(big.samples)
+                  .arg(num(big.redrawMs, 2))
+                  .arg(big.points)
+                  .arg(num(big.redrawMs / small.redrawMs, 3),
+                       num(double(big.heapBytes) / double(big.samples), 2),
+                       num(double(big.storeBytes) / double(big.samples), 2)));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    // The monitor window keeps its list in the settings: not in the user's own.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const double seconds = argc > 2 ? QString::fromLocal8Bit(argv[2]).toDouble() : 30;
+    if (mode == QLatin1String("wire"))
+        return wireMode(seconds);
+    if (mode == QLatin1String("two"))
+        return twoMode(seconds);
+    if (mode == QLatin1String("trend"))
+        return trendMode(argc > 2 && QString::fromLocal8Bit(argv[2]) == QLatin1String("--quick"));
+    std::fprintf(stderr, "usage: bench_monitor wire|two SECONDS | trend [--quick]\n");
+    return 2;
+}

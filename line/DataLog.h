@@ -1,0 +1,86 @@
+#pragma once
+
+#include "operations/ModuleReading.h"
+#include "operations/Outcomes.h"
+#include "operations/Replies.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QString>
+
+#include <optional>
+
+namespace kc {
+
+// One row of the data log: a module's poll or an upload record.
+struct LogRow
+{
+    QDateTime time;
+    QString port;
+    int station = 0;     // 0: none (an upload record names no station)
+    QString temperature; // as the window shows it ("25.34"); empty when not read
+    QString humidity;
+    QString alarm;          // in words
+    QString outcome;        // in words
+    double responseMs = -1; // below 0: none
+};
+
+// The row of a poll: the values when it was answered, its outcome in words.
+LogRow pollRow(const QString &port, int station, const std::optional<Reading> &reading,
+               const Outcome &outcome, const QDateTime &at);
+// The row of an upload record, at the time it came in.
+LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateTime &at);
+
+// The CSV data log: one file a day (kc4420-2026-12-06.csv), or a new part
+// (kc4420-2026-12-06_2.csv) whenever a file would pass the size the operator
+// set, each starting with a header row. Every row goes to the system in one
+// write the moment it is logged, so a crash or a pulled plug loses at most the
+// row in progress, never half of one; the system is asked to put the file on
+// disk at most once a second. Numbers carry a point and no thousands
+// separator, whatever the desktop's language, so spreadsheets read them as numbers.
+class DataLog
+{
+public:
+    DataLog() = default;
+    DataLog(const DataLog &) = delete;
+    DataLog &operator=(const DataLog &) = delete;
+
+    void setEnabled(bool on);
+    bool enabled() const { return m_enabled; }
+    void setFolder(const QString &folder);
+    QString folder() const { return m_folder; }
+    // 0: one file a day, however large.
+    void setMaxBytes(qint64 bytes) { m_maxBytes = bytes; }
+    qint64 maxBytes() const { return m_maxBytes; }
+
+    // False, with error() saying why, when the row could not be written;
+    // nothing of it is left in the file then.
+    bool write(const LogRow &row);
+    QString error() const { return m_error; }
+    QString currentPath() const { return m_file.fileName(); }
+    void close();
+
+    static QByteArray header();
+    static QByteArray line(const LogRow &row);
+
+private:
+    bool wouldPassLimit(qint64 rowBytes) const;
+    bool openFor(const QDate &day, qint64 rowBytes);
+    bool openPart(const QDate &day, int part);
+    QString pathFor(const QDate &day, int part) const;
+    bool fail(const QString &why);
+
+    bool m_enabled = false;
+    QString m_folder;
+    qint64 m_maxBytes = 0;
+    QFile m_file;
+    QDate m_day;
+    int m_part = 1;
+    QString m_error;
+    QElapsedTimer m_sinceSync;
+};
+
+} // namespace kc

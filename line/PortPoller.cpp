@@ -1,0 +1,223 @@
+#include "line/PortPoller.h"
+
+#include "line/LineEngine.h"
+#include "operations/Replies.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kc {
+
+namespace {
+
+constexpr int reopenEveryMs = 1000;
+
+// The fifteen registers: readings, alarm state and the module's own limits.
+RequestPlan registerReadOf(int station)
+{
+    return std::get<RequestPlan>(planRegisterRead({QString::number(station), QStringLiteral("3"),
+                                                   QStringLiteral("0"), QStringLiteral("15")}));
+}
+
+RequestPlan deviceInfoOf(int station)
+{
+    return std::get<RequestPlan>(planDeviceInfo(QString::number(station)));
+}
+
+} // namespace
+
+PortPoller::PortPoller(SerialLink *link, int baud, std::function<double()> clock, QObject *parent)
+    : QObject(parent), m_clock(clock ? std::move(clock) : LineEngine::monotonicClock()),
+      m_engine(new LineEngine(link, m_clock, this)), m_wake(new QTimer(this)),
+      m_reopen(new QTimer(this))
+{
+    m_engine->setBaud(baud);
+    m_wake->setSingleShot(true);
+    m_wake->setTimerType(Qt::PreciseTimer);
+    m_wake->setObjectName(QStringLiteral("pollerWake"));
+    m_reopen->setInterval(reopenEveryMs);
+    m_reopen->setObjectName(QStringLiteral("pollerReopen"));
+    setTimeout(defaultTimeoutMs);
+    connect(m_wake, &QTimer::timeout, this, &PortPoller::turn);
+    connect(m_reopen, &QTimer::timeout, this, &PortPoller::reopen);
+    connect(m_engine, &LineEngine::finished, this, &PortPoller::onFinished);
+    connect(m_engine, &LineEngine::lineLost, this, &PortPoller::onLineLost);
+}
+
+void PortPoller::addModule(WatchedModule *module)
+{
+    m_modules << module;
+}
+
+void PortPoller::setTimeout(int ms)
+{
+    m_engine->setTimeout(ms);
+    m_deadRetryMs = std::max(10000, 20 * ms);
+}
+
+bool PortPoller::start()
+{
+    m_running = true;
+    m_next = 0;
+    m_pollHappened = false;
+    m_cycleStart = m_clock();
+    if (!m_engine->open()) {
+        markLine(msg::portNotOpened);
+        emit lineDown();
+        m_reopen->start();
+        return false;
+    }
+    m_lineUp = true;
+    markLine({});
+    emit lineUp();
+    turn();
+    return true;
+}
+
+void PortPoller::stop()
+{
+    m_running = false;
+    m_lineUp = false;
+    m_current = nullptr;
+    m_wake->stop();
+    m_reopen->stop();
+    m_engine->close();
+}
+
+void PortPoller::wakeIn(double ms)
+{
+    m_wake->start(std::max(0, int(std::ceil(ms))));
+}
+
+void PortPoller::turn()
+{
+    if (!m_running || !m_lineUp || m_current || m_modules.isEmpty())
+        return;
+    const double now = m_clock();
+    if (now < m_cycleStart) {
+        wakeIn(m_cycleStart - now);
+        return;
+    }
+    for (;;) {
+        if (m_next >= m_modules.size()) {
+            m_next = 0;
+            const bool idle = !m_pollHappened;
+            m_pollHappened = false;
+            if (!idle)
+                ++m_cycles;
+            if (m_cycleMs > 0) {
+                // A round that overran its period starts the next one at once.
+                m_cycleStart = std::max(m_cycleStart + m_cycleMs, now);
+                if (m_cycleStart > now) {
+                    wakeIn(m_cycleStart - now);
+                    return;
+                }
+            } else if (idle) {
+                // Every module is dead and none is due yet: wait for the first that is.
+                double due = m_modules.front()->nextTryMs;
+                for (const WatchedModule *m : m_modules)
+                    due = std::min(due, m->nextTryMs);
+                wakeIn(due - now);
+                return;
+            }
+        }
+        WatchedModule *m = m_modules[m_next++];
+        if (m->dead && now < m->nextTryMs)
+            continue;
+        m_pollHappened = true;
+        sendTo(m, m->deviceTextRead ? RequestKind::RegisterRead : RequestKind::DeviceInfo);
+        return;
+    }
+}
+
+void PortPoller::sendTo(WatchedModule *module, RequestKind kind)
+{
+    m_current = module;
+    m_engine->submit(kind == RequestKind::DeviceInfo ? deviceInfoOf(module->station)
+                                                     : registerReadOf(module->station));
+}
+
+void PortPoller::onFinished(const Outcome &outcome, const RequestPlan &plan)
+{
+    WatchedModule *m = m_current;
+    // Outcomes of a stopped run or of a lost line belong to nobody.
+    if (!m || !m_running || m_engine->lost())
+        return;
+    m_current = nullptr;
+    m->last = outcome;
+    const bool deviceStep = plan.kind == RequestKind::DeviceInfo;
+    switch (outcome.kind) {
+    case OutcomeKind::Answered:
+        ++m->answered;
+        m->silentInRow = 0;
+        m->dead = false;
+        if (deviceStep) {
+            m->deviceText = deviceInfoText(outcome.frame);
+            m->deviceTextRead = true;
+            sendTo(m, RequestKind::RegisterRead); // the same turn goes on to the values
+            return;
+        }
+        m->reading = readingOf(outcome.frame, plan.startRegister);
+        if (m->reading && m->reading->limits)
+            m->limits = m->reading->limits;
+        break;
+    case OutcomeKind::NoReply:
+    case OutcomeKind::Superseded:
+        ++m->noReply;
+        if (++m->silentInRow >= deadAfter)
+            m->dead = true;
+        if (m->dead)
+            m->nextTryMs = m_clock() + m_deadRetryMs;
+        break;
+    default:
+        // Bytes came back: the module is there, the line or the module is at fault.
+        ++m->errors;
+        m->silentInRow = 0;
+        m->dead = false;
+        if (deviceStep && outcome.kind == OutcomeKind::Refused) {
+            // A module without the device-information request still has values.
+            m->deviceTextRead = true;
+            sendTo(m, RequestKind::RegisterRead);
+            return;
+        }
+        break;
+    }
+    emit polled(m, outcome);
+    turn();
+}
+
+void PortPoller::onLineLost()
+{
+    m_current = nullptr;
+    m_lineUp = false;
+    m_wake->stop();
+    markLine(msg::lineLost);
+    emit lineDown();
+    if (m_running)
+        m_reopen->start();
+}
+
+void PortPoller::reopen()
+{
+    // A request queued before the loss must run out first: its outcome is nobody's.
+    if (!m_running || m_engine->pending() > 0 || !m_engine->open())
+        return;
+    m_reopen->stop();
+    m_lineUp = true;
+    markLine({});
+    m_next = 0;
+    m_pollHappened = false;
+    m_cycleStart = m_clock();
+    emit lineUp();
+    turn();
+}
+
+void PortPoller::markLine(const QString &problem)
+{
+    for (WatchedModule *m : m_modules)
+        m->portProblem = problem;
+}
+
+} // namespace kc

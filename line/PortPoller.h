@@ -1,0 +1,108 @@
+#pragma once
+
+#include "operations/ModuleReading.h"
+#include "operations/Outcomes.h"
+#include "operations/Requests.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QVector>
+
+#include <functional>
+#include <optional>
+
+class QTimer;
+
+namespace kc {
+
+class LineEngine;
+class SerialLink;
+
+// One module the monitor watches, and what it knows of it.
+struct WatchedModule
+{
+    QString port;
+    int station = 1;
+    int row = 0; // its place in the monitor's list
+
+    QString deviceText; // read once, at its first poll
+    bool deviceTextRead = false;
+    std::optional<Reading> reading;    // the last one answered
+    std::optional<AlarmLimits> limits; // its own, registers 5 to 8
+    std::optional<Outcome> last;
+    long long answered = 0, noReply = 0, errors = 0;
+    QDateTime lastSeen;
+
+    int silentInRow = 0; // requests without a byte back, one after the other
+    bool dead = false;   // stopped answering: polled at a slower rate
+    double nextTryMs = 0;
+    QString portProblem; // why nothing is polled ("线路断开"); empty while polling
+
+    bool outsideLimits() const { return reading && kc::outsideLimits(*reading, limits); }
+};
+
+// The modules of one port, polled in turn by the port's own engine: back to
+// back with the line's silence between them, or once per cycle period. A
+// module that stops answering is tried only every deadRetryMs until it
+// answers again, so its timeouts do not slow the others. A lost port is
+// reopened by itself once a second, and polling carries on where it was.
+class PortPoller : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int deadAfter = 3; // requests in a row without an answer
+
+    // The poller takes the link. clock: monotonic milliseconds.
+    PortPoller(SerialLink *link, int baud, std::function<double()> clock = {},
+               QObject *parent = nullptr);
+
+    void addModule(WatchedModule *module);
+    // Also sets the slower rate of a dead module: at least ten seconds, and
+    // twenty timeouts, so a dead module costs the line at most 5 % of its time.
+    void setTimeout(int ms);
+    void setDeadRetryMs(int ms) { m_deadRetryMs = ms; }
+    // 0: back to back.
+    void setCyclePeriod(int ms) { m_cycleMs = ms; }
+
+    // False when the port would not open; it is tried again once a second.
+    bool start();
+    void stop();
+    bool isLineUp() const { return m_lineUp; }
+    LineEngine *engine() const { return m_engine; }
+    // Rounds through the modules completed since start().
+    long long cycles() const { return m_cycles; }
+
+signals:
+    // A module's turn is over: the outcome of its register read, or of the
+    // request that ended the turn early.
+    void polled(kc::WatchedModule *module, const kc::Outcome &outcome);
+    // The port was lost, or would not open: every module's portProblem says so.
+    void lineDown();
+    void lineUp();
+
+private:
+    void turn();
+    void sendTo(WatchedModule *module, RequestKind kind);
+    void onFinished(const Outcome &outcome, const RequestPlan &plan);
+    void onLineLost();
+    void reopen();
+    void markLine(const QString &problem);
+    void wakeIn(double ms);
+
+    std::function<double()> m_clock;
+    LineEngine *m_engine;
+    QTimer *m_wake;
+    QTimer *m_reopen;
+    QVector<WatchedModule *> m_modules;
+    WatchedModule *m_current = nullptr;
+    int m_next = 0;
+    bool m_pollHappened = false; // in the round so far
+    bool m_running = false;
+    bool m_lineUp = false;
+    int m_cycleMs = 0;
+    int m_deadRetryMs = 20000;
+    double m_cycleStart = 0;
+    long long m_cycles = 0;
+};
+
+} // namespace kc

@@ -1,0 +1,111 @@
+#include "line/DataLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kc;
+
+namespace {
+
+const QByteArray header =
+    "\xEF\xBB\xBFtime,port,station,temperature_C,humidity_RH,alarm,outcome,response_ms\n";
+
+LogRow rowAt(const QDateTime &t)
+{
+    return {t, "COM1", 1, "25.34", "-5.35", "正常", "应答正常 10.0 ms", 10.04};
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+} // namespace
+
+// One file a day, and a new part once a row would pass the size set; each file
+// starts with the header. An upload record names no station.
+TEST(DataLog, FilesByDayAndBySize)
+{
+    QTemporaryDir dir;
+    DataLog log;
+    log.setFolder(dir.path());
+    log.setMaxBytes(header.size() + 160);
+    const QDateTime evening(QDate(2026, 12, 6), QTime(23, 59, 59, 995));
+    const QByteArray row =
+        "2026-12-06T23:59:59.995,COM1,1,25.34,-5.35,正常,应答正常 10.0 ms,10.0\n";
+    ASSERT_TRUE(log.write(rowAt(evening)));
+    ASSERT_TRUE(log.write(rowAt(evening)));
+    ASSERT_TRUE(log.write(rowAt(evening))); // 3 x 77 bytes: past 160
+    ASSERT_TRUE(
+        log.write({evening.addMSecs(10), "/dev/ttyUSB0", 0, "25.3", "65.2", "", "主动上传"}));
+    EXPECT_EQ(contents(dir.filePath("kc4420-2026-12-06.csv")), header + row + row);
+    EXPECT_EQ(contents(dir.filePath("kc4420-2026-12-06_2.csv")), header + row);
+    EXPECT_EQ(contents(dir.filePath("kc4420-2026-12-07.csv")),
+              header + "2026-12-07T00:00:00.005,/dev/ttyUSB0,,25.3,65.2,,主动上传,\n");
+
+    // A later run carries on in the day's last part.
+    DataLog again;
+    again.setFolder(dir.path());
+    again.setMaxBytes(header.size() + 160);
+    ASSERT_TRUE(again.write(rowAt(evening)));
+    EXPECT_EQ(contents(dir.filePath("kc4420-2026-12-06_2.csv")), header + row + row);
+
+    DataLog nowhere;
+    nowhere.setFolder("/proc/no-such-folder");
+    EXPECT_FALSE(nowhere.write(rowAt(evening)));
+    EXPECT_EQ(nowhere.error(), "无法创建数据记录文件夹：/proc/no-such-folder");
+}
+
+// A program killed while it logs as fast as it can leaves whole rows only, and
+// every row it had logged: each is in the file before write() returns. Killed
+// eight times, at eight different moments.
+TEST(DataLog, KilledMidwayLeavesWholeRows)
+{
+    const QDateTime at(QDate(2026, 12, 6), QTime(21, 5, 9));
+    for (int run = 0; run < 8; ++run) {
+        QTemporaryDir dir;
+        int logged[2];
+        ASSERT_EQ(pipe(logged), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            DataLog log;
+            log.setFolder(dir.path());
+            for (;;) {
+                if (log.write(rowAt(at)))
+                    (void)!::write(logged[1], "+", 1); // one byte a row written
+            }
+        }
+        ::close(logged[1]);
+        const QString path = dir.filePath("kc4420-2026-12-06.csv");
+        for (int i = 0; i < 2000 && QFile(path).size() < 50'000 + 10'000 * run; ++i)
+            QThread::usleep(300);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        qsizetype reported = 0;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(logged[0], buffer, sizeof buffer)) > 0;)
+            reported += n;
+        ::close(logged[0]);
+
+        const QByteArray all = contents(path);
+        ASSERT_TRUE(all.startsWith(header));
+        const QList<QByteArray> rows = all.mid(header.size()).split('\n');
+        ASSERT_GT(rows.size(), 100);
+        EXPECT_EQ(rows.last(), "") << run; // the file ends with a whole row
+        for (qsizetype i = 0; i + 1 < rows.size(); ++i)
+            ASSERT_EQ(rows[i] + '\n', DataLog::line(rowAt(at))) << "run " << run << " row " << i;
+        // The one killed between its write and its report may be there too.
+        EXPECT_GE(rows.size() - 1, reported) << run;
+        EXPECT_LE(rows.size() - 1, reported + 1) << run;
+    }
+}

@@ -1,0 +1,76 @@
+#include "line/Monitor.h"
+#include "line/PortClaims.h"
+#include "support/QtPrint.h"
+#include "support/SimProcess.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace kc;
+
+namespace {
+
+long long answeredOn(const Monitor &monitor, int firstRow, int rows)
+{
+    long long n = 0;
+    for (int r = firstRow; r < firstRow + rows; ++r)
+        n += monitor.module(r).answered;
+    return n;
+}
+
+bool allMarked(const Monitor &monitor, int firstRow, int rows, const QString &problem)
+{
+    for (int r = firstRow; r < firstRow + rows; ++r) {
+        if (monitor.module(r).portProblem != problem)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// Two lines of simulated modules, each under a stable name as an adapter's
+// by-id name is. Line A is pulled and plugged back: its rows say so and it is
+// reopened by itself; line B polls on undisturbed all the while.
+TEST(MonitorLive, OneOfTwoLinesDroppedAndBack)
+{
+    QTemporaryDir dir;
+    const QString lineA = dir.filePath("lineA"), lineB = dir.filePath("lineB");
+    SimProcess simA({"--stations", "1-3", "--link", lineA, "--fixed"});
+    SimProcess simB({"--stations", "5,6", "--link", lineB, "--fixed"});
+    ASSERT_TRUE(simA.ready() && simB.ready());
+    PortClaims claims;
+    Monitor monitor(&claims);
+    monitor.setTimeout(200);
+    ASSERT_FALSE(monitor.add(lineA, "1-3", 9600));
+    ASSERT_FALSE(monitor.add(lineB, "5,6", 9600));
+    monitor.start();
+    EXPECT_EQ(claims.refusal(lineA), "该串口正由多模块监视使用，请先停止监视");
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answeredOn(monitor, 0, 5) >= 5 * 3; }, 10000));
+    EXPECT_EQ(monitor.module(2).deviceText, "KC4420P-003");
+    EXPECT_EQ(monitor.module(4).deviceText, "KC4420P-006");
+
+    simA.command("drop");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMarked(monitor, 0, 3, "线路断开"); }, 5000));
+    const long long lineBBefore = answeredOn(monitor, 3, 2);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return answeredOn(monitor, 3, 2) >= lineBBefore + 10; }, 5000));
+    EXPECT_TRUE(allMarked(monitor, 3, 2, ""));
+    EXPECT_TRUE(allMarked(monitor, 0, 3, "线路断开"));
+
+    simA.command("restore");
+    const long long lineABefore = answeredOn(monitor, 0, 3);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return allMarked(monitor, 0, 3, "") && answeredOn(monitor, 0, 3) >= lineABefore + 6;
+        },
+        10000));
+    for (int r = 0; r < 5; ++r)
+        EXPECT_FALSE(monitor.module(r).dead) << r;
+
+    monitor.stop();
+    EXPECT_EQ(claims.refusal(lineA), "");
+}

@@ -1,0 +1,226 @@
+#include "line/DataLog.h"
+#include "line/LineEngine.h"
+#include "line/Monitor.h"
+#include "line/PortClaims.h"
+#include "support/FakeSerialLink.h"
+#include "support/Frames.h"
+#include "support/QtPrint.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace kc;
+
+namespace {
+
+// Fifteen registers of station 1: 25.34 ℃, 65.20 %RH, alarm 0, limits 50.00 /
+// -10.00 ℃ and 90.00 / 10.00 %RH (the window tests' worked example).
+const QByteArray station1Reply =
+    QByteArray::fromHex("01 03 1E 09 E6 19 78 00 00 FF 9B 00 00 13 88 FC 17 23 28 03 E8 00 01 00 "
+                        "02 00 05 25 80 00 01 00 02 04 10");
+
+// The monitor on fake links whose modules answer at once (10 ms) unless
+// silent; the clock moves only when the test says, and timers are fired by hand.
+struct Rig
+{
+    double now = 0;
+    PortClaims claims;
+    QMap<QString, FakeSerialLink *> links;
+    QSet<int> silent;
+    Monitor monitor{&claims, [this](const QString &port) {
+                        auto *link = new FakeSerialLink;
+                        link->setCommPort(1);
+                        links[port] = link;
+                        return link;
+                    }};
+    QStringList turns; // station of each register read or unanswered request, in order
+
+    Rig()
+    {
+        monitor.setTimeout(100);
+        monitor.setClocks(
+            [this] { return now; },
+            [this] {
+                return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9)).addMSecs(qint64(now));
+            });
+    }
+    void fire(const QString &port, const char *timer)
+    {
+        QMetaObject::invokeMethod(monitor.poller(port)->findChild<QTimer *>(timer), "timeout",
+                                  Qt::DirectConnection);
+    }
+    // Answers (or lets time out) the last request on port, then lets the line's silence pass.
+    void step(const QString &port = QStringLiteral("COM1"))
+    {
+        FakeSerialLink *link = links[port];
+        const QByteArray frame = QByteArray::fromHex(link->written.last().toLatin1());
+        const int station = std::uint8_t(frame[0]);
+        const int function = std::uint8_t(frame[1]);
+        if (silent.contains(station)) {
+            turns << QString::number(station);
+            now += 200;
+            fire(port, "engineDeadline");
+        } else if (function == 0x26) {
+            now += 10;
+            link->deliver(withCrc(bytes({station, 0x26, 11, 'K', 'C', '4', '4', '2', '0', 'P', '-',
+                                         '0', '0', '0' + station})));
+        } else {
+            turns << QString::number(station);
+            now += 10;
+            link->deliver(station == 1 ? station1Reply
+                                       : readReply({2500, 6000, 0, 0, 0, 5000, 64535, 9000, 1000, 0,
+                                                    0, 1, 9600, 1, 1},
+                                                   station));
+        }
+        now += 5;
+        fire(port, "engineWake");
+    }
+};
+
+} // namespace
+
+// Each module in turn, back to back. A module silent three times in a row is
+// dead and tried only every dead-retry interval (500 ms here), so the others
+// keep their pace: station 2 goes quiet at 715 ms, and the turns of 1 and 3
+// (30 ms a round) fill the time until the round after 1215 ms.
+TEST(Monitor, RoundRobinAndSlowedPollingOfADeadModule)
+{
+    Rig rig;
+    rig.silent = {2};
+    ASSERT_FALSE(rig.monitor.add("COM1", "1-3", 9600));
+    rig.monitor.start();
+    rig.monitor.poller("COM1")->setDeadRetryMs(500);
+    while (rig.turns.size() < 9 + 32 + 3)
+        rig.step();
+    EXPECT_EQ(rig.turns.join(' ') + ' ',
+              QString("1 2 3 1 2 3 1 2 3 ") + QString("1 3 ").repeated(16) + "1 2 3 ");
+    const WatchedModule &dead = rig.monitor.module(1);
+    EXPECT_TRUE(dead.dead);
+    EXPECT_EQ(dead.noReply, 4);
+    EXPECT_EQ(rig.monitor.module(0).answered, 20 + 1); // 20 reads and the device text
+    EXPECT_EQ(rig.monitor.module(0).deviceText, "KC4420P-001");
+
+    // It answers again: back in every round.
+    rig.silent.clear();
+    rig.turns.clear();
+    rig.now += 500;
+    while (rig.turns.size() < 3 * 4)
+        rig.step();
+    EXPECT_EQ(rig.turns.join(' '), "1 2 3 1 2 3 1 2 3 1 2 3");
+    EXPECT_FALSE(rig.monitor.module(1).dead);
+}
+
+// With a cycle period the next round waits for its start; ports poll at once,
+// each on its own link.
+TEST(Monitor, CyclePeriodAndPortsInParallel)
+{
+    Rig rig;
+    rig.monitor.setCyclePeriod(1000);
+    ASSERT_FALSE(rig.monitor.add("COM1", "1", 9600));
+    ASSERT_FALSE(rig.monitor.add("/dev/ttyX", "3", 9600));
+    rig.monitor.start();
+    EXPECT_EQ(rig.links["COM1"]->written.size(), 1);
+    EXPECT_EQ(rig.links["/dev/ttyX"]->written.size(), 1);
+    rig.step(); // device text
+    rig.step(); // values: the round is over
+    ASSERT_EQ(rig.links["COM1"]->written.size(), 2);
+    rig.now = 999;
+    rig.fire("COM1", "pollerWake");
+    EXPECT_EQ(rig.links["COM1"]->written.size(), 2);
+    rig.now = 1000;
+    rig.fire("COM1", "pollerWake");
+    EXPECT_EQ(rig.links["COM1"]->written.last(), "01 03 00 00 00 0F 05 CE");
+}
+
+// The data log of a known run: a module answering, one silent, then the
+// adapter pulled. Texts and numbers as a spreadsheet reads them.
+TEST(Monitor, DataLogRowsOfAKnownRun)
+{
+    QTemporaryDir dir;
+    DataLog log;
+    log.setFolder(dir.path());
+    log.setEnabled(true);
+    Rig rig;
+    rig.silent = {2};
+    rig.monitor.setDataLog(&log);
+    ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
+    rig.monitor.start();
+    for (int i = 0; i < 3; ++i)
+        rig.step();
+    EXPECT_EQ(rowTexts(rig.monitor.module(0)).join('|'),
+              "COM1|1|KC4420P-001|25.34|65.20|正常|应答正常 10.0 ms|10.0|2|0|0|12-06 21:05:09");
+    rig.links["COM1"]->loseLine();
+    EXPECT_EQ(rowTexts(rig.monitor.module(1)).join('|'), "COM1|2|||||线路断开||0|1|0|");
+    EXPECT_EQ(rowTone(rig.monitor.module(1)), RowTone::Dead);
+    QFile file(dir.filePath("kc4420-2026-12-06.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray all = file.readAll();
+    EXPECT_TRUE(all.startsWith("\xEF\xBB\xBF")); // UTF-8, for spreadsheets
+    EXPECT_EQ(QString::fromUtf8(all.mid(3)),
+              "time,port,station,temperature_C,humidity_RH,alarm,outcome,response_ms\n"
+              "2026-12-06T21:05:09.025,COM1,1,25.34,65.20,正常,应答正常 10.0 ms,10.0\n"
+              "2026-12-06T21:05:09.230,COM1,2,,,,无应答 (超时 100 ms),\n"
+              "2026-12-06T21:05:09.235,COM1,1,,,,线路断开,\n"
+              "2026-12-06T21:05:09.235,COM1,2,,,,线路断开,\n");
+}
+
+// A port held by the monitor is one port under each of its names; a second
+// holder is refused, and releasing it frees it.
+TEST(PortClaims, OneHolderPerDevice)
+{
+    QTemporaryDir dir;
+    const QString device = dir.filePath("ttyFake");
+    QFile(device).open(QIODevice::WriteOnly);
+    QFile::link(device, dir.filePath("by-id-alias"));
+    qputenv("KC4420_COM7", dir.filePath("by-id-alias").toUtf8());
+    PortClaims claims;
+    ASSERT_TRUE(claims.claim(portIdentity("COM7"), "monitor"));
+    EXPECT_EQ(claims.refusal(device), "monitor");
+    EXPECT_EQ(claims.refusal(" com7 "), "monitor");
+    EXPECT_FALSE(claims.claim(portIdentity(device), "scan"));
+    EXPECT_EQ(claims.refusal("COM8"), "");
+    claims.release(portIdentity(device));
+    EXPECT_EQ(claims.refusal("COM7"), "");
+    qunsetenv("KC4420_COM7");
+}
+
+TEST(Monitor, StationLists)
+{
+    const std::pair<const char *, QVector<int>> good[] = {
+        {"5", {5}}, {" 1-3 ,7", {1, 2, 3, 7}}, {"250", {250}}, {"9，8", {9, 8}}};
+    for (const auto &[text, stations] : good)
+        EXPECT_EQ(parseStations(text), stations) << text;
+    for (const char *bad : {"", "0", "251", "3-1", "1,1", "1-", "a", "1.5", "1-300"})
+        EXPECT_EQ(parseStations(bad), std::nullopt) << bad;
+}
+
+// Amber outside the module's own limits (the limits themselves inside), red
+// for a dead module whatever its readings.
+TEST(Monitor, RowTones)
+{
+    const AlarmLimits limits{5000, -1000, 9000, 1000}; // 50.00 / -10.00 ℃, 90.00 / 10.00 %RH
+    const struct
+    {
+        int temperature, humidity;
+        bool dead;
+        RowTone tone;
+    } cases[] = {
+        {5000, 9000, false, RowTone::Normal}, {-1000, 1000, false, RowTone::Normal},
+        {5001, 5000, false, RowTone::Alarm},  {-1001, 5000, false, RowTone::Alarm},
+        {2000, 9001, false, RowTone::Alarm},  {2000, 999, false, RowTone::Alarm},
+        {2000, 5000, true, RowTone::Dead},
+    };
+    for (const auto &c : cases) {
+        WatchedModule m;
+        m.reading = Reading{c.temperature, c.humidity, 0, std::nullopt};
+        m.limits = limits;
+        m.dead = c.dead;
+        EXPECT_EQ(rowTone(m), c.tone) << c.temperature << " " << c.humidity;
+    }
+    WatchedModule unknownLimits;
+    unknownLimits.reading = Reading{99900, 0, 0, std::nullopt};
+    EXPECT_EQ(rowTone(unknownLimits), RowTone::Normal);
+}

@@ -1,0 +1,44 @@
+#include "support/MessageRecorder.h"
+#include "support/QtPrint.h"
+
+#include "line/DataLog.h"
+#include "line/PortClaims.h"
+#include "line/TrendHistory.h"
+#include "ui/MonitorWindow.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+// The monitor window's list: rows added from the boxes, a refused entry with
+// its message, a row removed, and the list and its ticks there again in the
+// next window.
+TEST(MonitorWindow, ListKeptBetweenWindows)
+{
+    kc::PortClaims claims;
+    kc::DataLog log;
+    kc::TrendStore trend;
+    MessageRecorder messages;
+    {
+        kc::MonitorWindow w(&claims, &log, &trend, &messages);
+        auto *table = w.findChild<QTableWidget *>("monitorTable");
+        for (const char *stations : {"1-3", "x"}) {
+            w.findChild<QLineEdit *>("monitorStations")->setText(stations);
+            QTest::mouseClick(w.findChild<QPushButton *>("monitorAdd"), Qt::LeftButton);
+        }
+        EXPECT_EQ(messages.texts(),
+                  QStringList{"你输入的站号有误，应为1-250的数字，多个用逗号分开，连续的如 1-40"});
+        table->selectRow(1);
+        QTest::mouseClick(w.findChild<QPushButton *>("monitorRemove"), Qt::LeftButton);
+        table->item(1, 0)->setCheckState(Qt::Checked);
+        EXPECT_EQ(w.picked(), QStringList{"COM1#3"});
+    }
+    kc::MonitorWindow again(&claims, &log, &trend, &messages);
+    auto *table = again.findChild<QTableWidget *>("monitorTable");
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->item(0, 2)->text() + table->item(1, 2)->text(), "13");
+    EXPECT_EQ(again.picked(), QStringList{"COM1#3"});
+}
