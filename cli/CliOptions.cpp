@@ -3,6 +3,7 @@
 #include "operations/Messages.h"
 #include "operations/NumberText.h"
 #include "operations/Outcomes.h"
+#include "operations/Scan.h"
 
 #include <QCommandLineParser>
 
@@ -107,15 +108,6 @@ void addOptions(QCommandLineParser &p)
                             QStringLiteral("COMMAND [ARGS...]"));
 }
 
-// A whole number in [low, high] from an option's text, or nothing.
-std::optional<int> wholeIn(const QString &text, int low, int high)
-{
-    const auto value = numericValue(text);
-    if (!value || *value != wholePart(*value))
-        return std::nullopt;
-    return intInRange(*value, low, high);
-}
-
 } // namespace
 
 QString cliHelp()
@@ -155,8 +147,8 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("port"))
         o.port = value("port");
     if (isSet("baud")) {
-        const auto baud = wholeIn(value("baud"), 2400, 38400);
-        if (!baud || !QList<int>{2400, 4800, 9600, 19200, 38400}.contains(*baud)) {
+        const auto baud = wholeNumberIn(value("baud"), 2400, 38400);
+        if (!baud || !moduleBauds().contains(*baud)) {
             r.error = msg::baudRange;
             return r;
         }
@@ -165,7 +157,7 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("station"))
         o.station = value("station");
     if (isSet("timeout")) {
-        const auto ms = wholeIn(value("timeout"), minTimeoutMs, maxTimeoutMs);
+        const auto ms = wholeNumberIn(value("timeout"), minTimeoutMs, maxTimeoutMs);
         if (!ms) {
             r.error = msg::timeoutRange;
             return r;
@@ -173,7 +165,7 @@ ParsedCli parseCli(const QStringList &argv)
         o.timeoutMs = *ms;
     }
     if (isSet("retries")) {
-        const auto n = wholeIn(value("retries"), 0, 10);
+        const auto n = wholeNumberIn(value("retries"), 0, 10);
         if (!n) {
             r.error = msg::retriesRange;
             return r;
@@ -187,7 +179,7 @@ ParsedCli parseCli(const QStringList &argv)
         o.start = value("start");
     if (isSet("count")) {
         if (o.command == QLatin1String("poll")) {
-            const auto n = wholeIn(value("count"), 1, 1000000000);
+            const auto n = wholeNumberIn(value("count"), 1, 1000000000);
             if (!n) {
                 r.error = msg::badLength;
                 return r;

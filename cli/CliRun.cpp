@@ -676,13 +676,13 @@ void CliRun::printStats()
     for (int station : stations) {
         const StationTotals &t = totals[station];
         QJsonObject j{{QStringLiteral("stats_station"), station},
-                      {QStringLiteral("sent"), t.sent},
-                      {QStringLiteral("answered"), t.answered},
-                      {QStringLiteral("refused"), t.refused},
-                      {QStringLiteral("bad_checksum"), t.badChecksum},
-                      {QStringLiteral("wrong_station"), t.wrongStation},
-                      {QStringLiteral("incomplete"), t.incomplete},
-                      {QStringLiteral("no_reply"), t.noReply}};
+                      {QStringLiteral("sent"), t.counts.sent},
+                      {QStringLiteral("answered"), t.counts.answered},
+                      {QStringLiteral("refused"), t.counts.refused},
+                      {QStringLiteral("bad_checksum"), t.counts.badChecksum},
+                      {QStringLiteral("wrong_station"), t.counts.wrongStation},
+                      {QStringLiteral("incomplete"), t.counts.incomplete},
+                      {QStringLiteral("no_reply"), t.counts.noReply}};
         if (t.times.count() > 0) {
             auto tenth = [](double v) { return std::round(v * 10) / 10; };
             j[QStringLiteral("last_ms")] = tenth(t.times.last());
@@ -693,13 +693,13 @@ void CliRun::printStats()
         report(j, QStringLiteral("站 %1  发送 %2  应答 %3  拒绝 %4  校验错误 %5  站号不符 %6  "
                                  "不完整 %7  无应答 %8  响应 %9 / %10 / %11 / %12 ms")
                       .arg(station)
-                      .arg(t.sent)
-                      .arg(t.answered)
-                      .arg(t.refused)
-                      .arg(t.badChecksum)
-                      .arg(t.wrongStation)
-                      .arg(t.incomplete)
-                      .arg(t.noReply)
+                      .arg(t.counts.sent)
+                      .arg(t.counts.answered)
+                      .arg(t.counts.refused)
+                      .arg(t.counts.badChecksum)
+                      .arg(t.counts.wrongStation)
+                      .arg(t.counts.incomplete)
+                      .arg(t.counts.noReply)
                       .arg(ms(t.times.last()), ms(t.times.mean()), ms(t.times.p95()),
                            ms(t.times.max())));
     }

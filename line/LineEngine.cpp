@@ -39,32 +39,9 @@ double ResponseTimes::p95() const
 
 void StationTotals::add(const Outcome &o)
 {
-    ++sent;
-    switch (o.kind) {
-    case OutcomeKind::Answered:
-        ++answered;
+    counts.add(o);
+    if (o.kind == OutcomeKind::Answered)
         times.add(o.responseMs);
-        break;
-    case OutcomeKind::Refused:
-        ++refused;
-        break;
-    case OutcomeKind::BadChecksum:
-        ++badChecksum;
-        break;
-    case OutcomeKind::WrongStation:
-        ++wrongStation;
-        break;
-    case OutcomeKind::Incomplete:
-        ++incomplete;
-        break;
-    case OutcomeKind::NoReply:
-    case OutcomeKind::Superseded:
-        ++noReply;
-        break;
-    case OutcomeKind::Broadcast:
-        --sent;
-        break;
-    }
 }
 
 double LineEngine::silenceMs(int baud)

@@ -39,8 +39,7 @@ private:
 // What one station's requests came to, every attempt counted.
 struct StationTotals
 {
-    long long sent = 0, answered = 0, refused = 0, badChecksum = 0, wrongStation = 0,
-              incomplete = 0, noReply = 0;
+    OutcomeTotals counts;
     ResponseTimes times;
     void add(const Outcome &outcome);
 };

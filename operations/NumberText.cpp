@@ -87,6 +87,14 @@ std::optional<int> intInRange(double whole, int low, int high)
     return int(whole);
 }
 
+std::optional<int> wholeNumberIn(const QString &text, int low, int high)
+{
+    const auto value = numericValue(text);
+    if (!value || *value != wholePart(*value))
+        return std::nullopt;
+    return intInRange(*value, low, high);
+}
+
 int startRegisterOf(const QString &text)
 {
     const auto value = numericValue(text);

@@ -29,6 +29,10 @@ double roundHalfEven(double value);
 // (infinities included).
 std::optional<int> intInRange(double whole, int low, int high);
 
+// A text that is a whole number (no fraction) within [low, high], as an
+// option or a file field must be; empty otherwise.
+std::optional<int> wholeNumberIn(const QString &text, int low, int high);
+
 // Start register for decoding a read reply: the whole part of the start box,
 // 0 when it is not a number. Values far outside the table are clamped, since
 // every index derived from them falls outside the fifteen boxes either way.

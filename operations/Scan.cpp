@@ -12,19 +12,6 @@
 
 namespace kc {
 
-namespace {
-
-// A whole number in [low, high], nothing else.
-std::optional<int> wholeIn(const QString &text, int low, int high)
-{
-    const auto value = numericValue(text);
-    if (!value || *value != wholePart(*value))
-        return std::nullopt;
-    return intInRange(*value, low, high);
-}
-
-} // namespace
-
 const QList<int> &moduleBauds()
 {
     static const QList<int> bauds{2400, 4800, 9600, 19200, 38400};
@@ -37,7 +24,7 @@ std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QStrin
     ScanRange range;
     range.bauds.clear();
     for (const QString &item : bauds.split(QLatin1Char(','))) {
-        const auto baud = wholeIn(item, 2400, 38400);
+        const auto baud = wholeNumberIn(item, 2400, 38400);
         if (!baud || !moduleBauds().contains(*baud))
             return UserMessage{msg::scanBauds};
         if (!range.bauds.contains(*baud))
@@ -46,14 +33,14 @@ std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QStrin
     std::sort(range.bauds.begin(), range.bauds.end());
 
     const QStringList ends = stations.split(QLatin1Char('-'));
-    const auto first = wholeIn(ends.first(), 1, maxScanStation);
-    const auto last = ends.size() == 2 ? wholeIn(ends.last(), 1, maxScanStation) : first;
+    const auto first = wholeNumberIn(ends.first(), 1, maxScanStation);
+    const auto last = ends.size() == 2 ? wholeNumberIn(ends.last(), 1, maxScanStation) : first;
     if (ends.size() > 2 || !first || !last || *first > *last)
         return UserMessage{msg::scanStations};
     range.first = *first;
     range.last = *last;
 
-    const auto timeout = wholeIn(probeTimeoutMs, minTimeoutMs, maxTimeoutMs);
+    const auto timeout = wholeNumberIn(probeTimeoutMs, minTimeoutMs, maxTimeoutMs);
     if (!timeout)
         return UserMessage{msg::probeTimeoutRange};
     range.probeTimeoutMs = *timeout;

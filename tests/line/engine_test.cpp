@@ -93,10 +93,10 @@ TEST(LineEngine, RetriesAndPerStationTotals)
     ASSERT_EQ(h.outcomes.size(), 1);
     EXPECT_EQ(h.outcomes[0].kind, OutcomeKind::Refused);
     const StationTotals &t = h.engine.totals()[1];
-    EXPECT_EQ(t.sent, 2);
-    EXPECT_EQ(t.noReply, 1);
-    EXPECT_EQ(t.refused, 1);
-    EXPECT_EQ(t.answered, 0);
+    EXPECT_EQ(t.counts.sent, 2);
+    EXPECT_EQ(t.counts.noReply, 1);
+    EXPECT_EQ(t.counts.refused, 1);
+    EXPECT_EQ(t.counts.answered, 0);
 }
 
 TEST(ResponseTimes, MeanMaxAndNinetyFifthPercentile)
