@@ -29,7 +29,7 @@ fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKC_BUILD_TESTS=OFF -DKC_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kc4420-sim bench_wire_limits bench_micro \
-  bench_window bench_upload_log bench_cold_start bench_cli bench_scan bench_monitor >/dev/null
+  bench_window bench_upload_log bench_cold_start bench_cli bench_scan bench_monitor bench_traffic_log >/dev/null
 
 b=$build/bench
 if [ "$quick" = 1 ]; then
@@ -45,6 +45,7 @@ if [ "$quick" = 1 ]; then
   "$b/bench_cold_start" 2
   "$b/bench_window" pace 2
   "$b/bench_cli" read 3
+  "$b/bench_traffic_log" 5000
   "$b/bench_cli" poll 50
   "$b/bench_scan" 10
   "$b/bench_monitor" wire 3
@@ -65,6 +66,7 @@ fi
 "$b/bench_window" pace 20
 "$b/bench_window" paints 5
 "$b/bench_cli" read 50
+"$b/bench_traffic_log"
 "$b/bench_cli" poll 2000
 "$b/bench_scan"
 "$b/bench_monitor" wire 60

@@ -4,7 +4,7 @@
 
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QListView>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -13,53 +13,57 @@
 
 namespace kc {
 
-int TrafficLogModel::rowCount(const QModelIndex &parent) const
+TrafficLogView::TrafficLogView(const TrafficLog &log, QWidget *parent)
+    : QAbstractScrollArea(parent), m_log(log)
 {
-    return parent.isValid() ? 0 : int(m_log.entries().size());
+    QFont mono(QStringLiteral("monospace"));
+    mono.setStyleHint(QFont::Monospace);
+    setFont(mono);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
-QVariant TrafficLogModel::data(const QModelIndex &index, int role) const
+int TrafficLogView::visibleRows() const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
-        return {};
-    return TrafficLog::line(m_log.entries()[std::size_t(index.row())]);
+    return std::max(1, viewport()->height() / fontMetrics().lineSpacing());
 }
 
-void TrafficLogModel::add(const TrafficEntry &entry)
+void TrafficLogView::refresh()
 {
-    if (rowCount() >= TrafficLog::defaultCapacity) {
-        beginRemoveRows({}, 0, 0);
-        m_log.dropOldest();
-        endRemoveRows();
-    }
-    const int row = rowCount();
-    beginInsertRows({}, row, row);
-    m_log.add(entry);
-    endInsertRows();
+    QScrollBar *bar = verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    bar->setRange(0, std::max(0, int(m_log.entries().size()) - visibleRows()));
+    bar->setPageStep(visibleRows());
+    if (atEnd)
+        bar->setValue(bar->maximum());
+    viewport()->update();
 }
 
-void TrafficLogModel::clear()
+void TrafficLogView::resizeEvent(QResizeEvent *event)
 {
-    beginResetModel();
-    m_log.clear();
-    endResetModel();
+    QAbstractScrollArea::resizeEvent(event);
+    refresh();
+}
+
+void TrafficLogView::paintEvent(QPaintEvent *)
+{
+    QPainter p(viewport());
+    const int spacing = fontMetrics().lineSpacing();
+    const auto &entries = m_log.entries();
+    const int first = verticalScrollBar()->value();
+    const int last = std::min(int(entries.size()), first + visibleRows() + 1);
+    for (int row = first; row < last; ++row)
+        p.drawText(4, (row - first) * spacing + fontMetrics().ascent(),
+                   TrafficLog::line(entries[std::size_t(row)]));
 }
 
 TrafficLogWindow::TrafficLogWindow(MessageSink *messages, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_messages(messages), m_view(new QListView(this)),
+    : QWidget(parent, Qt::Window), m_messages(messages), m_view(new TrafficLogView(m_log, this)),
       m_pauseButton(new QPushButton(QStringLiteral("暂停"), this))
 {
     setObjectName(QStringLiteral("trafficLog"));
     setWindowTitle(QStringLiteral("通讯记录"));
     resize(760, 420);
     m_view->setObjectName(QStringLiteral("trafficLines"));
-    m_view->setModel(&m_model);
-    m_view->setUniformItemSizes(true);
-    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    QFont mono(QStringLiteral("monospace"));
-    mono.setStyleHint(QFont::Monospace);
-    m_view->setFont(mono);
     m_pauseButton->setObjectName(QStringLiteral("trafficPause"));
     auto *clear = new QPushButton(QStringLiteral("清除"), this);
     clear->setObjectName(QStringLiteral("trafficClear"));
@@ -76,7 +80,7 @@ TrafficLogWindow::TrafficLogWindow(MessageSink *messages, QWidget *parent)
     layout->addLayout(buttons);
 
     connect(m_pauseButton, &QPushButton::clicked, this, &TrafficLogWindow::togglePause);
-    connect(clear, &QPushButton::clicked, &m_model, &TrafficLogModel::clear);
+    connect(clear, &QPushButton::clicked, this, &TrafficLogWindow::clearAll);
     connect(save, &QPushButton::clicked, this, &TrafficLogWindow::saveClicked);
 }
 
@@ -84,12 +88,22 @@ void TrafficLogWindow::record(const TrafficEntry &entry)
 {
     if (m_paused)
         return;
-    // Follow the newest line only when the reader is already at the end.
-    const QScrollBar *bar = m_view->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
-    m_model.add(entry);
-    if (atEnd && isVisible())
-        m_view->scrollToBottom();
+    m_log.add(entry);
+    if (isVisible())
+        m_view->refresh();
+}
+
+// What was recorded while hidden is there when the window opens.
+void TrafficLogWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_view->refresh();
+}
+
+void TrafficLogWindow::clearAll()
+{
+    m_log.clear();
+    m_view->refresh();
 }
 
 void TrafficLogWindow::togglePause()
@@ -107,7 +121,7 @@ bool TrafficLogWindow::saveTo(const QString &path)
     QTextStream out(&file);
     if (csv)
         out << TrafficLog::csvHeader() << '\n';
-    for (const TrafficEntry &e : log().entries())
+    for (const TrafficEntry &e : m_log.entries())
         out << (csv ? TrafficLog::csvRow(e) : TrafficLog::line(e)) << '\n';
     out.flush();
     return file.commit();

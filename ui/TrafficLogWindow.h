@@ -2,30 +2,32 @@
 
 #include "operations/TrafficLog.h"
 
-#include <QAbstractListModel>
+#include <QAbstractScrollArea>
 #include <QWidget>
 
-class QListView;
 class QPushButton;
 
 namespace kc {
 
 class MessageSink;
 
-// The log's lines for a list view that lays out only the rows in sight, so a
-// line costs the same with one line held or a hundred thousand.
-class TrafficLogModel : public QAbstractListModel
+// The log's lines, drawn straight from the log: only the rows in sight are
+// painted and nothing is laid out per line, so a line costs the same with one
+// line held or a hundred thousand.
+class TrafficLogView : public QAbstractScrollArea
 {
 public:
-    using QAbstractListModel::QAbstractListModel;
-    int rowCount(const QModelIndex &parent = {}) const override;
-    QVariant data(const QModelIndex &index, int role) const override;
-    void add(const TrafficEntry &entry);
-    void clear();
-    const TrafficLog &log() const { return m_log; }
+    TrafficLogView(const TrafficLog &log, QWidget *parent);
+    // The log changed: follow its end when the reader was there.
+    void refresh();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    TrafficLog m_log;
+    int visibleRows() const;
+    const TrafficLog &m_log;
 };
 
 // "通讯记录": every frame sent and received, with its time and outcome. It
@@ -37,19 +39,23 @@ public:
     explicit TrafficLogWindow(MessageSink *messages, QWidget *parent = nullptr);
 
     void record(const TrafficEntry &entry);
-    const TrafficLog &log() const { return m_model.log(); }
+    const TrafficLog &log() const { return m_log; }
     bool paused() const { return m_paused; }
     // A name ending in ".csv" gets CSV rows, any other plain lines.
     bool saveTo(const QString &path);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void togglePause();
+    void clearAll();
     void saveClicked();
 
     MessageSink *m_messages;
-    TrafficLogModel m_model;
+    TrafficLog m_log;
     bool m_paused = false;
-    QListView *m_view;
+    TrafficLogView *m_view;
     QPushButton *m_pauseButton;
 };
 
