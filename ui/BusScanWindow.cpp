@@ -2,8 +2,10 @@
 
 #include "line/BusScan.h"
 #include "line/LineEngine.h"
+#include "line/Monitor.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
+#include "ui/MonitorWindow.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -46,7 +48,8 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
       m_last(spin(this, "scanLast", 1, maxScanStation, maxScanStation)),
       m_timeout(spin(this, "scanTimeout", minTimeoutMs, maxTimeoutMs, 100)),
       m_start(button(this, "scanStart", "开始扫描")), m_cancel(button(this, "scanCancel", "取消")),
-      m_export(button(this, "scanExport", "导出CSV...")), m_bar(new QProgressBar(this)),
+      m_export(button(this, "scanExport", "导出CSV...")),
+      m_watch(button(this, "scanWatch", "加入监视")), m_bar(new QProgressBar(this)),
       m_progressText(new QLabel(this)), m_table(new QTableWidget(0, 8, this))
 {
     setObjectName(QStringLiteral("busScan"));
@@ -87,6 +90,7 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     buttons->addWidget(m_start);
     buttons->addWidget(m_cancel);
     buttons->addStretch();
+    buttons->addWidget(m_watch);
     buttons->addWidget(m_export);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -98,6 +102,7 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     connect(m_start, &QPushButton::clicked, this, &BusScanWindow::start);
     connect(m_cancel, &QPushButton::clicked, this, &BusScanWindow::cancel);
     connect(m_export, &QPushButton::clicked, this, &BusScanWindow::exportClicked);
+    connect(m_watch, &QPushButton::clicked, this, &BusScanWindow::watchClicked);
 }
 
 void BusScanWindow::start()
@@ -194,6 +199,23 @@ void BusScanWindow::exportClicked()
                                                       QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty() && !exportCsv(path))
         m_messages->show(this, UserMessage{msg::fileUnwritable + path, msg::errorTitle, true});
+}
+
+// The modules that answered become rows of "多模块监视", on this window's port.
+void BusScanWindow::watchClicked()
+{
+    MonitorWindow *monitor = m_main->monitorWindow();
+    for (const FoundModule &m : m_found) {
+        if (m.kind != OutcomeKind::Answered)
+            continue;
+        if (const auto refusal =
+                monitor->monitor()->add(m_main->portName(), QString::number(m.station), m.baud)) {
+            m_messages->show(this, *refusal);
+            break;
+        }
+    }
+    monitor->show();
+    monitor->raise();
 }
 
 void BusScanWindow::done(int result)

@@ -41,6 +41,7 @@ private:
     void addRow(const FoundModule &module);
     void finished(bool cancelled, const QString &error);
     void exportClicked();
+    void watchClicked();
 
     MainWindow *m_main;
     MessageSink *m_messages;
@@ -54,6 +55,7 @@ private:
     QPushButton *m_start;
     QPushButton *m_cancel;
     QPushButton *m_export;
+    QPushButton *m_watch;
     QProgressBar *m_bar;
     QLabel *m_progressText;
     QTableWidget *m_table;

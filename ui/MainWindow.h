@@ -78,6 +78,8 @@ public:
     DataLog *dataLog() { return &m_dataLog; }
     TrendStore *trendStore() { return &m_trendStore; }
     MonitorWindow *monitorWindow();
+    // "COMn" of the port this window uses.
+    QString portName() const;
     TrendWindow *trendWindow();
 
 private:
@@ -131,7 +133,6 @@ private:
 
     // A tool window holds this port: its message, and nothing is sent.
     bool refusedByClaim();
-    QString portName() const;
     void portClaimed(const QString &identity);
     void portReleased(const QString &identity);
     // Reads and upload records for the trend and the data log.

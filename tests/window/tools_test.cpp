@@ -2,6 +2,8 @@
 
 #include "ui/BusScanWindow.h"
 #include "ui/CommissioningWindow.h"
+#include "line/Monitor.h"
+#include "ui/MonitorWindow.h"
 
 #include <QLabel>
 #include <QMenuBar>
@@ -58,6 +60,13 @@ TEST(BusScanWindow, CancelGivesThePortBackAndUseTakesTheModule)
     h.expect("Combo2=2400;txtStationID=7");
     EXPECT_EQ(h.link->settings(), "2400,N,8,1");
     EXPECT_TRUE(h.link->isOpen());
+    // The modules found become rows of the monitor, on this window's port.
+    QTest::mouseClick(scan->findChild<QPushButton *>("scanWatch"), Qt::LeftButton);
+    auto *rows = h.window->monitorWindow()->findChild<QTableWidget *>();
+    ASSERT_NE(rows, nullptr);
+    ASSERT_EQ(rows->rowCount(), 1);
+    EXPECT_EQ(rows->item(0, 1)->text() + " " + rows->item(0, 2)->text(), "COM1 7");
+    h.window->monitorWindow()->monitor()->remove(0); // the list is kept for the next window
 }
 
 // A template the rules refuse is named before anything is sent.
