@@ -163,7 +163,8 @@ void LineEngine::awaitRest()
 {
     // Once the frame's length is known, one receive event for the rest of it
     // rather than one per byte of a slow line; otherwise every arrival.
-    m_link->setRThreshold(m_watch.waiting() ? m_watch.bytesStillExpected() : 1);
+    const int rest = m_watch.waiting() ? m_watch.bytesStillExpected() : 0;
+    m_link->setRThreshold(rest > 0 ? rest : 1);
 }
 
 void LineEngine::onComm()

@@ -94,13 +94,15 @@ std::optional<Outcome> judgeReply(const Expectation &e, const QByteArray &receiv
     const int length = replyFrameLength(received);
     if (length > 0 && received.size() >= length)
         return judgeFrame(e, received, length);
+    // No reply to our requests has a function we do not know: what arrived is
+    // garbage (the tail of an earlier reply, noise), judged as it stands
+    // rather than waited on.
+    if (length < 0)
+        return judgeFrame(e, received, int(received.size()));
     if (!timeUp)
         return std::nullopt;
     if (received.isEmpty())
         return make(OutcomeKind::NoReply, received);
-    // A function we do not know: whatever arrived is the frame.
-    if (length < 0)
-        return judgeFrame(e, received, int(received.size()));
     return make(OutcomeKind::Incomplete, received);
 }
 
@@ -134,7 +136,7 @@ double ReplyWatch::remainingMs(double now) const
 int ReplyWatch::bytesStillExpected() const
 {
     const int length = replyFrameLength(m_received);
-    return length > m_received.size() ? int(length - m_received.size()) : 1;
+    return length > m_received.size() ? int(length - m_received.size()) : 0;
 }
 
 std::optional<Outcome> ReplyWatch::feed(const QByteArray &bytes, double now)

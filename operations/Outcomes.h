@@ -70,7 +70,7 @@ public:
     bool waiting() const { return m_waiting; }
     // Milliseconds from now to the deadline (0 once passed).
     double remainingMs(double now) const;
-    // Bytes of the frame still to come, when known; 1 when not yet known.
+    // Bytes of the frame still to come; 0 while its length is not yet known.
     int bytesStillExpected() const;
     // Bytes that arrived at now: the outcome once the frame is whole.
     std::optional<Outcome> feed(const QByteArray &bytes, double now);

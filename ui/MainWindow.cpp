@@ -108,6 +108,14 @@ void MainWindow::buildStatusBar()
     m_totalsText->setObjectName(QStringLiteral("totalsText"));
     m_totalsText->setToolTip(QStringLiteral("双击清零"));
     m_totalsText->installEventFilter(this);
+    // Texts that change with every request must not make the window lay
+    // itself out again: the labels keep the room they were given.
+    m_statusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_totalsText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_totalsText->setMinimumWidth(m_totalsText->fontMetrics().horizontalAdvance(
+        QStringLiteral("发送 000000  应答 000000  超时 00000  错误 00000  取代 00000  响应 "
+                       "0000.0 / 0000.0 / 0000.0 ms")));
+    m_totalsText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusBar()->addWidget(m_statusText, 1);
     statusBar()->addPermanentWidget(m_totalsText);
     statusBar()->setSizeGripEnabled(false);
@@ -409,7 +417,7 @@ void MainWindow::OnComm()
     // Bytes nobody waits for (a late reply, noise) are shown and go no further.
     if (const auto outcome = m_watch.feed(bytes, m_msClock()))
         conclude(*outcome);
-    else if (m_watch.waiting())
+    else if (m_watch.waiting() && m_watch.bytesStillExpected() > 0)
         m_link->setRThreshold(m_watch.bytesStillExpected());
 }
 
