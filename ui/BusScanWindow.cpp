@@ -6,6 +6,7 @@
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
 #include "ui/MonitorWindow.h"
+#include "ui/ToolControls.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -33,13 +34,6 @@ QSpinBox *spin(QWidget *parent, const char *name, int low, int high, int value)
     return box;
 }
 
-QPushButton *button(QWidget *parent, const char *name, const char *text)
-{
-    auto *b = new QPushButton(QString::fromUtf8(text), parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
-
 } // namespace
 
 BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
@@ -47,10 +41,12 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
       m_first(spin(this, "scanFirst", 1, maxScanStation, 1)),
       m_last(spin(this, "scanLast", 1, maxScanStation, maxScanStation)),
       m_timeout(spin(this, "scanTimeout", minTimeoutMs, maxTimeoutMs, 100)),
-      m_start(button(this, "scanStart", "开始扫描")), m_cancel(button(this, "scanCancel", "取消")),
-      m_export(button(this, "scanExport", "导出CSV...")),
-      m_watch(button(this, "scanWatch", "加入监视")), m_bar(new QProgressBar(this)),
-      m_progressText(new QLabel(this)), m_table(new QTableWidget(0, 8, this))
+      m_start(namedButton(this, "scanStart", QStringLiteral("开始扫描"))),
+      m_cancel(namedButton(this, "scanCancel", QStringLiteral("取消"))),
+      m_export(namedButton(this, "scanExport", QStringLiteral("导出CSV..."))),
+      m_watch(namedButton(this, "scanWatch", QStringLiteral("加入监视"))),
+      m_bar(new QProgressBar(this)), m_progressText(new QLabel(this)),
+      m_table(new QTableWidget(0, 8, this))
 {
     setObjectName(QStringLiteral("busScan"));
     setWindowTitle(QStringLiteral("总线扫描"));

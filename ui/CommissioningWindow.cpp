@@ -5,6 +5,7 @@
 #include "operations/Scan.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
+#include "ui/ToolControls.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -24,13 +25,6 @@ namespace kc {
 namespace {
 
 enum Column { RowColumn, CaptionColumn, ModuleColumn, TemplateColumn, ResultColumn };
-
-QPushButton *button(QWidget *parent, const char *name, const char *text)
-{
-    auto *b = new QPushButton(QString::fromUtf8(text), parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
 
 QSpinBox *spin(QWidget *parent, const char *name, int low, int high, int value)
 {
@@ -55,15 +49,17 @@ CommissioningWindow::CommissioningWindow(MainWindow *main, MessageSink *messages
       m_templateName(label(this, "wizardTemplate", QStringLiteral("未加载模板"))),
       m_station(spin(this, "wizardStation", 1, maxScanStation,
                      std::clamp(writeStation(main->stationText()).value_or(1), 1, maxScanStation))),
-      m_table(new QTableWidget(0, 5, this)), m_load(button(this, "wizardLoad", "加载模板...")),
-      m_read(button(this, "wizardRead", "读取模块")),
-      m_write(button(this, "wizardWrite", "写入差异")),
+      m_table(new QTableWidget(0, 5, this)),
+      m_load(namedButton(this, "wizardLoad", QStringLiteral("加载模板..."))),
+      m_read(namedButton(this, "wizardRead", QStringLiteral("读取模块"))),
+      m_write(namedButton(this, "wizardWrite", QStringLiteral("写入差异"))),
       m_start(spin(this, "wizardStart", 1, maxScanStation, 1)),
       m_step(spin(this, "wizardStep", 1, maxScanStation - 1, 1)), m_next(label(this, "wizardNext")),
-      m_reportButton(button(this, "wizardReport", "报告文件...")),
+      m_reportButton(namedButton(this, "wizardReport", QStringLiteral("报告文件..."))),
       m_reportName(label(this, "wizardReportName", QStringLiteral("未选择报告文件"))),
-      m_nextModule(button(this, "wizardNextModule", "下一个模块")),
-      m_cancel(button(this, "wizardCancel", "取消")), m_status(label(this, "wizardStatus"))
+      m_nextModule(namedButton(this, "wizardNextModule", QStringLiteral("下一个模块"))),
+      m_cancel(namedButton(this, "wizardCancel", QStringLiteral("取消"))),
+      m_status(label(this, "wizardStatus"))
 {
     setObjectName(QStringLiteral("commissioning"));
     setWindowTitle(QStringLiteral("调试向导"));

@@ -3,6 +3,7 @@
 #include "line/DataLog.h"
 #include "ui/CommSettingsDialog.h"
 #include "ui/MessageSink.h"
+#include "ui/ToolControls.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,24 +46,18 @@ QString defaultFolder()
     return (documents.isEmpty() ? QDir::homePath() : documents) + QStringLiteral("/kc4420-data");
 }
 
-QPushButton *button(const QString &caption, const char *name, QWidget *parent)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
-
 } // namespace
 
 MonitorWindow::MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend,
                              MessageSink *messages, QWidget *parent)
     : QWidget(parent, Qt::Window), m_monitor(claims), m_log(log), m_messages(messages),
       m_port(new QComboBox(this)), m_stations(new QLineEdit(this)), m_baud(new QComboBox(this)),
-      m_add(button(QStringLiteral("添加"), "monitorAdd", this)),
-      m_remove(button(QStringLiteral("删除"), "monitorRemove", this)),
-      m_open(button(QStringLiteral("打开列表..."), "monitorOpenList", this)),
-      m_cycle(new QSpinBox(this)), m_start(button(QStringLiteral("开始"), "monitorStart", this)),
-      m_stop(button(QStringLiteral("停止"), "monitorStop", this)),
+      m_add(namedButton(this, "monitorAdd", QStringLiteral("添加"))),
+      m_remove(namedButton(this, "monitorRemove", QStringLiteral("删除"))),
+      m_open(namedButton(this, "monitorOpenList", QStringLiteral("打开列表..."))),
+      m_cycle(new QSpinBox(this)),
+      m_start(namedButton(this, "monitorStart", QStringLiteral("开始"))),
+      m_stop(namedButton(this, "monitorStop", QStringLiteral("停止"))),
       m_logSwitch(new QCheckBox(QStringLiteral("数据记录"), this)), m_folder(new QLabel(this)),
       m_fileMb(new QSpinBox(this)), m_table(new QTableWidget(this)), m_status(new QLabel(this))
 {
@@ -84,7 +79,7 @@ MonitorWindow::MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend
     m_baud->addItems({QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
                       QStringLiteral("19200"), QStringLiteral("38400")});
     m_baud->setCurrentIndex(2);
-    auto *save = button(QStringLiteral("保存列表..."), "monitorSaveList", this);
+    auto *save = namedButton(this, "monitorSaveList", QStringLiteral("保存列表..."));
     auto *list = new QHBoxLayout;
     list->addWidget(new QLabel(QStringLiteral("串口"), this));
     list->addWidget(m_port);
@@ -109,8 +104,8 @@ MonitorWindow::MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend
     m_fileMb->setRange(0, 4096);
     m_fileMb->setSpecialValueText(QStringLiteral("每天一个文件"));
     m_fileMb->setSuffix(QStringLiteral(" MB"));
-    auto *folderButton = button(QStringLiteral("文件夹..."), "monitorChooseFolder", this);
-    auto *trendButton = button(QStringLiteral("趋势图"), "monitorTrend", this);
+    auto *folderButton = namedButton(this, "monitorChooseFolder", QStringLiteral("文件夹..."));
+    auto *trendButton = namedButton(this, "monitorTrend", QStringLiteral("趋势图"));
     auto *run = new QHBoxLayout;
     run->addWidget(new QLabel(QStringLiteral("周期(ms)"), this));
     run->addWidget(m_cycle);
