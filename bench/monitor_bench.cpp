@@ -60,7 +60,8 @@ struct Program
 {
     CountingSink sink;
     QTemporaryDir logs;
-    kc::MainWindow window{new kc::QtSerialLink, &sink};
+    kc::PortClaims claims;
+    kc::MainWindow window{&claims, &sink};
     kc::Monitor *monitor;
 
     explicit Program(const QStringList &lines)
@@ -72,8 +73,8 @@ struct Program
         monitor->clear();
         for (const QString &line : lines)
             monitor->add(line, QStringLiteral("1-%1").arg(modules), baud);
-        window.dataLog()->setFolder(logs.path());
-        window.dataLog()->setEnabled(true);
+        window.recorder()->log()->setFolder(logs.path());
+        window.recorder()->setLogging(true);
     }
     // Polls per second of each line, and CPU seconds, over `seconds` once every
     // module's device text is read.
@@ -226,8 +227,8 @@ TrendRun trendRun(int perSeries, int draws)
             noise = noise * 1664525u + 1013904223u;
             temperature[m] += double(int(noise >> 28) - 8) / 100;
             humidity[m] += double(int((noise >> 24) & 15) - 8) / 50;
-            store->add(kc::Monitor::sourceKey(QStringLiteral("COM1"), m + 1),
-                       kc::Monitor::sourceLabel(QStringLiteral("COM1"), m + 1),
+            store->add(kc::TrendStore::sourceKey(QStringLiteral("COM1"), m + 1),
+                       kc::TrendStore::sourceLabel(QStringLiteral("COM1"), m + 1),
                        start + qint64(i) * 1000, temperature[m], humidity[m],
                        kc::AlarmLimits{5000, -1000, 9000, 1000});
         }

@@ -26,8 +26,7 @@ constexpr int runs = 5;
 
 kc::LineEngine *engineOn(const SimProcess &sim)
 {
-    auto *link = new kc::QtSerialLink;
-    link->setDevice(sim.ptyPath());
+    auto *link = new kc::QtSerialLink(sim.ptyPath());
     auto *engine = new kc::LineEngine(link);
     engine->open();
     return engine;
@@ -61,7 +60,8 @@ int main(int argc, char **argv)
         SimProcess sim({"--fixed", "--silent"});
         std::unique_ptr<kc::LineEngine> engine(engineOn(sim));
         kc::ScanRange range;
-        range.last = stations;
+        for (int s = 1; s <= stations; ++s)
+            range.stations << s;
         range.probeTimeoutMs = probeTimeoutMs;
         kc::BusScan scan(engine.get(), range);
         int probes = 0;
@@ -90,7 +90,10 @@ int main(int argc, char **argv)
         int found = 0;
         for (int run = 0; run < runs; ++run) {
             std::unique_ptr<kc::LineEngine> engine(engineOn(sim));
-            kc::BusScan scan(engine.get(), kc::ScanRange{});
+            kc::ScanRange range;
+            for (int s = 1; s <= kc::maxScanStation; ++s)
+                range.stations << s;
+            kc::BusScan scan(engine.get(), range);
             const double ms = timeScan(scan, [&] {
                 const kc::FoundModule &m = scan.found().last();
                 found += m.station == 200 && m.baud == 19200 && m.quick;

@@ -9,7 +9,7 @@
 #include "SimProcess.h"
 
 #include "line/Monitor.h"
-#include "protocol/QtSerialLink.h"
+#include "line/PortClaims.h"
 #include "ui/MainWindow.h"
 #include "ui/MonitorWindow.h"
 #include "ui/TrendWindow.h"
@@ -59,7 +59,8 @@ int main(int argc, char **argv)
     simB.command("set 0=5240 12"); // 52.40 ℃, above the module's own 50.00
 
     CountingSink sink;
-    kc::MainWindow window(new kc::QtSerialLink, &sink);
+    kc::PortClaims claims;
+    kc::MainWindow window(&claims, &sink);
     kc::MonitorWindow *monitorWindow = window.monitorWindow();
     kc::Monitor *monitor = monitorWindow->monitor();
     monitor->add(a, "1-4", 9600);
@@ -84,7 +85,7 @@ int main(int argc, char **argv)
     QTest::mouseMove(view, QPoint(view->width() * 2 / 3, view->height() / 2));
     runFor(600);
     QDir().mkpath(out);
-    std::printf("log: %s\n", qPrintable(window.dataLog()->currentPath()));
+    std::printf("log: %s\n", qPrintable(window.recorder()->log()->currentPath()));
     const bool saved = monitorWindow->grab().save(QDir(out).filePath("monitor.png")) &&
                        trend->grab().save(QDir(out).filePath("trend.png"));
     monitor->stop();

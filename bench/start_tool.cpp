@@ -2,7 +2,7 @@
 
 #include "FirstPaint.h"
 
-#include "protocol/QtSerialLink.h"
+#include "line/PortClaims.h"
 #include "ui/LampImages.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
@@ -15,7 +15,8 @@ int main(int argc, char **argv)
     kc::setUpApplicationIdentity();
 
     kc::DialogMessageSink messages;
-    kc::MainWindow window(new kc::QtSerialLink, &messages);
+    kc::PortClaims claims;
+    kc::MainWindow window(&claims, &messages);
     FirstPaint watcher;
     window.installEventFilter(&watcher);
     window.show();

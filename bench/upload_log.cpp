@@ -5,6 +5,7 @@
 #include "CountingSink.h"
 #include "FeedLink.h"
 
+#include "line/PortClaims.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
 
@@ -29,8 +30,9 @@ int main(int argc, char **argv)
     const int paintEvery = 100;
 
     CountingSink sink;
-    auto *link = new FeedLink;
-    kc::MainWindow window(link, &sink);
+    FeedLink *link = nullptr;
+    kc::PortClaims claims([&link](const QString &) { return link = new FeedLink; });
+    kc::MainWindow window(&claims, &sink);
     window.show();
     QCoreApplication::processEvents();
     window.findChild<QPushButton *>(QStringLiteral("Command3"))->click();

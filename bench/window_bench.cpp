@@ -12,6 +12,7 @@
 
 #include "operations/RegisterMap.h"
 #include "protocol/FrameCodec.h"
+#include "line/PortClaims.h"
 #include "protocol/QtSerialLink.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
@@ -50,10 +51,11 @@ void runFor(int ms)
 class StampedLink : public kc::QtSerialLink
 {
 public:
-    QByteArray input() override
+    using kc::QtSerialLink::QtSerialLink;
+    QByteArray readAll() override
     {
         readAt = monotonicNs();
-        return kc::QtSerialLink::input();
+        return kc::QtSerialLink::readAll();
     }
     std::int64_t readAt = 0;
 };
@@ -71,8 +73,7 @@ struct Rig
     explicit Rig(const QString &pty)
     {
         qputenv("KC4420_COM1", pty.toLocal8Bit());
-        link = new StampedLink;
-        window = std::make_unique<kc::MainWindow>(link, &messages);
+        window = std::make_unique<kc::MainWindow>(&claims, &messages);
         window->show();
         for (int i = 0; i < 15; ++i)
             values << window->findChild<QLineEdit *>(QStringLiteral("txtValue_%1").arg(i));
@@ -99,7 +100,8 @@ struct Rig
     }
 
     CountingSink messages;
-    StampedLink *link = nullptr;
+    StampedLink *link = nullptr; // the window's, the newest made
+    kc::PortClaims claims{[this](const QString &port) { return link = new StampedLink(port); }};
     std::unique_ptr<kc::MainWindow> window;
     QList<QLineEdit *> values;
     QPlainTextEdit *received = nullptr;
@@ -162,9 +164,7 @@ PollResult poll(const QStringList &simArguments, int periodMs, double seconds)
     Rig rig(sim.ptyPath());
 
     // Connected after the window's own handlers, so these run once the window is done.
-    QObject::connect(rig.link, &kc::SerialLink::comm, rig.window.get(), [&] {
-        if (rig.link->commEvent() != kc::CommEventCode::Receive)
-            return;
+    QObject::connect(rig.link, &kc::Link::arrived, rig.window.get(), [&] {
         const std::int64_t now = monotonicNs();
         ++r.receives;
         if (rig.shows(expected)) {
@@ -459,11 +459,8 @@ int floodMode(double seconds)
     Rig rig(sim.ptyPath());
     long long deliveries = 0, linesLost = 0, fired = 0, run = 0, longestRun = 0;
     std::int64_t residentEarly = 0;
-    QObject::connect(rig.link, &kc::SerialLink::comm, rig.window.get(), [&] {
-        if (rig.link->commEvent() == kc::CommEventCode::LineLost)
-            ++linesLost;
-        if (rig.link->commEvent() != kc::CommEventCode::Receive)
-            return;
+    QObject::connect(rig.link, &kc::Link::lost, rig.window.get(), [&] { ++linesLost; });
+    QObject::connect(rig.link, &kc::Link::arrived, rig.window.get(), [&] {
         longestRun = std::max(longestRun, ++run);
         ++deliveries;
     });

@@ -5,6 +5,8 @@
 #include "operations/Outcomes.h"
 #include "operations/Scan.h"
 
+#include <algorithm>
+
 #include <QCommandLineParser>
 
 namespace kc {
@@ -21,7 +23,7 @@ const char *const commandHelp = R"(
 Commands:
   ports                       the 25 COMn names and the device each opens
   read [--start S] [--count C]
-                              registers S..S+C-1 (default 0..14): row, caption,
+                              registers S..S+C-1 (default S..14): row, caption,
                               value as the window shows it, raw word
   write ROW=VALUE ...         one write per pair (rows 3..14), each read back
                               and compared
@@ -30,18 +32,21 @@ Commands:
   set-address NEW             change --station's address to NEW, then read at
                               NEW to confirm
   info                        the device-information text
-  poll --period MS [--count N] [--csv FILE]
-                              a read every period (0: back to back); one line
-                              or CSV row per cycle; Ctrl+C stops it
+  poll --period MS [--start S] [--count C] [--cycles N] [--csv FILE]
+                              a read of registers S..S+C-1 (default S..14)
+                              every period (0: back to back, else 50..60000);
+                              one line or CSV row per cycle; N cycles, or
+                              until Ctrl+C
   uploads [--seconds N] [--csv FILE]
                               the upload mode: one line per record with its
                               reception time; Ctrl+C stops it
-  scan [--bauds LIST] [--stations A-B] [--probe-timeout MS]
+  scan [--bauds LIST] [--stations LIST] [--probe-timeout MS] [--single]
                               find the modules on the line (default: all five
                               rates, stations 1-247, 100 ms): the station-250
                               read at each rate, then a read of register 0 at
-                              each station where that did not find one module
-                              alone; one line per module found; Ctrl+C stops it
+                              each station (with --single, only at the rates
+                              where the first read found no module alone);
+                              one line per module found; Ctrl+C stops it
   snapshot [--template ROWS] FILE
                               --station's registers and device text as a JSON
                               snapshot; with --template only ROWS (3..14, e.g.
@@ -54,8 +59,9 @@ Commands:
 Exit status: 0 every request answered; 2 an argument or value refused
 (nothing sent); 3 no reply; 4 refused by the module; 5 a bad reply (checksum,
 wrong station, incomplete, or a read-back that differs); 6 the port could not
-be opened or was lost. A command that makes several requests exits with the
-worst status it met. A scan exits 0 when it found a module, 3 when it found none.
+be opened or was lost; 7 an output file took no more rows. A command that
+makes several requests exits with the worst status it met. A scan exits 0 when
+it found a module, 3 when it found none.
 )";
 
 void addOptions(QCommandLineParser &p)
@@ -83,8 +89,10 @@ void addOptions(QCommandLineParser &p)
         {QStringLiteral("start"), QStringLiteral("read, poll: first register (default 0)."),
          QStringLiteral("S")},
         {QStringLiteral("count"),
-         QStringLiteral("read: registers (default 15); poll: cycles (default: until stopped)."),
+         QStringLiteral("read, poll: registers (default: from --start to the last row)."),
          QStringLiteral("C")},
+        {QStringLiteral("cycles"), QStringLiteral("poll: cycles (default: until stopped)."),
+         QStringLiteral("N")},
         {QStringLiteral("period"), QStringLiteral("poll: milliseconds between reads."),
          QStringLiteral("MS")},
         {QStringLiteral("csv"), QStringLiteral("poll, uploads: also write rows to FILE."),
@@ -94,11 +102,15 @@ void addOptions(QCommandLineParser &p)
         {QStringLiteral("bauds"),
          QStringLiteral("scan: rates to try (default 2400,4800,9600,19200,38400)."),
          QStringLiteral("LIST")},
-        {QStringLiteral("stations"), QStringLiteral("scan: stations to probe (default 1-247)."),
-         QStringLiteral("A-B")},
+        {QStringLiteral("stations"),
+         QStringLiteral("scan: stations to probe, e.g. 1-40,200 (default 1-247)."),
+         QStringLiteral("LIST")},
         {QStringLiteral("probe-timeout"),
          QStringLiteral("scan: wait for each probe's reply, 20..10000 (default 100)."),
          QStringLiteral("MS")},
+        {QStringLiteral("single"),
+         QStringLiteral("scan: the line holds one module; a clean answer to the station-250 "
+                        "read settles its rate.")},
         {QStringLiteral("template"),
          QStringLiteral("snapshot: keep only these rows, as a template."), QStringLiteral("ROWS")},
     });
@@ -109,6 +121,15 @@ void addOptions(QCommandLineParser &p)
 }
 
 } // namespace
+
+QString CliOptions::registersToRead() const
+{
+    if (!count.isEmpty())
+        return count;
+    // Clamped as a double: a start far out of range is refused by the read's rules.
+    const double first = wholePart(numericValue(start).value_or(0));
+    return QString::number(int(std::clamp(registerCount - first, 1.0, double(registerCount))));
+}
 
 QString cliHelp()
 {
@@ -147,7 +168,7 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("port"))
         o.port = value("port");
     if (isSet("baud")) {
-        const auto baud = wholeNumberIn(value("baud"), 2400, 38400);
+        const auto baud = wholeNumberIn(value("baud"), moduleBauds().first(), moduleBauds().last());
         if (!baud || !moduleBauds().contains(*baud)) {
             r.error = msg::baudRange;
             return r;
@@ -177,18 +198,17 @@ ParsedCli parseCli(const QStringList &argv)
     o.stats = isSet("stats");
     if (isSet("start"))
         o.start = value("start");
-    if (isSet("count")) {
-        if (o.command == QLatin1String("poll")) {
-            const auto n = wholeNumberIn(value("count"), 1, 1000000000);
-            if (!n) {
-                r.error = msg::badLength;
-                return r;
-            }
-            o.pollCount = *n;
-        } else {
-            o.count = value("count");
+    if (isSet("count"))
+        o.count = value("count");
+    if (isSet("cycles")) {
+        const auto n = wholeNumberIn(value("cycles"), 1, 1000000000);
+        if (!n) {
+            r.error = msg::cyclesRange;
+            return r;
         }
+        o.cycles = *n;
     }
+    o.singleModule = isSet("single");
     o.period = value("period");
     o.csv = value("csv");
     if (isSet("seconds")) {

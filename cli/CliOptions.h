@@ -24,15 +24,19 @@ struct CliOptions
     QString command;
     QStringList arguments; // after the command
     QString start = QStringLiteral("0");
-    QString count = QString::number(registerCount);
-    QString period;                                               // poll: empty when not given
-    int pollCount = -1;                                           // poll: -1 runs until stopped
-    QString csv;                                                  // poll, uploads
-    double seconds = -1;                                          // uploads: -1 runs until stopped
+    QString count;        // read, poll: registers; empty: from start to the last row
+    QString period;       // poll: empty when not given
+    long long cycles = -1; // poll: -1 runs until stopped
+    QString csv;          // poll, uploads
+    double seconds = -1;  // uploads: -1 runs until stopped
     QString bauds = QStringLiteral("2400,4800,9600,19200,38400"); // scan
     QString stations = QStringLiteral("1-247");                   // scan
     QString probeTimeout = QStringLiteral("100");                 // scan
+    bool singleModule = false;                                    // scan
     QString templateRows; // snapshot: empty writes a snapshot, else these rows as a template
+
+    // The count box's text for a read: as given, or from start to the last row.
+    QString registersToRead() const;
 };
 
 struct ParsedCli

@@ -1,5 +1,5 @@
 #include "cli/CliOptions.h"
-#include "cli/CliRun.h"
+#include "cli/CliSession.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -44,18 +44,20 @@ int main(int argc, char **argv)
         return kc::Exit::Refused;
     }
 
-    kc::CliRun run(parsed.options, out, err);
+    kc::CliSession session(parsed.options, out, err);
     // Ctrl+C and SIGTERM reach the event loop through a pipe, so a poll or an
     // upload log ends between rows and the CSV file is left whole.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&run] {
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&session] {
             char byte;
             [[maybe_unused]] const auto n = ::read(signalPipe[0], &byte, 1);
-            run.interrupt();
+            session.interrupt();
         });
         std::signal(SIGINT, onSignal);
         std::signal(SIGTERM, onSignal);
     }
-    return run.run();
+    const int status = kc::runCommand(session);
+    out.flush();
+    return status;
 }

@@ -22,10 +22,11 @@ namespace {
 // A plan is a whole closed frame; a refusal carries a message and no frame.
 void checkPlanned(const kc::Planned &planned, bool textsAreNumbers)
 {
-    if (const auto *plan = std::get_if<kc::RequestPlan>(&planned)) {
+    if (const auto *request = std::get_if<kc::Request>(&planned)) {
         require(textsAreNumbers, "a frame from a text that is no number");
-        require(plan->frame.size() == 8 && kc::crcHolds(plan->frame, 8), "a frame not closed");
-        require(plan->threshold > 0, "a plan waiting for no reply");
+        const QByteArray frame = request->frame();
+        require(frame.size() == 8 && kc::crcHolds(frame, 8), "a frame not closed");
+        require(request->replyLength() > 0, "a request waiting for no reply");
     } else {
         require(!std::get<kc::UserMessage>(planned).text.isEmpty(), "a refusal without words");
     }

@@ -1,25 +1,12 @@
 #include "line/BusScan.h"
 
 #include "line/LineEngine.h"
+#include "operations/ModuleReading.h"
 #include "operations/Replies.h"
-#include "protocol/SerialLink.h"
 
-#include <cmath>
 #include <utility>
 
 namespace kc {
-
-QString scanProgressText(const ScanProgress &p)
-{
-    const int seconds = int(std::ceil(p.msLeft / 1000));
-    return QStringLiteral("波特率 %1/%2  站号 %3/%4  剩余约 %5分%6秒")
-        .arg(p.baudsDone)
-        .arg(p.baudsTotal)
-        .arg(p.stationsDone)
-        .arg(p.stationsTotal)
-        .arg(seconds / 60)
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
 
 BusScan::BusScan(LineEngine *engine, const ScanRange &range, QObject *parent)
     : QObject(parent), m_engine(engine), m_range(range)
@@ -34,112 +21,119 @@ void BusScan::start()
     // A probe is asked once: a station that does not answer is an empty one.
     m_engine->setTimeout(m_range.probeTimeoutMs);
     m_engine->setRetries(0);
-    m_connection = connect(m_engine, &LineEngine::finished, this,
-                           [this](const Outcome &o, const RequestPlan &) {
-                               if (m_then)
-                                   std::exchange(m_then, {})(o);
-                           });
+    m_connection = connect(m_engine, &LineEngine::finished, this, [this](const Outcome &o) {
+        if (m_then)
+            std::exchange(m_then, {})(o);
+    });
     report();
     quickPass(0);
 }
 
-void BusScan::ask(const RequestPlan &plan, Then then, bool evenIfCancelled)
+void BusScan::ask(const Request &request, Then then, bool evenIfCancelled)
 {
     if (m_cancelled && !evenIfCancelled)
-        return finish({});
+        return finish(ScanEnd::Cancelled);
     if (m_engine->lost())
-        return finish(msg::portLost);
+        return finish(ScanEnd::PortLost);
     m_then = std::move(then);
-    m_engine->submit(plan);
+    m_engine->submit(request);
 }
 
 bool BusScan::atRate(int baud)
 {
-    if ((m_engine->baud() == baud && m_engine->link()->isOpen()) || m_engine->changeBaud(baud))
+    if ((m_engine->baud() == baud && m_engine->isOpen()) || m_engine->changeBaud(baud))
         return true;
-    finish(msg::portBusy);
+    finish(ScanEnd::PortNotOpened);
     return false;
 }
 
 void BusScan::quickPass(int index)
 {
     if (index == m_range.bauds.size())
-        return fullPass(0, m_range.first);
+        return fullPass(0, 0);
     const int baud = m_range.bauds[index];
     if (!atRate(baud))
         return;
-    ask(planAddressRead(), [this, index, baud](const Outcome &o) {
+    ask(Request::addressRead(), [this, index, baud](const Outcome &o) {
         ++m_quickDone;
         ++m_probesDone;
-        if (o.kind == OutcomeKind::Answered) {
+        const auto next = [this, index] { quickPass(index + 1); };
+        const bool settled = o.answered() && m_range.singleModule;
+        if (settled)
             ++m_baudsDone;
-            FoundModule m;
-            m.station = o.station;
-            m.baud = baud;
-            m.responseMs = o.responseMs;
-            m.quick = true;
-            return describe(m, [this, index] { quickPass(index + 1); });
+        else
+            // Nothing, a garble, or one module that may have drowned out others:
+            // every station must be asked.
+            m_fullBauds << baud;
+        if (!o.answered()) {
+            report();
+            return next();
         }
-        // Nothing, or several answering at once: every station must be asked.
-        m_fullBauds << baud;
-        report();
-        quickPass(index + 1);
+        FoundModule m;
+        m.station = o.station;
+        m.baud = baud;
+        m.outcome = o;
+        m.quick = true;
+        describe(m, next);
     });
 }
 
-void BusScan::fullPass(int index, int station)
+void BusScan::fullPass(int index, int at)
 {
     if (index == m_fullBauds.size())
-        return finish({});
-    if (station > m_range.last) {
+        return finish(m_cancelled ? ScanEnd::Cancelled : ScanEnd::Done);
+    if (at == m_range.stations.size()) {
         ++m_baudsDone;
-        return fullPass(index + 1, m_range.first);
+        return fullPass(index + 1, 0);
     }
     m_fullIndex = index;
-    m_stationsDone = station - m_range.first;
+    m_stationsDone = at;
     const int baud = m_fullBauds[index];
-    if (station == m_range.first && !atRate(baud))
+    if (at == 0 && !atRate(baud))
         return;
-    ask(planProbe(station), [this, index, station, baud](const Outcome &o) {
+    const int station = m_range.stations[at];
+    ask(probeRequest(station), [this, index, at, station, baud](const Outcome &o) {
         ++m_probesDone;
-        m_stationsDone = station - m_range.first + 1;
-        const auto next = [this, index, station] { fullPass(index, station + 1); };
-        if (o.kind == OutcomeKind::NoReply) {
+        m_stationsDone = at + 1;
+        const auto next = [this, index, at] { fullPass(index, at + 1); };
+        // Nothing there, or the module the quick pass already listed.
+        if (o.kind == OutcomeKind::NoReply || (o.answered() && listed(station, baud))) {
             report();
             return next();
         }
         FoundModule m;
         m.station = station;
         m.baud = baud;
-        m.kind = o.kind;
-        m.responseMs = o.responseMs;
-        if (o.kind == OutcomeKind::Answered)
+        m.outcome = o;
+        if (o.answered())
             return describe(m, next);
-        m.status = outcomeText(o);
         record(m);
         next();
     });
 }
 
+bool BusScan::listed(int station, int baud) const
+{
+    for (const FoundModule &m : m_found) {
+        if (m.station == station && m.baud == baud && m.answered())
+            return true;
+    }
+    return false;
+}
+
 void BusScan::describe(FoundModule m, std::function<void()> then)
 {
-    const RequestPlan readings =
-        std::get<RequestPlan>(planRegisterRead({QString::number(m.station), QStringLiteral("3"),
-                                                QStringLiteral("0"), QStringLiteral("2")}));
     ask(
-        readings,
+        Request::registerRead(m.station, 0, 2),
         [this, m, then](const Outcome &o) mutable {
-            if (o.kind == OutcomeKind::Answered) {
-                const Delivery d = decodeDelivery(RequestKind::RegisterRead, o.frame, 0);
-                m.temperature = d.values.value(0).text;
-                m.humidity = d.values.value(1).text;
+            if (const auto reading = readingOf(o)) {
+                m.temperature = reading->temperature;
+                m.humidity = reading->humidity;
             }
             ask(
-                std::get<RequestPlan>(planDeviceInfo(QString::number(m.station))),
+                Request::deviceInfo(m.station),
                 [this, m, then](const Outcome &info) mutable {
-                    if (info.kind == OutcomeKind::Answered)
-                        m.device = deviceInfoText(info.frame);
-                    m.status = QStringLiteral("正常");
+                    m.device = deviceTextOf(info).value_or(QString());
                     record(m);
                     then();
                 },
@@ -160,10 +154,10 @@ void BusScan::report()
     ScanProgress p;
     p.baudsTotal = int(m_range.bauds.size());
     p.baudsDone = m_baudsDone;
-    p.stationsTotal = m_range.stations();
+    p.stationsTotal = int(m_range.stations.size());
     p.stationsDone = m_stationsDone;
     p.probesDone = m_probesDone;
-    const int stations = m_range.stations();
+    const int stations = p.stationsTotal;
     const auto add = [&](int baud, int probes) {
         p.probesLeft += probes;
         p.msLeft += probes * probeDeadlineMs(baud, m_range.probeTimeoutMs);
@@ -176,14 +170,14 @@ void BusScan::report()
     emit progress(p);
 }
 
-void BusScan::finish(const QString &error)
+void BusScan::finish(ScanEnd end)
 {
     m_running = false;
     m_then = {};
     disconnect(m_connection);
     m_engine->setTimeout(m_savedTimeout);
     m_engine->setRetries(m_savedRetries);
-    emit finished(m_cancelled, error);
+    emit finished(end);
 }
 
 } // namespace kc

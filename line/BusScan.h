@@ -11,25 +11,13 @@ namespace kc {
 
 class LineEngine;
 
-struct ScanProgress
-{
-    int baudsDone = 0;
-    int baudsTotal = 0;
-    int stationsDone = 0; // at the rate being scanned
-    int stationsTotal = 0;
-    int probesDone = 0;
-    int probesLeft = 0; // at most
-    double msLeft = 0;  // at most: every probe left running to its deadline
-};
-
-// "波特率 2/5  站号 120/247  剩余约 1分30秒"
-QString scanProgressText(const ScanProgress &progress);
-
 // Finds the modules on a line. First a quick pass, the station-250 read at
-// each rate: a clean answer is a module alone at that rate, found at once.
-// Then the full pass, a probe at each station, at the rates where the quick
-// pass heard nothing or a garble (several modules answering at once). Each
-// module answering is then asked for its readings and device text.
+// each rate: a clean answer is listed at once. Then the full pass, a probe at
+// each station, at every rate the quick pass heard anything or nothing at:
+// two modules answering at once do not always garble each other, the stronger
+// driver can win cleanly and hide the other. Only when the operator says the
+// line holds one module does a clean quick answer settle its rate. Each module
+// answering is then asked for its readings and device text.
 class BusScan : public QObject
 {
     Q_OBJECT
@@ -47,21 +35,21 @@ public:
 signals:
     void progress(const kc::ScanProgress &progress);
     void moduleFound(const kc::FoundModule &module);
-    // error: empty, or why the scan could not go on (the port).
-    void finished(bool cancelled, const QString &error);
+    void finished(kc::ScanEnd end);
 
 private:
     using Then = std::function<void(const Outcome &)>;
     // Sends plan and hands its outcome to then, unless the scan was cancelled
     // (a module's description is finished all the same).
-    void ask(const RequestPlan &plan, Then then, bool evenIfCancelled = false);
+    void ask(const Request &request, Then then, bool evenIfCancelled = false);
     bool atRate(int baud);
     void quickPass(int index);
-    void fullPass(int index, int station);
+    void fullPass(int index, int at);
     void describe(FoundModule module, std::function<void()> then);
     void record(const FoundModule &module);
+    bool listed(int station, int baud) const;
     void report();
-    void finish(const QString &error);
+    void finish(ScanEnd end);
 
     LineEngine *m_engine;
     ScanRange m_range;

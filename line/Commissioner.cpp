@@ -3,7 +3,6 @@
 #include "line/LineEngine.h"
 #include "operations/Replies.h"
 #include "operations/Scan.h"
-#include "protocol/SerialLink.h"
 
 #include <algorithm>
 #include <optional>
@@ -12,43 +11,33 @@ namespace kc {
 
 namespace {
 
-constexpr int baudRow = 12;
-
-RequestPlan readPlan(int station, int start, int count)
-{
-    return std::get<RequestPlan>(
-        planRegisterRead({QString::number(station), QStringLiteral("3"), QString::number(start),
-                          QString::number(count)}));
-}
-
 // The words of an answered read of count registers; nothing when the reply
 // carries another number of them.
 std::optional<QVector<std::uint16_t>> replyWords(const Outcome &o, int count)
 {
-    if (o.kind != OutcomeKind::Answered || o.frame.size() < 5 + 2 * count ||
-        std::uint8_t(o.frame[2]) != 2 * count)
+    const QVector<RegisterValue> values = registerValues(o);
+    if (values.size() != count || std::uint8_t(o.frame[2]) != 2 * count)
         return std::nullopt;
     QVector<std::uint16_t> words;
-    for (int i = 0; i < count; ++i)
-        words.push_back(std::uint16_t(std::uint8_t(o.frame[3 + 2 * i]) << 8 |
-                                      std::uint8_t(o.frame[4 + 2 * i])));
+    for (const RegisterValue &v : values)
+        words.push_back(v.word);
     return words;
 }
 
 } // namespace
 
-Outcome Commissioner::transact(const RequestPlan &plan)
+Outcome Commissioner::transact(const Request &request)
 {
-    return m_engine.transact(plan);
+    return m_engine.transact(request);
 }
 
 std::variant<RegisterWords, Outcome> Commissioner::readModule(int station)
 {
-    Outcome o = transact(readPlan(station, 0, registerCount));
+    Outcome o = transact(Request::registerRead(station, 0, registerCount));
     const auto words = replyWords(o, registerCount);
     if (!words) {
         // An answer with fewer registers than asked is as good as none.
-        if (o.kind == OutcomeKind::Answered)
+        if (o.answered())
             o.kind = OutcomeKind::Incomplete;
         return o;
     }
@@ -59,8 +48,7 @@ std::variant<RegisterWords, Outcome> Commissioner::readModule(int station)
 
 QString Commissioner::deviceText(int station)
 {
-    const Outcome o = transact(std::get<RequestPlan>(planDeviceInfo(QString::number(station))));
-    return o.kind == OutcomeKind::Answered ? deviceInfoText(o.frame) : QString();
+    return deviceTextOf(transact(Request::deviceInfo(station))).value_or(QString());
 }
 
 std::variant<Snapshot, Outcome> Commissioner::snapshot(int station)
@@ -72,9 +60,40 @@ std::variant<Snapshot, Outcome> Commissioner::snapshot(int station)
                       std::get<RegisterWords>(words));
 }
 
-QString Commissioner::stopped() const
+ModuleFailure Commissioner::stopped() const
 {
-    return m_engine.lost() ? msg::portLost : m_cancelled ? msg::cancelled : QString();
+    return m_engine.lost()  ? ModuleFailure::PortLost
+           : m_cancelled ? ModuleFailure::Cancelled
+                         : ModuleFailure::None;
+}
+
+RowWrite Commissioner::writeRow(int station, int row, const QString &text)
+{
+    RowWrite w(RowDiff{row, {}, {}, text, 0, true}, RowResult::Failed);
+    const Planned planned = planParameterWrite(row - firstWritable, text, QString::number(station));
+    if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
+        w.refusal = refusal->text;
+        return w;
+    }
+    const Request write = std::get<Request>(planned);
+    w.diff.word = write.word;
+    w.writeOutcome = w.outcome = transact(write);
+    w.written = w.outcome.answered();
+    if (!w.written)
+        return w;
+    const int oldBaud = m_engine.baud();
+    // The module answers the write at its old rate and listens at the new one after.
+    if (row == baudRow)
+        m_engine.changeBaud(write.word);
+    w.outcome = transact(Request::registerRead(write.station, row, 1));
+    if (const auto word = replyWords(w.outcome, 1)) {
+        w.readBack = decodeWord(row, word->first());
+        w.result = word->first() == write.word ? RowResult::Confirmed : RowResult::Failed;
+    }
+    // Not heard at the new rate: as far as can be told the module kept its old one.
+    if (row == baudRow && w.result != RowResult::Confirmed)
+        m_engine.changeBaud(oldBaud);
+    return w;
 }
 
 QVector<RowWrite> Commissioner::apply(int station, const QVector<RowDiff> &diffs,
@@ -90,32 +109,10 @@ QVector<RowWrite> Commissioner::applyRows(int station, const QVector<RowDiff> &d
 {
     QVector<RowWrite> done;
     for (const RowDiff &d : writeOrder(diffs)) {
-        if (!stopped().isEmpty())
+        if (stopped() != ModuleFailure::None)
             break;
-        RowWrite w(d, RowResult::Failed);
-        // The same rules and messages as the window's 设置.
-        const Planned planned =
-            planParameterWrite(d.row - firstWritable, d.writeText, QString::number(station));
-        if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
-            w.refusal = refusal->text;
-        } else {
-            w.outcome = transact(std::get<RequestPlan>(planned));
-            w.written = w.outcome.kind == OutcomeKind::Answered;
-        }
-        const int oldBaud = m_engine.baud();
-        // The module answers the write at its old rate and listens at the new one after.
-        if (w.written && d.row == baudRow)
-            m_engine.changeBaud(d.word);
-        if (w.written) {
-            w.outcome = transact(readPlan(station, d.row, 1));
-            if (const auto word = replyWords(w.outcome, 1)) {
-                w.readBack = decodeWord(d.row, word->first());
-                w.result = word->first() == d.word ? RowResult::Confirmed : RowResult::Failed;
-            }
-        }
-        // Not heard at the new rate: as far as can be told the module kept its old one.
-        if (d.row == baudRow && w.written && w.result != RowResult::Confirmed)
-            m_engine.changeBaud(oldBaud);
+        RowWrite w = writeRow(station, d.row, d.writeText);
+        w.diff = d;
         done.push_back(w);
         if (each)
             each(w);
@@ -136,47 +133,37 @@ ModuleReport Commissioner::nextModule(int benchBaud, int address, const Template
 {
     ModuleReport r;
     r.time = QDateTime::currentDateTime();
-    if ((m_engine.baud() != benchBaud || !m_engine.link()->isOpen()) &&
-        !m_engine.changeBaud(benchBaud)) {
-        r.note = msg::portBusy;
+    r.askedAddress = address;
+    const auto fail = [&r](ModuleFailure failure, const Outcome &outcome = {}) {
+        r.failure = failure;
+        r.failedOutcome = outcome;
         return r;
-    }
-    const Outcome found = transact(planAddressRead());
-    if (found.kind != OutcomeKind::Answered) {
-        r.note = found.kind == OutcomeKind::NoReply ? msg::noModule
-                                                    : msg::severalModules + outcomeText(found);
-        return r;
-    }
+    };
+    if ((m_engine.baud() != benchBaud || !m_engine.isOpen()) && !m_engine.changeBaud(benchBaud))
+        return fail(ModuleFailure::PortNotOpened);
+    const Outcome found = transact(Request::addressRead());
+    if (!found.answered())
+        return fail(found.kind == OutcomeKind::NoReply ? ModuleFailure::NoModule
+                                                       : ModuleFailure::SeveralModules,
+                    found);
     r.oldAddress = found.station;
-    if (!(r.note = stopped()).isEmpty())
-        return r;
+    if (stopped() != ModuleFailure::None)
+        return fail(stopped());
     if (r.oldAddress != address) {
-        const Planned change =
-            planAddressChange(QString::number(r.oldAddress), QString::number(address));
-        if (const auto *refusal = std::get_if<UserMessage>(&change)) {
-            r.note = refusal->text;
-            return r;
-        }
-        const Outcome changed = transact(std::get<RequestPlan>(change));
-        if (changed.kind != OutcomeKind::Answered) {
-            r.note = msg::addressChangeFailed + outcomeText(changed);
-            return r;
-        }
+        const Outcome changed = transact(Request::addressChange(r.oldAddress, address));
+        if (!changed.answered())
+            return fail(ModuleFailure::AddressChange, changed);
     }
-    const Outcome confirmed = transact(planProbe(address));
-    if (confirmed.kind != OutcomeKind::Answered) {
-        r.note = msg::addressConfirmFailed.arg(address) + outcomeText(confirmed);
-        return r;
-    }
+    const Outcome confirmed = transact(probeRequest(address));
+    if (!confirmed.answered())
+        return fail(ModuleFailure::AddressConfirm, confirmed);
     r.newAddress = address;
     r.device = deviceText(address);
-    if (!(r.note = stopped()).isEmpty())
-        return r;
+    if (stopped() != ModuleFailure::None)
+        return fail(stopped());
     const auto words = readModule(address);
-    if (const auto *failed = std::get_if<Outcome>(&words)) {
-        r.note = msg::moduleReadFailed + outcomeText(*failed);
-        return r;
-    }
+    if (const auto *failed = std::get_if<Outcome>(&words))
+        return fail(ModuleFailure::ModuleRead, *failed);
     const QVector<RowDiff> diffs = differences(t, std::get<RegisterWords>(words));
     r.rows = applyRows(address, diffs, each);
     const bool rowsPassed = std::all_of(r.rows.begin(), r.rows.end(), [](const RowWrite &w) {
@@ -185,7 +172,7 @@ ModuleReport Commissioner::nextModule(int benchBaud, int address, const Template
     // Rows left unwritten (cancelled, line lost) fail the module too.
     r.passed = rowsPassed && r.rows.size() == writeOrder(diffs).size();
     if (!r.passed)
-        r.note = rowsPassed ? stopped() : msg::rowsFailed;
+        r.failure = rowsPassed ? stopped() : ModuleFailure::RowsFailed;
     return r;
 }
 

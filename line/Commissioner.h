@@ -26,10 +26,15 @@ public:
     QString deviceText(int station);
     std::variant<Snapshot, Outcome> snapshot(int station);
 
-    // Writes the rows that differ, each followed by a read-back of its row; a
-    // row whose write or read-back fails is marked failed and the rest go on.
-    // The baud-rate row goes last: the line is opened at the new rate and the
-    // row read there. each: after every row.
+    // One row written as the window's 设置 would (its rules and messages), then
+    // read back. The baud-rate row moves the line to the new rate and reads back
+    // there, as the module listens at it from then on; when it is not heard
+    // there, the line goes back to the old rate.
+    RowWrite writeRow(int station, int row, const QString &text);
+
+    // Writes the rows that differ, each as writeRow() does; a row whose write
+    // or read-back fails is marked failed and the rest go on. The baud-rate row
+    // goes last. each: after every row.
     QVector<RowWrite> apply(int station, const QVector<RowDiff> &diffs,
                             const std::function<void(const RowWrite &)> &each = {});
 
@@ -40,13 +45,13 @@ public:
                                 const std::function<void(const RowWrite &)> &each = {});
 
 private:
-    Outcome transact(const RequestPlan &plan);
+    Outcome transact(const Request &request);
     ModuleReport nextModule(int benchBaud, int address, const Template &t,
                             const std::function<void(const RowWrite &)> &each);
     QVector<RowWrite> applyRows(int station, const QVector<RowDiff> &diffs,
                                 const std::function<void(const RowWrite &)> &each);
-    // Cancelled or the line lost: the note why, else empty.
-    QString stopped() const;
+    // Cancelled or the line lost: which, else None.
+    ModuleFailure stopped() const;
 
     LineEngine &m_engine;
     bool m_cancelled = false;

@@ -1,6 +1,7 @@
 #include "line/DataLog.h"
 #include "operations/Csv.h"
 
+#include "operations/RegisterMap.h"
 #include "operations/TrafficLog.h"
 
 #include <QDir>
@@ -23,8 +24,8 @@ LogRow pollRow(const QString &port, int station, const std::optional<Reading> &r
 {
     LogRow row{at, port, station, {}, {}, {}, outcomeText(outcome), -1};
     if (outcome.kind == OutcomeKind::Answered && reading) {
-        row.temperature = hundredthsText(reading->temperature);
-        row.humidity = hundredthsText(reading->humidity);
+        row.temperature = valueText(temperatureRow, reading->temperature);
+        row.humidity = valueText(humidityRow, reading->humidity);
         row.alarm = alarmText(reading->alarmCode);
         row.responseMs = outcome.responseMs;
     }

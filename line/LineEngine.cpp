@@ -1,48 +1,17 @@
 #include "line/LineEngine.h"
 
+#include "line/PreciseWake.h"
 #include "protocol/Framing.h"
-#include "protocol/SerialLink.h"
+#include "protocol/Link.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 
 namespace kc {
-
-void ResponseTimes::add(double ms)
-{
-    const int step = std::clamp(int(ms * 10), 0, steps - 1);
-    ++m_histogram[std::size_t(step)];
-    ++m_count;
-    m_last = ms;
-    m_sum += ms;
-    m_max = std::max(m_max, ms);
-}
-
-double ResponseTimes::p95() const
-{
-    if (m_count == 0)
-        return -1;
-    const long long rank = (m_count * 95 + 99) / 100; // the smallest value above 95 % of them
-    long long seen = 0;
-    for (int step = 0; step < steps; ++step) {
-        seen += m_histogram[std::size_t(step)];
-        if (seen >= rank)
-            return std::min(m_max, (step + 1) / 10.0);
-    }
-    return m_max;
-}
-
-void StationTotals::add(const Outcome &o)
-{
-    counts.add(o);
-    if (o.kind == OutcomeKind::Answered)
-        times.add(o.responseMs);
-}
 
 double LineEngine::silenceMs(int baud)
 {
@@ -57,35 +26,43 @@ std::function<double()> LineEngine::monotonicClock()
     return [elapsed] { return double(elapsed->nsecsElapsed()) / 1e6; };
 }
 
-LineEngine::LineEngine(SerialLink *link, std::function<double()> clock, QObject *parent)
+LineEngine::LineEngine(Link *link, std::function<double()> clock, QObject *parent)
     : QObject(parent), m_link(link), m_clock(std::move(clock)), m_deadline(new QTimer(this)),
-      m_wake(new QTimer(this))
+      m_wake(new PreciseWake(this))
 {
     if (!m_link->parent())
         m_link->setParent(this);
     if (!m_clock)
         m_clock = monotonicClock();
-    for (QTimer *t : {m_deadline, m_wake}) {
-        t->setSingleShot(true);
-        t->setTimerType(Qt::PreciseTimer);
-    }
+    m_baud = m_link->baud();
+    m_deadline->setSingleShot(true);
+    m_deadline->setTimerType(Qt::PreciseTimer);
     m_deadline->setObjectName(QStringLiteral("engineDeadline"));
     m_wake->setObjectName(QStringLiteral("engineWake"));
     connect(m_deadline, &QTimer::timeout, this, &LineEngine::onDeadline);
-    connect(m_wake, &QTimer::timeout, this, &LineEngine::pump);
-    connect(m_link, &SerialLink::comm, this, &LineEngine::onComm);
+    connect(m_wake, &PreciseWake::timeout, this, &LineEngine::pump);
+    connect(m_link, &Link::arrived, this, &LineEngine::onArrived);
+    connect(m_link, &Link::lost, this, &LineEngine::onLost);
+}
+
+QString LineEngine::port() const
+{
+    return m_link->name();
+}
+
+void LineEngine::setBaud(int baud)
+{
+    m_baud = baud;
+    m_link->setBaud(baud);
 }
 
 bool LineEngine::open()
 {
-    m_link->setSettings(QString::number(m_baud) + QStringLiteral(",N,8,1"));
     if (!m_link->open())
         return false;
     m_lost = false;
-    m_link->setInputMode(1);
-    m_link->setInputLen(0);
     m_link->discardInput();
-    m_link->setRThreshold(1); // every arrival, so a frame is judged the moment it is whole
+    awaitRest();
     return true;
 }
 
@@ -94,34 +71,75 @@ void LineEngine::close()
     m_link->close();
 }
 
+bool LineEngine::isOpen() const
+{
+    return m_link->isOpen();
+}
+
 bool LineEngine::changeBaud(int baud)
 {
-    m_baud = baud;
+    setBaud(baud);
     if (!m_link->isOpen())
         return open();
-    m_link->setSettings(QString::number(m_baud) + QStringLiteral(",N,8,1"));
     m_link->discardInput();
     return true;
 }
 
-void LineEngine::submit(const RequestPlan &plan)
+void LineEngine::submit(const Request &request)
 {
-    m_queue.enqueue(plan);
+    m_queue.enqueue(request);
     pump();
 }
 
-Outcome LineEngine::transact(const RequestPlan &plan)
+void LineEngine::sendNow(const Request &request)
+{
+    supersedeAll();
+    m_queue.enqueue(request);
+    m_wake->stop();
+    m_attempt = 0;
+    m_busy = true;
+    sendFront();
+}
+
+void LineEngine::stopWaiting()
+{
+    supersedeAll();
+    awaitRest();
+}
+
+void LineEngine::supersedeAll()
+{
+    m_deadline->stop();
+    m_wake->stop();
+    m_resend = false;
+    m_busy = false;
+    // The one on the line keeps the bytes it had; the others never went out.
+    const std::optional<Outcome> onLine = m_watch.supersede();
+    QQueue<Request> queued;
+    queued.swap(m_queue);
+    for (qsizetype i = 0; i < queued.size(); ++i) {
+        Outcome o = i == 0 && onLine ? *onLine : Outcome{};
+        o.kind = OutcomeKind::Superseded;
+        o.request = queued[i];
+        o.timeoutMs = m_timeoutMs;
+        m_totals[o.request.station].add(o);
+        emit finished(o);
+    }
+}
+
+Outcome LineEngine::transact(const Request &request)
 {
     Outcome result;
     QEventLoop loop;
     bool done = false;
-    const auto connection =
-        connect(this, &LineEngine::finished, &loop, [&](const Outcome &o, const RequestPlan &) {
-            result = o;
-            done = true;
-            loop.quit();
-        });
-    submit(plan);
+    const auto connection = connect(this, &LineEngine::finished, &loop, [&](const Outcome &o) {
+        if (done || o.request != request)
+            return;
+        result = o;
+        done = true;
+        loop.quit();
+    });
+    submit(request);
     if (!done)
         loop.exec();
     disconnect(connection);
@@ -133,8 +151,8 @@ void LineEngine::pump()
     if (m_queue.isEmpty() || (m_busy && !m_resend))
         return;
     const double wait = m_quietUntil - m_clock();
-    if (wait > 0) {
-        m_wake->start(int(std::ceil(wait)));
+    if (wait > 0 && m_link->isOpen()) {
+        m_wake->start(wait);
         return;
     }
     if (!m_resend)
@@ -146,13 +164,23 @@ void LineEngine::pump()
 
 void LineEngine::sendFront()
 {
-    const RequestPlan &plan = m_queue.head();
+    const Request request = m_queue.head();
     ++m_attempt;
+    if (!m_link->isOpen()) {
+        // Nothing can come back on a closed line: no deadline to wait out.
+        Outcome o;
+        o.kind = OutcomeKind::NoReply;
+        o.request = request;
+        o.timeoutMs = m_timeoutMs;
+        m_attempt = m_retries + 1;
+        return conclude(o);
+    }
+    const QByteArray frame = request.frame();
     m_link->discardInput();
-    m_link->output(plan.frame);
+    m_link->write(frame);
     m_sentAt = m_clock();
-    emit sent(plan.frame);
-    for (const Outcome &o : m_watch.start(plan, m_clock(), m_timeoutMs, m_baud))
+    emit sent(frame);
+    for (const Outcome &o : m_watch.start(request, m_sentAt, m_timeoutMs, m_baud))
         conclude(o);
     if (m_watch.waiting())
         m_deadline->start(int(std::ceil(m_watch.remainingMs(m_clock()))));
@@ -161,24 +189,23 @@ void LineEngine::sendFront()
 
 void LineEngine::awaitRest()
 {
-    // Once the frame's length is known, one receive event for the rest of it
-    // rather than one per byte of a slow line; otherwise every arrival.
+    // Once the frame's length is known, one wake-up for the rest of it rather
+    // than one per byte of a slow line; otherwise every arrival.
     const int rest = m_watch.waiting() ? m_watch.bytesStillExpected() : 0;
-    m_link->setRThreshold(rest > 0 ? rest : 1);
+    m_link->setWakeAt(rest > 0 ? rest : 1);
 }
 
-void LineEngine::onComm()
+void LineEngine::onLost()
 {
-    if (m_link->commEvent() == CommEventCode::LineLost && !m_link->isOpen()) {
-        m_lost = true;
-        emit lineLost();
-        if (m_watch.waiting())
-            conclude(*m_watch.expire({}, m_clock()));
-        return;
-    }
-    if (m_link->commEvent() != CommEventCode::Receive)
-        return;
-    const QByteArray bytes = m_link->input();
+    m_lost = true;
+    emit lineLost();
+    if (m_watch.waiting())
+        conclude(*m_watch.expire({}, m_clock()));
+}
+
+void LineEngine::onArrived()
+{
+    const QByteArray bytes = m_link->readAll();
     if (bytes.isEmpty())
         return;
     emit received(bytes);
@@ -197,7 +224,7 @@ void LineEngine::onDeadline()
         m_deadline->start(int(std::ceil(left)));
         return;
     }
-    const QByteArray late = m_link->isOpen() ? m_link->input() : QByteArray();
+    const QByteArray late = m_link->isOpen() ? m_link->readAll() : QByteArray();
     if (!late.isEmpty())
         emit received(late);
     conclude(*m_watch.expire(late, m_clock()));
@@ -207,13 +234,15 @@ void LineEngine::conclude(Outcome outcome)
 {
     m_deadline->stop();
     awaitRest();
-    const RequestPlan plan = m_queue.head();
-    m_totals[std::uint8_t(plan.frame[0])].add(outcome);
+    if (m_queue.isEmpty())
+        return;
+    const Request request = m_queue.head();
+    m_totals[request.station].add(outcome);
     // Nothing came back: the line has been quiet since the request's last byte left,
     // so a scan of an empty line costs its deadlines and no more.
-    m_quietUntil =
-        (outcome.bytes == 0 ? m_sentAt + wireMs(int(plan.frame.size()), m_baud) : m_clock()) +
-        silenceMs(m_baud);
+    m_quietUntil = (outcome.bytes == 0 ? m_sentAt + wireMs(int(request.frame().size()), m_baud)
+                                       : m_clock()) +
+                   silenceMs(m_baud);
     const bool retry =
         (outcome.kind == OutcomeKind::NoReply || outcome.kind == OutcomeKind::Incomplete ||
          outcome.kind == OutcomeKind::BadChecksum) &&
@@ -226,7 +255,7 @@ void LineEngine::conclude(Outcome outcome)
     }
     m_queue.dequeue();
     m_busy = false;
-    emit finished(outcome, plan);
+    emit finished(outcome);
     pump();
 }
 

@@ -7,81 +7,64 @@
 #include <QObject>
 #include <QQueue>
 
-#include <array>
 #include <functional>
 
 class QTimer;
 
 namespace kc {
 
-class SerialLink;
+class Link;
+class PreciseWake;
 
-// Response times of one station: last, mean, maximum and the 95th
-// percentile, from a histogram of 0.1 ms steps so days of polling cost no
-// more memory than a minute.
-class ResponseTimes
-{
-public:
-    void add(double ms);
-    long long count() const { return m_count; }
-    double last() const { return m_last; }
-    double mean() const { return m_count ? m_sum / double(m_count) : -1; }
-    double max() const { return m_max; }
-    double p95() const;
-
-private:
-    static constexpr int steps = 20000; // 0.1 ms up to 2 s; slower ones share the last
-    std::array<unsigned, steps> m_histogram{};
-    long long m_count = 0;
-    double m_last = -1, m_sum = 0, m_max = -1;
-};
-
-// What one station's requests came to, every attempt counted.
-struct StationTotals
-{
-    OutcomeTotals counts;
-    ResponseTimes times;
-    void add(const Outcome &outcome);
-};
-
-// One serial link for programs that wait for answers: one request at a time,
-// its reply collected until the frame is whole or the deadline passes, judged,
-// and reported with its response time. Between a reply and the next request
-// the line stays quiet for 3.5 characters (1.75 ms above 19200 baud).
+// One line for everything that asks modules: one request at a time, its reply
+// collected until the frame is whole or the deadline passes, judged, and
+// reported with the request it answers and its response time. Between a reply
+// and the next queued request the line stays quiet for 3.5 characters (1.75 ms
+// above 19200 baud), counted from the reply's last byte.
 class LineEngine : public QObject
 {
     Q_OBJECT
 public:
-    // The engine takes a link nobody owns; one with a parent (a window's port, lent to a
-    // tool) stays its owner's. clock: monotonic milliseconds.
-    explicit LineEngine(SerialLink *link, std::function<double()> clock = {},
+    // The engine takes a link nobody owns. clock: monotonic milliseconds.
+    explicit LineEngine(Link *link, std::function<double()> clock = {},
                         QObject *parent = nullptr);
 
-    SerialLink *link() const { return m_link; }
+    Link *link() const { return m_link; }
+    // The port as named, for logs.
+    QString port() const;
     void setTimeout(int ms) { m_timeoutMs = ms; }
     int timeout() const { return m_timeoutMs; }
     void setRetries(int retries) { m_retries = retries; }
     int retries() const { return m_retries; }
-    void setBaud(int baud) { m_baud = baud; }
+    void setBaud(int baud);
     int baud() const { return m_baud; }
 
     // Opens the link at the engine's baud rate; false when it cannot.
     bool open();
     void close();
+    bool isOpen() const;
     // Another baud rate: an open link takes it at once, without closing (a
     // close and open can cost more than a probe); a closed one is opened at it.
     bool changeBaud(int baud);
+    // The line went away and has not been opened since.
     bool lost() const { return m_lost; }
 
     // Queues a request; finished() reports its outcome.
-    void submit(const RequestPlan &plan);
+    void submit(const Request &request);
+    // The operator's own rhythm: whatever waits is superseded and the request
+    // goes out at once.
+    void sendNow(const Request &request);
+    // The request in hand and those queued are superseded; nothing is awaited
+    // (the module's own records are, through received()).
+    void stopWaiting();
     // Submits and runs the event loop until the outcome is in.
-    Outcome transact(const RequestPlan &plan);
+    Outcome transact(const Request &request);
     bool busy() const { return m_busy; }
     // Requests submitted and not yet finished, the one on the line included.
     int pending() const { return int(m_queue.size()); }
 
-    const QHash<int, StationTotals> &totals() const { return m_totals; }
+    // Every attempt, by station.
+    const QHash<int, OutcomeTotals> &totals() const { return m_totals; }
     void resetTotals() { m_totals.clear(); }
 
     // Quiet time the line needs between frames at a baud rate, in ms.
@@ -90,7 +73,7 @@ public:
     static std::function<double()> monotonicClock();
 
 signals:
-    void finished(const kc::Outcome &outcome, const kc::RequestPlan &plan);
+    void finished(const kc::Outcome &outcome);
     // Every frame sent and every delivery received, for traces and logs.
     void sent(const QByteArray &frame);
     void received(const QByteArray &bytes);
@@ -100,17 +83,19 @@ private:
     void pump();
     void sendFront();
     void awaitRest();
-    void onComm();
+    void onArrived();
+    void onLost();
     void onDeadline();
     void conclude(Outcome outcome);
+    void supersedeAll();
 
-    SerialLink *m_link;
+    Link *m_link;
     std::function<double()> m_clock;
     QTimer *m_deadline;
-    QTimer *m_wake;
+    PreciseWake *m_wake;
     ReplyWatch m_watch;
-    QQueue<RequestPlan> m_queue;
-    QHash<int, StationTotals> m_totals;
+    QQueue<Request> m_queue;
+    QHash<int, OutcomeTotals> m_totals;
     int m_timeoutMs = defaultTimeoutMs;
     int m_retries = 0;
     int m_baud = 9600;

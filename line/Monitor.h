@@ -1,5 +1,6 @@
 #pragma once
 
+#include "line/PortClaims.h"
 #include "line/PortPoller.h"
 #include "operations/Messages.h"
 
@@ -15,14 +16,10 @@
 
 namespace kc {
 
-class DataLog;
-class PortClaims;
-class SerialLink;
-class TrendStore;
-struct LogRow;
+class Recorder;
 
-// "1-5,7": stations 1 to 250, each once, in the order given; nothing when the text is not such a
-// list.
+// "1-5,7": stations 1 to 250, each once, in the order given; nothing when the
+// text is not such a list.
 std::optional<QVector<int>> parseStations(const QString &text);
 
 // How a module's row looks: red once it stopped answering or its port is
@@ -30,22 +27,14 @@ std::optional<QVector<int>> parseStations(const QString &text);
 enum class RowTone { Normal, Dead, Alarm };
 RowTone rowTone(const WatchedModule &module);
 
-// A module's row in words: port, station, device text, temperature, humidity,
-// alarm state, last outcome, response time, answered, no reply, errors, last seen.
-QStringList rowTexts(const WatchedModule &module);
-
 // The modules watched on several ports at once: one poller per port, all
-// polling in parallel. While it runs it holds its ports, so the main window
-// leaves them alone; every poll can go to the data log and the trend.
+// polling in parallel. While it runs it holds its ports, so no other tool or
+// the main window uses them; every poll goes to the recorder.
 class Monitor : public QObject
 {
     Q_OBJECT
 public:
-    // The serial link for a port ("COM3", a device path); the default opens
-    // the port's device by a name that finds the same adapter again.
-    using LinkFactory = std::function<SerialLink *(const QString &port)>;
-
-    explicit Monitor(PortClaims *claims, LinkFactory links = {}, QObject *parent = nullptr);
+    explicit Monitor(PortClaims *claims, QObject *parent = nullptr);
     ~Monitor() override;
 
     // The list, changed while stopped. A port keeps the baud rate its first module came with.
@@ -55,6 +44,8 @@ public:
     int rowCount() const { return int(m_modules.size()); }
     const WatchedModule &module(int row) const { return *m_modules[std::size_t(row)]; }
     int baudOf(const QString &port) const { return m_baud.value(port, 9600); }
+    // Who holds a port the monitor could not take.
+    std::optional<Holder> heldBy(const QString &port) const { return m_heldBy.value(port); }
 
     // {"ports":[{"port":"COM3","baud":19200,"stations":[1,2,3]}]}
     QByteArray listJson() const;
@@ -64,43 +55,33 @@ public:
     void setTimeout(int ms) { m_timeoutMs = ms; }
     void setCyclePeriod(int ms) { m_cycleMs = ms; }
     int cyclePeriod() const { return m_cycleMs; }
-    // Monotonic milliseconds for the pollers, the wall clock for samples.
+    // Monotonic milliseconds for the pollers, the wall clock for "last seen".
     void setClocks(std::function<double()> ms, std::function<QDateTime()> wall);
-    void setDataLog(DataLog *log) { m_log = log; }
-    void setTrend(TrendStore *trend) { m_trend = trend; }
+    void setRecorder(Recorder *recorder) { m_recorder = recorder; }
 
     void start();
     void stop();
     bool running() const { return m_running; }
     PortPoller *poller(const QString &port) const { return m_pollers.value(port); }
 
-    // The trend's name for a module, and how the trend labels it.
-    static QString sourceKey(const QString &port, int station);
-    static QString sourceLabel(const QString &port, int station);
-
 signals:
     void rowChanged(int row);
     void listChanged();
     void runningChanged(bool running);
-    // The data log refused a row; logging stops until switched on again.
-    void logFailed(const QString &why);
 
 private:
     void onPolled(WatchedModule *module, const Outcome &outcome);
     void onLineDown(const QString &port);
-    void writeLog(const LogRow &row);
     void renumber();
 
     PortClaims *m_claims;
-    LinkFactory m_links;
     std::function<double()> m_msClock;
     std::function<QDateTime()> m_wallClock;
     std::vector<std::unique_ptr<WatchedModule>> m_modules;
     QMap<QString, int> m_baud;
     QMap<QString, PortPoller *> m_pollers;
-    QMap<QString, QString> m_claimed; // port -> identity it was claimed by
-    DataLog *m_log = nullptr;
-    TrendStore *m_trend = nullptr;
+    QMap<QString, std::optional<Holder>> m_heldBy;
+    Recorder *m_recorder = nullptr;
     int m_timeoutMs = defaultTimeoutMs;
     int m_cycleMs = 0;
     bool m_running = false;

@@ -1,71 +1,70 @@
 #include "line/PortClaims.h"
 
+#include "line/LineEngine.h"
 #include "protocol/PortNaming.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "protocol/QtSerialLink.h"
 
 namespace kc {
 
-namespace {
-
-QString devicePath(const QString &port)
+Link *systemLink(const QString &port)
 {
-    static const QRegularExpression com(QStringLiteral("^\\s*COM(\\d+)\\s*$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = com.match(port);
-    if (!m.hasMatch())
-        return port.trimmed();
-    // An entry with no device behind it is still a port of its own.
-    const QString device = portDevice(m.captured(1).toInt());
-    return device.isEmpty() ? port.trimmed().toUpper() : device;
+    return new QtSerialLink(port);
 }
 
-} // namespace
-
-QString portIdentity(const QString &port)
+PortClaims::PortClaims(LinkFactory links, QObject *parent)
+    : QObject(parent), m_links(links ? std::move(links) : LinkFactory(systemLink))
 {
-    const QString path = devicePath(port);
-    const QString target = QFileInfo(path).canonicalFilePath();
-    return target.isEmpty() ? path : target;
 }
 
-QString stableDevice(const QString &port)
+PortClaims::~PortClaims()
 {
-    const QString path = devicePath(port);
-    const QString target = QFileInfo(path).canonicalFilePath();
-    if (target.isEmpty())
-        return path;
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo &alias : byId.entryInfoList(QDir::System | QDir::Files)) {
-        if (alias.canonicalFilePath() == target)
-            return alias.absoluteFilePath();
+    for (const Claim &c : std::as_const(m_claims))
+        disconnect(c.ownerGone);
+}
+
+LineEngine *PortClaims::claim(const QString &port, Holder holder, QObject *owner)
+{
+    const QString identity = portIdentity(port);
+    auto held = m_claims.constFind(identity);
+    if (held != m_claims.constEnd() && held->holder == Holder::MainWindow &&
+        holder != Holder::MainWindow)
+        emit yieldWanted(identity);
+    if (m_claims.contains(identity))
+        return nullptr;
+    auto *engine = new LineEngine(m_links(port), m_clock, this);
+    Claim c{holder, engine, {}};
+    c.ownerGone = connect(owner, &QObject::destroyed, this, [this, engine] { release(engine); });
+    m_claims.insert(identity, c);
+    emit engineMade(engine);
+    if (holder != Holder::MainWindow)
+        emit claimed(identity, holder);
+    return engine;
+}
+
+void PortClaims::release(LineEngine *engine)
+{
+    for (auto it = m_claims.begin(); it != m_claims.end(); ++it) {
+        if (it->engine != engine)
+            continue;
+        const QString identity = it.key();
+        const Holder holder = it->holder;
+        disconnect(it->ownerGone);
+        m_claims.erase(it);
+        engine->close();
+        // From here on nothing the line says is anybody's.
+        engine->disconnect();
+        engine->deleteLater();
+        emit released(identity, holder);
+        return;
     }
-    return path;
 }
 
-bool PortClaims::claim(const QString &identity, const QString &refusal)
+std::optional<Holder> PortClaims::holderOf(const QString &port) const
 {
-    const auto held = m_claims.constFind(identity);
-    if (held != m_claims.constEnd())
-        return *held == refusal;
-    m_claims.insert(identity, refusal);
-    emit claimed(identity);
-    return true;
-}
-
-void PortClaims::release(const QString &identity)
-{
-    if (m_claims.remove(identity) > 0)
-        emit released(identity);
-}
-
-QString PortClaims::refusal(const QString &port) const
-{
-    if (m_claims.isEmpty())
-        return {};
-    return m_claims.value(portIdentity(port));
+    const auto it = m_claims.constFind(portIdentity(port));
+    if (it == m_claims.constEnd())
+        return std::nullopt;
+    return it->holder;
 }
 
 } // namespace kc

@@ -2,44 +2,68 @@
 
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 namespace kc {
 
-// The device a port text names, as one name: "COM3" through its mapping, a
-// path through its symlinks. A device that is not there keeps the path given.
-QString portIdentity(const QString &port);
+class LineEngine;
+class Link;
 
-// The name to reopen a port by after its adapter was pulled: its
-// /dev/serial/by-id name when it has one (the same adapter, wherever it is
-// plugged in), else the device path ("COM3" itself would count again through
-// whatever adapters remain).
-QString stableDevice(const QString &port);
+// Who holds a port.
+enum class Holder { MainWindow, Monitor, BusScan, Commissioning, Snapshot, Gateway };
 
-// Which ports a tool window is using, so the main window leaves them alone
-// until it is done: one port has one master at a time.
+// Every port the program talks on is taken here, so one port has one master at
+// a time. A holder gets a line engine of its own on the port. The main window
+// holds its port only until a tool asks for it: it is asked to yield first,
+// and told when the port is free again.
 class PortClaims : public QObject
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    // The link for a port ("COM3", a device path); the default is the system's.
+    using LinkFactory = std::function<Link *(const QString &port)>;
 
-    // identity: portIdentity() of the port, taken once by the holder so a
-    // pulled adapter is still given back under the name it was taken by.
-    // refusal: what the main window says when asked to use the port. False
-    // when another holder has the port.
-    bool claim(const QString &identity, const QString &refusal);
-    void release(const QString &identity);
-    // The refusal for a request on port; empty when nobody holds it.
-    QString refusal(const QString &port) const;
-    bool isEmpty() const { return m_claims.isEmpty(); }
+    explicit PortClaims(LinkFactory links = {}, QObject *parent = nullptr);
+    ~PortClaims() override;
+
+    // Monotonic milliseconds for the engines made from now on.
+    void setClock(std::function<double()> clock) { m_clock = std::move(clock); }
+
+    // The port for holder, its engine's link not yet open; nullptr while
+    // another holds it. The claim ends with release(), or when owner goes.
+    LineEngine *claim(const QString &port, Holder holder, QObject *owner);
+    // Gives the port back: the engine is closed and goes once control is back
+    // in the event loop, as one of its signals may be running.
+    void release(LineEngine *engine);
+    // Who holds the port, if anyone.
+    std::optional<Holder> holderOf(const QString &port) const;
 
 signals:
-    void claimed(const QString &identity);
-    void released(const QString &identity);
+    // A tool wants the port the main window holds: release it now.
+    void yieldWanted(const QString &identity);
+    void claimed(const QString &identity, kc::Holder holder);
+    void released(const QString &identity, kc::Holder holder);
+    // A new engine, for whoever shows every line's traffic.
+    void engineMade(kc::LineEngine *engine);
 
 private:
-    QHash<QString, QString> m_claims; // identity -> refusal
+    struct Claim
+    {
+        Holder holder;
+        QPointer<LineEngine> engine;
+        QMetaObject::Connection ownerGone;
+    };
+
+    LinkFactory m_links;
+    std::function<double()> m_clock;
+    QHash<QString, Claim> m_claims; // by port identity
 };
+
+// The default links: a serial port for "COMn" or a device path.
+Link *systemLink(const QString &port);
 
 } // namespace kc

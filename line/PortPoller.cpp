@@ -1,6 +1,7 @@
 #include "line/PortPoller.h"
 
 #include "line/LineEngine.h"
+#include "operations/RegisterMap.h"
 #include "operations/Replies.h"
 
 #include <QTimer>
@@ -14,23 +15,12 @@ namespace {
 
 constexpr int reopenEveryMs = 1000;
 
-// The fifteen registers: readings, alarm state and the module's own limits.
-RequestPlan registerReadOf(int station)
-{
-    return std::get<RequestPlan>(planRegisterRead({QString::number(station), QStringLiteral("3"),
-                                                   QStringLiteral("0"), QStringLiteral("15")}));
-}
-
-RequestPlan deviceInfoOf(int station)
-{
-    return std::get<RequestPlan>(planDeviceInfo(QString::number(station)));
-}
-
 } // namespace
 
-PortPoller::PortPoller(SerialLink *link, int baud, std::function<double()> clock, QObject *parent)
+PortPoller::PortPoller(LineEngine *engine, int baud, std::function<double()> clock,
+                       QObject *parent)
     : QObject(parent), m_clock(clock ? std::move(clock) : LineEngine::monotonicClock()),
-      m_engine(new LineEngine(link, m_clock, this)), m_wake(new QTimer(this)),
+      m_engine(engine), m_wake(new QTimer(this)),
       m_reopen(new QTimer(this))
 {
     m_engine->setBaud(baud);
@@ -64,13 +54,13 @@ bool PortPoller::start()
     m_pollHappened = false;
     m_cycleStart = m_clock();
     if (!m_engine->open()) {
-        markLine(msg::portNotOpened);
+        markLine(LineState::NotOpened);
         emit lineDown();
         m_reopen->start();
         return false;
     }
     m_lineUp = true;
-    markLine({});
+    markLine(LineState::Polling);
     emit lineUp();
     turn();
     return true;
@@ -135,11 +125,13 @@ void PortPoller::turn()
 void PortPoller::sendTo(WatchedModule *module, RequestKind kind)
 {
     m_current = module;
-    m_engine->submit(kind == RequestKind::DeviceInfo ? deviceInfoOf(module->station)
-                                                     : registerReadOf(module->station));
+    // The fifteen registers: readings, alarm state and the module's own limits.
+    m_engine->submit(kind == RequestKind::DeviceInfo
+                         ? Request::deviceInfo(module->station)
+                         : Request::registerRead(module->station, 0, registerCount));
 }
 
-void PortPoller::onFinished(const Outcome &outcome, const RequestPlan &plan)
+void PortPoller::onFinished(const Outcome &outcome)
 {
     WatchedModule *m = m_current;
     // Outcomes of a stopped run or of a lost line belong to nobody.
@@ -147,19 +139,19 @@ void PortPoller::onFinished(const Outcome &outcome, const RequestPlan &plan)
         return;
     m_current = nullptr;
     m->last = outcome;
-    const bool deviceStep = plan.kind == RequestKind::DeviceInfo;
+    const bool deviceStep = outcome.request.kind == RequestKind::DeviceInfo;
     switch (outcome.kind) {
     case OutcomeKind::Answered:
         ++m->answered;
         m->silentInRow = 0;
         m->dead = false;
         if (deviceStep) {
-            m->deviceText = deviceInfoText(outcome.frame);
+            m->deviceText = deviceTextOf(outcome).value_or(QString());
             m->deviceTextRead = true;
             sendTo(m, RequestKind::RegisterRead); // the same turn goes on to the values
             return;
         }
-        m->reading = readingOf(outcome.frame, plan.startRegister);
+        m->reading = readingOf(outcome);
         if (m->reading && m->reading->limits)
             m->limits = m->reading->limits;
         break;
@@ -193,7 +185,7 @@ void PortPoller::onLineLost()
     m_current = nullptr;
     m_lineUp = false;
     m_wake->stop();
-    markLine(msg::lineLost);
+    markLine(LineState::Lost);
     emit lineDown();
     if (m_running)
         m_reopen->start();
@@ -206,7 +198,7 @@ void PortPoller::reopen()
         return;
     m_reopen->stop();
     m_lineUp = true;
-    markLine({});
+    markLine(LineState::Polling);
     m_next = 0;
     m_pollHappened = false;
     m_cycleStart = m_clock();
@@ -214,10 +206,10 @@ void PortPoller::reopen()
     turn();
 }
 
-void PortPoller::markLine(const QString &problem)
+void PortPoller::markLine(LineState state)
 {
     for (WatchedModule *m : m_modules)
-        m->portProblem = problem;
+        m->line = state;
 }
 
 } // namespace kc

@@ -16,7 +16,14 @@ class QTimer;
 namespace kc {
 
 class LineEngine;
-class SerialLink;
+
+// Why a module's line is not being polled.
+enum class LineState {
+    Polling,
+    NotOpened, // the port would not open; tried again once a second
+    Lost,      // the port went away; reopened by itself once it is back
+    Held,      // another tool holds the port
+};
 
 // One module the monitor watches, and what it knows of it.
 struct WatchedModule
@@ -36,7 +43,7 @@ struct WatchedModule
     int silentInRow = 0; // requests without a byte back, one after the other
     bool dead = false;   // stopped answering: polled at a slower rate
     double nextTryMs = 0;
-    QString portProblem; // why nothing is polled ("线路断开"); empty while polling
+    LineState line = LineState::Polling;
 
     bool outsideLimits() const { return reading && kc::outsideLimits(*reading, limits); }
 };
@@ -52,8 +59,8 @@ class PortPoller : public QObject
 public:
     static constexpr int deadAfter = 3; // requests in a row without an answer
 
-    // The poller takes the link. clock: monotonic milliseconds.
-    PortPoller(SerialLink *link, int baud, std::function<double()> clock = {},
+    // The engine is the port's, taken for the poller. clock: monotonic milliseconds.
+    PortPoller(LineEngine *engine, int baud, std::function<double()> clock = {},
                QObject *parent = nullptr);
 
     void addModule(WatchedModule *module);
@@ -76,17 +83,17 @@ signals:
     // A module's turn is over: the outcome of its register read, or of the
     // request that ended the turn early.
     void polled(kc::WatchedModule *module, const kc::Outcome &outcome);
-    // The port was lost, or would not open: every module's portProblem says so.
+    // The port was lost, or would not open: every module's line state says so.
     void lineDown();
     void lineUp();
 
 private:
     void turn();
     void sendTo(WatchedModule *module, RequestKind kind);
-    void onFinished(const Outcome &outcome, const RequestPlan &plan);
+    void onFinished(const Outcome &outcome);
     void onLineLost();
     void reopen();
-    void markLine(const QString &problem);
+    void markLine(LineState state);
     void wakeIn(double ms);
 
     std::function<double()> m_clock;

@@ -205,6 +205,16 @@ QString TrendStore::mainWindowLabel(int station)
                        : QStringLiteral("主窗口 主动上传");
 }
 
+QString TrendStore::sourceKey(const QString &port, int station)
+{
+    return port + QLatin1Char('#') + QString::number(station);
+}
+
+QString TrendStore::sourceLabel(const QString &port, int station)
+{
+    return port + QStringLiteral(" 站") + QString::number(station);
+}
+
 bool TrendStore::isMainWindowKey(const QString &key)
 {
     return key.startsWith(QLatin1String("main#"));

@@ -100,6 +100,9 @@ public:
     static QString mainWindowKey(int station);
     static QString mainWindowLabel(int station);
     static bool isMainWindowKey(const QString &key);
+    // A monitored module, and how the trend labels it.
+    static QString sourceKey(const QString &port, int station);
+    static QString sourceLabel(const QString &port, int station);
 
     // Values in degrees and %RH.
     void add(const QString &key, const QString &label, qint64 timeMs, double temperature,

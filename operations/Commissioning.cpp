@@ -24,7 +24,6 @@ QVector<RowDiff> differences(const Template &t, const RegisterWords &words)
 
 QVector<RowDiff> writeOrder(const QVector<RowDiff> &diffs)
 {
-    constexpr int baudRow = 12;
     QVector<RowDiff> order;
     for (const RowDiff &d : diffs) {
         if (d.differs && d.row != baudRow)
@@ -56,6 +55,34 @@ QString rowResultText(const RowWrite &w)
     return QStringLiteral("回读 %1 不一致").arg(w.readBack);
 }
 
+QString moduleNote(const ModuleReport &r)
+{
+    const QString outcome = outcomeText(r.failedOutcome);
+    switch (r.failure) {
+    case ModuleFailure::None:
+        break;
+    case ModuleFailure::PortNotOpened:
+        return msg::portBusy;
+    case ModuleFailure::NoModule:
+        return msg::noModule;
+    case ModuleFailure::SeveralModules:
+        return msg::severalModules + outcome;
+    case ModuleFailure::AddressChange:
+        return msg::addressChangeFailed + outcome;
+    case ModuleFailure::AddressConfirm:
+        return msg::addressConfirmFailed.arg(r.askedAddress) + outcome;
+    case ModuleFailure::ModuleRead:
+        return msg::moduleReadFailed + outcome;
+    case ModuleFailure::RowsFailed:
+        return msg::rowsFailed;
+    case ModuleFailure::Cancelled:
+        return msg::cancelled;
+    case ModuleFailure::PortLost:
+        return msg::portLost;
+    }
+    return {};
+}
+
 QString reportHeader()
 {
     return QStringLiteral("time,device,old_address,new_address,result,rows,note");
@@ -76,7 +103,7 @@ QString reportLine(const ModuleReport &r)
                              address(r.newAddress),
                              r.passed ? QStringLiteral("pass") : QStringLiteral("fail"),
                              rows.join(QLatin1Char(';')),
-                             r.note};
+                             moduleNote(r)};
     QStringList quoted;
     for (const QString &f : fields)
         quoted << csvField(f);

@@ -42,11 +42,26 @@ struct RowWrite
     bool written = false; // the module answered the write
     QString refusal;      // the write rules' message, when they refused the value
     QString readBack;     // the read-back's text, empty when none came
+    Outcome writeOutcome; // of the write
     Outcome outcome;      // of the last request for the row
 };
 
 // "相同", "回读 35.00 一致", "回读 30.00 不一致", "写入失败：…", "回读失败：…"
 QString rowResultText(const RowWrite &w);
+
+// Where a module's run stopped.
+enum class ModuleFailure {
+    None,
+    PortNotOpened,
+    NoModule,       // nothing answered the station-250 read
+    SeveralModules, // something did, but not one module cleanly
+    AddressChange,
+    AddressConfirm, // no answer at the new address
+    ModuleRead,
+    RowsFailed,
+    Cancelled,
+    PortLost,
+};
 
 // One module through address assignment and the template.
 struct ModuleReport
@@ -54,11 +69,16 @@ struct ModuleReport
     QDateTime time;
     QString device;
     int oldAddress = -1;
+    int askedAddress = -1;
     int newAddress = -1;    // -1 until confirmed at it
     QVector<RowWrite> rows; // the rows written
     bool passed = false;
-    QString note; // why it failed, empty when it passed
+    ModuleFailure failure = ModuleFailure::None;
+    Outcome failedOutcome; // of the request that stopped it, where one did
 };
+
+// Why a module failed, in words; empty when it passed.
+QString moduleNote(const ModuleReport &report);
 
 QString reportHeader();
 // time,device,old_address,new_address,result,rows,note with rows as

@@ -56,6 +56,11 @@ inline const QString targetAddressRange =
 inline const QString timeoutRange =
     QStringLiteral("你输入的超时时长有误，应该为数字，值范围为20-10000!");
 inline const QString retriesRange = QStringLiteral("你输入的重试次数有误，值范围为0-10!");
+inline const QString cyclesRange = QStringLiteral("你输入的周期数有误，应为1-1000000000的整数!");
+inline const QString periodMissing =
+    QStringLiteral("请用 --period 指定读取周期，毫秒：0 为连续，或 50-60000!");
+inline const QString broadcastStation =
+    QStringLiteral("站号 0 是广播地址，模块不会应答，请指定 1-255 的站号!");
 inline const QString badRowValue =
     QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
 
@@ -65,10 +70,9 @@ inline const QString portBusy = QStringLiteral("串口已打开或被占用！")
 inline const QString scanBauds =
     QStringLiteral("你选择的波特率有误，应为2400,4800,9600,19200,38400中的一个或几个!");
 inline const QString scanStations =
-    QStringLiteral("你输入的站号范围有误，应为 起始-结束，值范围为1-247!");
+    QStringLiteral("你输入的站号范围有误，应为1-247的站号，如 1-247 或 1-40,200!");
 inline const QString probeTimeoutRange =
     QStringLiteral("你输入的探测超时有误，应该为数字，值范围为20-10000!");
-inline const QString portLent = QStringLiteral("串口正由其他工具窗口使用，请先关闭该窗口!");
 inline const QString portLost = QStringLiteral("串口连接已断开!");
 inline const QString noModule = QStringLiteral("线路上没有找到模块!");
 inline const QString severalModules = QStringLiteral("线路上不止一个模块，请只接一个模块：");
@@ -99,8 +103,14 @@ inline const QString noFile = QStringLiteral("请指定文件名!");
 inline const QString templateRows =
     QStringLiteral("你输入的模板行有误，应为3-14中的行号，如 5-8,12!");
 
-// The monitor and its lists.
+// Who holds a port another tool asked for.
 inline const QString portUsedByMonitor = QStringLiteral("该串口正由多模块监视使用，请先停止监视");
+inline const QString portUsedByScan = QStringLiteral("该串口正由总线扫描使用，请等扫描结束或取消");
+inline const QString portUsedByWizard = QStringLiteral("该串口正由调试向导使用，请先关闭调试向导");
+inline const QString portUsedBySnapshot = QStringLiteral("该串口正在读取模块快照，请稍候");
+inline const QString portUsedByMainWindow = QStringLiteral("该串口正由主窗口使用");
+
+// The monitor and its lists.
 inline const QString lineLost = QStringLiteral("线路断开");
 inline const QString portNotOpened = QStringLiteral("无法打开串口");
 inline const QString badStationList =

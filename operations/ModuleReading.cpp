@@ -1,37 +1,23 @@
 #include "operations/ModuleReading.h"
 
 #include "operations/RegisterMap.h"
-#include "protocol/FrameCodec.h"
+#include "operations/Replies.h"
 
 #include <array>
 
 namespace kc {
 
-std::optional<Reading> readingOf(const QByteArray &reply, int startRegister)
+std::optional<Reading> readingOf(const Outcome &outcome)
 {
-    if (reply.size() < 5 || !crcHolds(reply, 5 + std::uint8_t(reply[2])))
-        return std::nullopt;
     std::array<std::optional<int>, registerCount> values;
-    const int n = std::uint8_t(reply[2]) / 2;
-    for (int k = 0; k < n && 4 + 2 * k < reply.size(); ++k) {
-        const int index = startRegister + k;
-        if (index < 0 || index >= registerCount)
-            continue;
-        const auto word =
-            std::uint16_t(std::uint8_t(reply[3 + 2 * k]) << 8 | std::uint8_t(reply[4 + 2 * k]));
-        values[std::size_t(index)] = wordValue(index, word);
-    }
-    if (!values[0] || !values[1])
+    for (const RegisterValue &v : registerValues(outcome))
+        values[std::size_t(v.row)] = v.value;
+    if (!values[temperatureRow] || !values[humidityRow])
         return std::nullopt;
-    Reading r{*values[0], *values[1], values[2], std::nullopt};
+    Reading r{*values[temperatureRow], *values[humidityRow], values[alarmRow], std::nullopt};
     if (values[5] && values[6] && values[7] && values[8])
         r.limits = AlarmLimits{*values[5], *values[6], *values[7], *values[8]};
     return r;
-}
-
-QString hundredthsText(int hundredths)
-{
-    return valueText(0, hundredths);
 }
 
 QString alarmText(std::optional<int> code)

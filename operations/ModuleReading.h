@@ -1,5 +1,7 @@
 #pragma once
 
+#include "operations/Outcomes.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -31,12 +33,9 @@ struct Reading
     std::optional<AlarmLimits> limits; // registers 5 to 8, when the read covered them
 };
 
-// The reading in an answered register-read reply whose first value is
-// register startRegister; nothing unless registers 0 and 1 are both in it.
-std::optional<Reading> readingOf(const QByteArray &reply, int startRegister);
-
-// "25.34": a hundredths value as the boxes and the data log show it.
-QString hundredthsText(int hundredths);
+// The reading in an answered register read; nothing unless registers 0 and 1
+// are both in it.
+std::optional<Reading> readingOf(const Outcome &outcome);
 
 // The alarm register in words: "正常", "温度报警", "湿度报警"; empty when unknown.
 QString alarmText(std::optional<int> code);

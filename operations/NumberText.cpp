@@ -1,5 +1,7 @@
 #include "operations/NumberText.h"
 
+#include <QStringList>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -95,17 +97,24 @@ std::optional<int> wholeNumberIn(const QString &text, int low, int high)
     return intInRange(*value, low, high);
 }
 
-int startRegisterOf(const QString &text)
+std::optional<QVector<int>> numberList(const QString &text, int low, int high)
 {
-    const auto value = numericValue(text);
-    if (!value)
-        return 0;
-    const double whole = wholePart(*value);
-    if (whole < -1000)
-        return -1000;
-    if (whole > 1000)
-        return 1000;
-    return int(whole);
+    QVector<int> numbers;
+    const QStringList items =
+        QString(text).replace(QChar(0xFF0C), QLatin1Char(',')).split(QLatin1Char(','));
+    for (const QString &item : items) {
+        const QStringList ends = item.split(QLatin1Char('-'));
+        const auto first = wholeNumberIn(ends.first(), low, high);
+        const auto last = ends.size() == 2 ? wholeNumberIn(ends.last(), low, high) : first;
+        if (ends.size() > 2 || !first || !last || *first > *last)
+            return std::nullopt;
+        for (int n = *first; n <= *last; ++n) {
+            if (numbers.contains(n))
+                return std::nullopt;
+            numbers << n;
+        }
+    }
+    return numbers;
 }
 
 } // namespace kc

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
 #include <optional>
 
@@ -33,9 +34,9 @@ std::optional<int> intInRange(double whole, int low, int high);
 // option or a file field must be; empty otherwise.
 std::optional<int> wholeNumberIn(const QString &text, int low, int high);
 
-// Start register for decoding a read reply: the whole part of the start box,
-// 0 when it is not a number. Values far outside the table are clamped, since
-// every index derived from them falls outside the fifteen boxes either way.
-int startRegisterOf(const QString &text);
+// "1-5,7" (a comma, full-width or not, between items; blanks around them):
+// whole numbers within [low, high], each once, in the order given; nothing when
+// the text is not such a list.
+std::optional<QVector<int>> numberList(const QString &text, int low, int high);
 
 } // namespace kc

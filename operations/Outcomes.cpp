@@ -4,123 +4,177 @@
 #include "protocol/Framing.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace kc {
 
 namespace {
 
-Outcome make(OutcomeKind kind, const QByteArray &received, const QByteArray &frame = {})
+Outcome make(OutcomeKind kind, const Request &asked, const QByteArray &received,
+             const QByteArray &frame = {})
 {
     Outcome o;
     o.kind = kind;
+    o.request = asked;
     o.bytes = int(received.size());
     o.frame = frame;
-    if (frame.size() >= 2) {
+    if (!frame.isEmpty())
         o.station = std::uint8_t(frame[0]);
+    if (frame.size() >= 2)
         o.function = std::uint8_t(frame[1]);
-    }
     return o;
 }
 
+std::uint8_t at(const QByteArray &bytes, int i)
+{
+    return std::uint8_t(bytes[i]);
+}
+
+// A module's own address: never 0 (a broadcast) nor above 250.
+bool moduleAddress(int station)
+{
+    return station >= 1 && station <= 250;
+}
+
+bool stationAsked(const Request &asked, int station)
+{
+    switch (asked.kind) {
+    case RequestKind::AddressRead:
+        // Every module answers it from its own address.
+        return moduleAddress(station);
+    case RequestKind::AddressChange:
+        // Some modules answer from the address they had, some from the new one.
+        return station == asked.station || station == asked.newAddress;
+    default:
+        return station == asked.station;
+    }
+}
+
 // A whole frame of the standard layout, judged against what was asked.
-Outcome judgeFrame(const Expectation &e, const QByteArray &received, int length)
+Outcome judgeFrame(const Request &asked, const QByteArray &received, int length)
 {
     const QByteArray frame = received.left(length);
     if (!crcHolds(frame, length))
-        return make(OutcomeKind::BadChecksum, received, frame);
-    Outcome o = make(OutcomeKind::Answered, received, frame);
-    const bool stationOk = e.anyStation || o.station == e.station || o.station == e.otherStation;
-    if (stationOk && o.function == (e.function | 0x80)) {
+        return make(OutcomeKind::BadChecksum, asked, received, frame);
+    Outcome o = make(OutcomeKind::Answered, asked, received, frame);
+    const bool stationOk = stationAsked(asked, o.station);
+    if (stationOk && o.function == (asked.function | 0x80)) {
         o.kind = OutcomeKind::Refused;
-        o.exceptionCode = std::uint8_t(frame[2]);
-    } else if (!stationOk || o.function != e.function) {
+        o.exceptionCode = at(frame, 2);
+    } else if (!stationOk || o.function != asked.function) {
         o.kind = OutcomeKind::WrongStation;
         o.wrongFunction = stationOk;
     }
     return o;
 }
 
-// Whether the module answers an address change in its own layout rather than
-// as the standard echo (06 0B 00 ...) or an exception.
-bool ownAddressLayout(const QByteArray &r)
+std::optional<Outcome> notYet(const Request &asked, const QByteArray &received, bool timeUp)
 {
-    if (r.size() >= 2 && (std::uint8_t(r[1]) & 0x80))
-        return false;
-    return r.size() >= 4 &&
-           !(std::uint8_t(r[1]) == 0x06 && std::uint8_t(r[2]) == 0x0B && r[3] == 0x00);
+    if (!timeUp)
+        return std::nullopt;
+    return make(received.isEmpty() ? OutcomeKind::NoReply : OutcomeKind::Incomplete, asked,
+                received);
+}
+
+// An address change is its answer only when the reply confirms the address asked
+// for: taking anything else could put a wrong address, or 0 (a broadcast every
+// module obeys), into the station box.
+std::optional<Outcome> judgeAddressChange(const Request &asked, const QByteArray &r, bool timeUp)
+{
+    const int n = int(r.size());
+    if (n >= 2 && (at(r, 1) & 0x80))
+        return n >= 5 ? std::optional(judgeFrame(asked, r, 5)) : notYet(asked, r, timeUp);
+    // The standard echo: 06 0B 00, then the new address in its last data byte.
+    const bool echo =
+        n >= 2 && at(r, 1) == 0x06 && (n < 3 || at(r, 2) == 0x0B) && (n < 4 || at(r, 3) == 0x00);
+    if (echo) {
+        if (n < 8)
+            return notYet(asked, r, timeUp);
+        Outcome o = judgeFrame(asked, r, 8);
+        if (o.answered() && (at(r, 4) != 0 || at(r, 5) != asked.newAddress))
+            o.kind = OutcomeKind::Mismatch;
+        return o;
+    }
+    if (n < 4)
+        return notYet(asked, r, timeUp);
+    // The module's own layout: six bytes, from the old or the new address, the new
+    // address in byte 3. It carries no checksum we know.
+    if (stationAsked(asked, at(r, 0)) && at(r, 3) == asked.newAddress) {
+        if (n < 6)
+            return notYet(asked, r, timeUp);
+        return make(OutcomeKind::Answered, asked, r, r.left(6));
+    }
+    return make(OutcomeKind::Mismatch, asked, r, r);
+}
+
+// Which histogram step a response time falls in: 0.1 ms steps to 100 ms, 1 ms
+// steps to 2 s, one step for everything slower.
+constexpr int fineSteps = 1000;
+constexpr int coarseSteps = 1900;
+constexpr int histogramSteps = fineSteps + coarseSteps + 1;
+
+int stepOf(double ms)
+{
+    if (ms < 100)
+        return std::max(0, int(ms * 10));
+    if (ms < 2000)
+        return fineSteps + int(ms - 100);
+    return histogramSteps - 1;
+}
+
+// The upper edge of a step; the last has none.
+double stepTop(int step)
+{
+    if (step == histogramSteps - 1)
+        return std::numeric_limits<double>::infinity();
+    return step < fineSteps ? (step + 1) / 10.0 : 100.0 + (step - fineSteps + 1);
 }
 
 } // namespace
 
-Expectation expectationOf(const RequestPlan &plan)
+bool Outcome::heardFrame() const
 {
-    Expectation e;
-    e.station = std::uint8_t(plan.frame[0]);
-    e.function = std::uint8_t(plan.frame[1]);
-    switch (plan.kind) {
-    case RequestKind::RegisterRead:
-        e.replyLength = plan.threshold;
-        break;
-    case RequestKind::Station:
-        // Station 250 is the address read, which the module answers from its own address.
-        e.anyStation = e.station == 0xFA;
-        e.replyLength = e.anyStation ? 7 : 8;
-        break;
-    case RequestKind::AddressChange:
-        e.otherStation = std::uint8_t(plan.frame[5]);
-        e.moduleLayout = true;
-        e.replyLength = 8;
-        break;
-    case RequestKind::DeviceInfo:
-        e.replyLength = 16;
-        break;
-    case RequestKind::Upload:
-    case RequestKind::None:
-        break;
+    switch (kind) {
+    case OutcomeKind::Answered:
+    case OutcomeKind::Refused:
+    case OutcomeKind::BadChecksum:
+    case OutcomeKind::WrongStation:
+    case OutcomeKind::Mismatch:
+        return true;
+    default:
+        return false;
     }
-    return e;
 }
 
-std::optional<Outcome> judgeReply(const Expectation &e, const QByteArray &received, bool timeUp)
+std::optional<Outcome> judgeReply(const Request &asked, const QByteArray &received, bool timeUp)
 {
-    if (e.moduleLayout && ownAddressLayout(received)) {
-        // The module's own layout carries no checksum we know; six bytes make it.
-        if (received.size() >= 6)
-            return make(OutcomeKind::Answered, received, received.left(6));
-        if (!timeUp)
-            return std::nullopt;
-        return make(OutcomeKind::Incomplete, received);
-    }
+    if (asked.kind == RequestKind::AddressChange)
+        return judgeAddressChange(asked, received, timeUp);
     const int length = replyFrameLength(received);
     if (length > 0 && received.size() >= length)
-        return judgeFrame(e, received, length);
+        return judgeFrame(asked, received, length);
     // No reply to our requests has a function we do not know: what arrived is
     // garbage (the tail of an earlier reply, noise), judged as it stands
     // rather than waited on.
     if (length < 0)
-        return judgeFrame(e, received, int(received.size()));
-    if (!timeUp)
-        return std::nullopt;
-    if (received.isEmpty())
-        return make(OutcomeKind::NoReply, received);
-    return make(OutcomeKind::Incomplete, received);
+        return judgeFrame(asked, received, int(received.size()));
+    return notYet(asked, received, timeUp);
 }
 
-QVector<Outcome> ReplyWatch::start(const RequestPlan &plan, double now, int timeoutMs, int baud)
+QVector<Outcome> ReplyWatch::start(const Request &request, double now, int timeoutMs, int baud)
 {
     QVector<Outcome> done;
     if (const auto previous = supersede())
         done.push_back(*previous);
-    m_expected = expectationOf(plan);
-    m_kind = plan.kind;
-    m_startRegister = plan.startRegister;
+    m_request = request;
     m_timeoutMs = timeoutMs;
     m_received.clear();
     m_sentAt = now;
-    m_deadline = now + timeoutMs + wireMs(m_expected.replyLength, baud);
-    if (m_expected.station == 0) {
+    m_deadline = now + timeoutMs + wireMs(request.replyLength(), baud);
+    if (request.isBroadcast()) {
         Outcome broadcast;
         broadcast.kind = OutcomeKind::Broadcast;
+        broadcast.request = request;
         done.push_back(broadcast);
         return done;
     }
@@ -135,6 +189,10 @@ double ReplyWatch::remainingMs(double now) const
 
 int ReplyWatch::bytesStillExpected() const
 {
+    // An address change may come in the module's own layout, which no function
+    // code announces: every byte is looked at.
+    if (m_request.kind == RequestKind::AddressChange)
+        return 0;
     const int length = replyFrameLength(m_received);
     return length > m_received.size() ? int(length - m_received.size()) : 0;
 }
@@ -144,7 +202,7 @@ std::optional<Outcome> ReplyWatch::feed(const QByteArray &bytes, double now)
     if (!m_waiting)
         return std::nullopt;
     m_received += bytes;
-    return finish(judgeReply(m_expected, m_received, false), now);
+    return finish(judgeReply(m_request, m_received, false), now);
 }
 
 std::optional<Outcome> ReplyWatch::expire(const QByteArray &late, double now)
@@ -152,7 +210,7 @@ std::optional<Outcome> ReplyWatch::expire(const QByteArray &late, double now)
     if (!m_waiting)
         return std::nullopt;
     m_received += late;
-    std::optional<Outcome> done = finish(judgeReply(m_expected, m_received, true), now);
+    std::optional<Outcome> done = finish(judgeReply(m_request, m_received, true), now);
     // What is judged only at the deadline came at some unknown moment before it.
     done->responseMs = -1;
     return done;
@@ -165,6 +223,7 @@ std::optional<Outcome> ReplyWatch::supersede()
     m_waiting = false;
     Outcome o;
     o.kind = OutcomeKind::Superseded;
+    o.request = m_request;
     o.bytes = int(m_received.size());
     o.timeoutMs = m_timeoutMs;
     return o;
@@ -230,6 +289,8 @@ QString outcomeText(const Outcome &o)
     case OutcomeKind::WrongStation:
         return o.wrongFunction ? QStringLiteral("应答功能码不符 (%1)").arg(hexByte(o.function))
                                : QStringLiteral("应答来自站 %1").arg(o.station);
+    case OutcomeKind::Mismatch:
+        return QStringLiteral("应答与请求不符");
     case OutcomeKind::Incomplete:
         return QStringLiteral("应答不完整 (%1 字节)").arg(o.bytes);
     case OutcomeKind::NoReply:
@@ -242,6 +303,56 @@ QString outcomeText(const Outcome &o)
     return {};
 }
 
+QString outcomeKey(OutcomeKind kind)
+{
+    switch (kind) {
+    case OutcomeKind::Answered:
+        return QStringLiteral("answered");
+    case OutcomeKind::Refused:
+        return QStringLiteral("refused");
+    case OutcomeKind::BadChecksum:
+        return QStringLiteral("bad_checksum");
+    case OutcomeKind::WrongStation:
+        return QStringLiteral("wrong_station");
+    case OutcomeKind::Mismatch:
+        return QStringLiteral("mismatch");
+    case OutcomeKind::Incomplete:
+        return QStringLiteral("incomplete");
+    case OutcomeKind::NoReply:
+        return QStringLiteral("no_reply");
+    case OutcomeKind::Broadcast:
+        return QStringLiteral("broadcast");
+    case OutcomeKind::Superseded:
+        break;
+    }
+    return QStringLiteral("superseded");
+}
+
+void ResponseTimes::add(double ms)
+{
+    if (m_histogram.empty())
+        m_histogram.assign(histogramSteps, 0);
+    ++m_histogram[std::size_t(stepOf(ms))];
+    ++m_count;
+    m_last = ms;
+    m_sum += ms;
+    m_max = std::max(m_max, ms);
+}
+
+double ResponseTimes::percentile(int p) const
+{
+    if (m_count == 0)
+        return -1;
+    const long long rank = (m_count * p + 99) / 100; // the smallest value above p % of them
+    long long seen = 0;
+    for (int step = 0; step < histogramSteps; ++step) {
+        seen += m_histogram[std::size_t(step)];
+        if (seen >= rank)
+            return std::min(m_max, stepTop(step));
+    }
+    return m_max;
+}
+
 void OutcomeTotals::add(const Outcome &o)
 {
     if (o.kind == OutcomeKind::Broadcast)
@@ -250,9 +361,7 @@ void OutcomeTotals::add(const Outcome &o)
     switch (o.kind) {
     case OutcomeKind::Answered:
         ++answered;
-        lastMs = o.responseMs;
-        maxMs = std::max(maxMs, o.responseMs);
-        sumMs += o.responseMs;
+        times.add(o.responseMs);
         break;
     case OutcomeKind::Refused:
         ++refused;
@@ -262,6 +371,9 @@ void OutcomeTotals::add(const Outcome &o)
         break;
     case OutcomeKind::WrongStation:
         ++wrongStation;
+        break;
+    case OutcomeKind::Mismatch:
+        ++mismatch;
         break;
     case OutcomeKind::Incomplete:
         ++incomplete;
@@ -286,8 +398,8 @@ QString totalsText(const OutcomeTotals &t)
                        .arg(t.errors())
                        .arg(t.superseded);
     if (t.answered > 0)
-        text +=
-            QStringLiteral("  响应 %1 / %2 / %3 ms").arg(ms(t.lastMs), ms(t.meanMs()), ms(t.maxMs));
+        text += QStringLiteral("  响应 %1 / %2 / %3 ms")
+                    .arg(ms(t.times.last()), ms(t.times.mean()), ms(t.times.max()));
     return text;
 }
 

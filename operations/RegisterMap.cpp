@@ -23,8 +23,8 @@ bool passesCheck(WriteCheck check, float v)
     case WriteCheck::Calibration:
         return v >= -10.0f && v <= 10.0f;
     case WriteCheck::BaudList:
-        // 38400 is accepted although the row's legend stops at 19200.
-        return v == 2400.0f || v == 4800.0f || v == 9600.0f || v == 19200.0f || v == 38400.0f;
+        // Converted only once known to fit an int.
+        return v > 0.0f && v <= 1e6f && float(int(v)) == v && moduleBauds().contains(int(v));
     case WriteCheck::None:
         break;
     }
@@ -37,6 +37,13 @@ const QString &checkMessage(WriteCheck check)
 }
 
 } // namespace
+
+const QList<int> &moduleBauds()
+{
+    // 38400 is taken although row 12's legend stops at 19200.
+    static const QList<int> bauds{2400, 4800, 9600, 19200, 38400};
+    return bauds;
+}
 
 const std::array<RegisterRow, registerCount> &registerMap()
 {
@@ -85,6 +92,11 @@ QString valueText(int k, int value)
 {
     return registerMap()[k].scale == Scale::Hundredths ? hundredthsText(value)
                                                        : QString::number(value);
+}
+
+double realValue(int k, int value)
+{
+    return registerMap()[k].scale == Scale::Hundredths ? value / 100.0 : value;
 }
 
 QString decodeWord(int k, std::uint16_t word)

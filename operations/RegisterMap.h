@@ -2,6 +2,7 @@
 
 #include "operations/Messages.h"
 
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -31,6 +32,13 @@ struct RegisterRow
 
 inline constexpr int registerCount = 15;
 inline constexpr int firstWritable = 3;
+inline constexpr int temperatureRow = 0;
+inline constexpr int humidityRow = 1;
+inline constexpr int alarmRow = 2;
+inline constexpr int baudRow = 12;
+
+// The rates a module can be set to (row 12's rule), ascending.
+const QList<int> &moduleBauds();
 
 const std::array<RegisterRow, registerCount> &registerMap();
 
@@ -44,6 +52,8 @@ QString decodeWord(int k, std::uint16_t word);
 int wordValue(int k, std::uint16_t word);
 // Such a number as its box shows it.
 QString valueText(int k, int value);
+// Such a number in the row's unit: degrees, %RH, or the whole value.
+double realValue(int k, int value);
 
 // The operator's text for row k (3..14) as the word to write, or the message
 // that refuses it.

@@ -1,23 +1,41 @@
 #pragma once
 
-#include "operations/Requests.h"
+#include "operations/Outcomes.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QVector>
 
+#include <cstdint>
 #include <optional>
 
 namespace kc {
 
-class UploadFramer;
-
-struct ValueText
+// One register of an answered read.
+struct RegisterValue
 {
-    int index;
-    QString text;
-    bool operator==(const ValueText &o) const { return index == o.index && text == o.text; }
+    int row;
+    std::uint16_t word;
+    int value; // hundredths on hundredths rows, the whole value on the others
+    QString text() const; // as the row's box shows it
+    bool operator==(const RegisterValue &o) const
+    {
+        return row == o.row && word == o.word && value == o.value;
+    }
 };
+
+// What an answer says. Each gives nothing unless the outcome is "answered" and
+// the request was of its kind: nothing is shown, printed, logged or applied from
+// a failed reply.
+
+// The registers of a register read, from its first register on, those beyond
+// the last row left out.
+QVector<RegisterValue> registerValues(const Outcome &outcome);
+// The device-information text: one character per byte, eleven of them.
+std::optional<QString> deviceTextOf(const Outcome &outcome);
+// The station address an address read, an address change or a write confirms;
+// only a module's own address (1..250), never a broadcast's 0.
+std::optional<int> confirmedAddress(const Outcome &outcome);
 
 // The two readings of an upload record, already written as the log shows them.
 struct UploadReadings
@@ -26,31 +44,7 @@ struct UploadReadings
     QString second;
 };
 
-// What one receive event changes on the window.
-struct Delivery
-{
-    QString hex;                       // received-data box
-    QVector<ValueText> values;         // register read: value boxes
-    QVector<UploadReadings> uploads;   // upload mode: one log line each
-    std::optional<int> address;        // address change and station replies
-    std::optional<QString> deviceText; // device information
-    int rearm = 0;                     // upload mode: receive threshold for the next event
-};
-
-// Decodes one delivery as the reply to a request of the given kind. The
-// delivery is taken as it is: what may be applied is the outcome's to say.
-// startRegister is the first register the read asked for; a register read
-// puts the word of register start + k into value box start + k. Upload
-// records go through the framer, which keeps a partial record for the next
-// delivery; without one, each delivery stands alone.
-Delivery decodeDelivery(RequestKind kind, const QByteArray &bytes, int startRegister,
-                        UploadFramer *upload = nullptr);
-
-// One upload record at the start of bytes (12 bytes: its closing bracket not
-// yet arrived), or nothing when it is not one.
+// The upload record at the start of bytes, or nothing when it is not one.
 std::optional<UploadReadings> decodeUploadRecord(const QByteArray &bytes);
-
-// Device-information text: one character per byte, always eleven characters.
-QString deviceInfoText(const QByteArray &bytes);
 
 } // namespace kc

@@ -3,9 +3,6 @@
 #include "operations/NumberText.h"
 #include "operations/RegisterMap.h"
 #include "protocol/FrameCodec.h"
-#include "protocol/Framing.h"
-
-#include <optional>
 
 namespace kc {
 
@@ -21,12 +18,118 @@ template <typename Round> std::optional<int> byteOf(const QString &text, Round r
     return intInRange(round(*value), 0, 255);
 }
 
-std::optional<int> stationByteRounded(const QString &text)
-{
-    return byteOf(text, roundHalfEven);
-}
+constexpr int addressReadStation = 0xFA;
+constexpr std::uint16_t addressRegister = 0x0B00;
 
 } // namespace
+
+Request Request::registerRead(int station, int start, int count, int function)
+{
+    Request r;
+    r.kind = RequestKind::RegisterRead;
+    r.station = station;
+    r.function = function;
+    r.start = start;
+    r.count = count;
+    return r;
+}
+
+Request Request::registerWrite(int station, int row, std::uint16_t word)
+{
+    Request r;
+    r.kind = RequestKind::RegisterWrite;
+    r.station = station;
+    r.function = 0x06;
+    r.row = row;
+    r.word = word;
+    return r;
+}
+
+Request Request::addressRead()
+{
+    // Station 250 is the one every module answers, from its own address.
+    Request r = registerRead(addressReadStation, 0, 1);
+    r.kind = RequestKind::AddressRead;
+    return r;
+}
+
+Request Request::addressChange(int station, int newAddress)
+{
+    Request r;
+    r.kind = RequestKind::AddressChange;
+    r.station = station;
+    r.function = 0x06;
+    r.newAddress = newAddress;
+    return r;
+}
+
+Request Request::deviceInfo(int station)
+{
+    Request r;
+    r.kind = RequestKind::DeviceInfo;
+    r.station = station;
+    r.function = 0x26;
+    return r;
+}
+
+Request Request::uploadListening()
+{
+    Request r;
+    r.kind = RequestKind::UploadListening;
+    r.station = 0;
+    r.function = 0;
+    return r;
+}
+
+QByteArray Request::frame() const
+{
+    const auto s = std::uint8_t(station);
+    switch (kind) {
+    case RequestKind::RegisterRead:
+    case RequestKind::AddressRead:
+        // Start and count go out as 16-bit quantities whose high bytes are 0.
+        return closeFrame(s, std::uint8_t(function), 0, std::uint8_t(start), 0,
+                          std::uint8_t(count));
+    case RequestKind::RegisterWrite: {
+        const std::uint16_t address = writeAddress(row);
+        return closeFrame(s, 0x06, std::uint8_t(address >> 8), std::uint8_t(address & 0xFF),
+                          std::uint8_t(word >> 8), std::uint8_t(word & 0xFF));
+    }
+    case RequestKind::AddressChange:
+        return closeFrame(s, 0x06, std::uint8_t(addressRegister >> 8),
+                          std::uint8_t(addressRegister & 0xFF), 0, std::uint8_t(newAddress));
+    case RequestKind::DeviceInfo:
+        return closeFrame(s, 0x26, 0, 0, 0, 5);
+    case RequestKind::UploadListening:
+        break;
+    }
+    return {};
+}
+
+int Request::replyLength() const
+{
+    switch (kind) {
+    case RequestKind::RegisterRead:
+    case RequestKind::AddressRead:
+        // Station, function, byte count, two bytes a register, the CRC.
+        return 2 * count + 5;
+    case RequestKind::RegisterWrite:
+    case RequestKind::AddressChange:
+        return 8;
+    case RequestKind::DeviceInfo:
+        return 16; // eleven text bytes
+    case RequestKind::UploadListening:
+        break;
+    }
+    return 0;
+}
+
+bool Request::operator==(const Request &o) const
+{
+    return kind == o.kind && station == o.station && function == o.function &&
+           start == o.start && count == o.count && row == o.row && word == o.word &&
+           newAddress == o.newAddress;
+}
 
 Planned planRegisterRead(const ReadBoxes &boxes)
 {
@@ -47,11 +150,7 @@ Planned planRegisterRead(const ReadBoxes &boxes)
     const auto registers = intInRange(wholePart(*count), 1, registerCount);
     if (!registers)
         return UserMessage{msg::lengthRange};
-
-    // Start and count go out as 16-bit quantities whose high bytes are 0.
-    return RequestPlan{closeFrame(std::uint8_t(*station), std::uint8_t(*function), 0,
-                                  std::uint8_t(*start), 0, std::uint8_t(*registers)),
-                       RequestKind::RegisterRead, 2 * *registers + 5, *start};
+    return Request::registerRead(*station, *start, *registers, *function);
 }
 
 std::variant<int, UserMessage> planPolling(const QString &period)
@@ -65,27 +164,21 @@ std::variant<int, UserMessage> planPolling(const QString &period)
     return int(roundHalfEven(*value));
 }
 
+std::optional<int> writeStation(const QString &station)
+{
+    return byteOf(station, roundHalfEven);
+}
+
 Planned planParameterWrite(int buttonIndex, const QString &value, const QString &station)
 {
     const int k = buttonIndex + firstWritable;
     const auto word = encodeWrite(k, value);
     if (const auto *refusal = std::get_if<UserMessage>(&word))
         return *refusal;
-    const auto stationByte = stationByteRounded(station);
+    const auto stationByte = writeStation(station);
     if (!stationByte)
         return UserMessage{msg::badStation};
-    const std::uint16_t w = std::get<std::uint16_t>(word);
-    const std::uint16_t address = writeAddress(k);
-    return RequestPlan{closeFrame(std::uint8_t(*stationByte), 0x06, std::uint8_t(address >> 8),
-                                  std::uint8_t(address & 0xFF), std::uint8_t(w >> 8),
-                                  std::uint8_t(w & 0xFF)),
-                       RequestKind::Station, 6};
-}
-
-RequestPlan planAddressRead()
-{
-    // Station 250 is the one every module answers, from its own address.
-    return RequestPlan{closeFrame(0xFA, 0x03, 0, 0, 0, 1), RequestKind::Station, 6};
+    return Request::registerWrite(*stationByte, k, std::get<std::uint16_t>(word));
 }
 
 Planned planAddressChange(const QString &current, const QString &target)
@@ -104,30 +197,15 @@ Planned planAddressChange(const QString &current, const QString &target)
         return UserMessage{msg::addressRange};
     if (newAddress > 250)
         return UserMessage{msg::targetAddressRange};
-    return RequestPlan{
-        closeFrame(std::uint8_t(oldAddress), 0x06, 0x0B, 0x00, 0x00, std::uint8_t(newAddress)),
-        RequestKind::AddressChange, 6};
+    return Request::addressChange(int(oldAddress), int(newAddress));
 }
 
 Planned planDeviceInfo(const QString &station)
 {
-    const auto stationByte = stationByteRounded(station);
+    const auto stationByte = writeStation(station);
     if (!stationByte)
         return UserMessage{msg::badStation};
-    return RequestPlan{closeFrame(std::uint8_t(*stationByte), 0x26, 0, 0, 0, 5),
-                       RequestKind::DeviceInfo, 16};
-}
-
-std::optional<int> writeStation(const QString &station)
-{
-    return stationByteRounded(station);
-}
-
-RequestPlan planUploadMode()
-{
-    // One less than the 13-byte record, so a record whose closing bracket is
-    // still on the line is read all the same.
-    return RequestPlan{{}, RequestKind::Upload, UploadFramer::recordThreshold};
+    return Request::deviceInfo(*stationByte);
 }
 
 } // namespace kc

@@ -1,22 +1,15 @@
 #include "operations/Scan.h"
 
 #include "operations/Csv.h"
-
 #include "operations/NumberText.h"
 #include "protocol/Framing.h"
 
 #include <QStringList>
 
 #include <algorithm>
-#include <optional>
+#include <cmath>
 
 namespace kc {
-
-const QList<int> &moduleBauds()
-{
-    static const QList<int> bauds{2400, 4800, 9600, 19200, 38400};
-    return bauds;
-}
 
 std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QString &stations,
                                               const QString &probeTimeoutMs)
@@ -24,7 +17,7 @@ std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QStrin
     ScanRange range;
     range.bauds.clear();
     for (const QString &item : bauds.split(QLatin1Char(','))) {
-        const auto baud = wholeNumberIn(item, 2400, 38400);
+        const auto baud = wholeNumberIn(item, moduleBauds().first(), moduleBauds().last());
         if (!baud || !moduleBauds().contains(*baud))
             return UserMessage{msg::scanBauds};
         if (!range.bauds.contains(*baud))
@@ -32,13 +25,10 @@ std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QStrin
     }
     std::sort(range.bauds.begin(), range.bauds.end());
 
-    const QStringList ends = stations.split(QLatin1Char('-'));
-    const auto first = wholeNumberIn(ends.first(), 1, maxScanStation);
-    const auto last = ends.size() == 2 ? wholeNumberIn(ends.last(), 1, maxScanStation) : first;
-    if (ends.size() > 2 || !first || !last || *first > *last)
+    const auto list = numberList(stations, 1, maxScanStation);
+    if (!list)
         return UserMessage{msg::scanStations};
-    range.first = *first;
-    range.last = *last;
+    range.stations = *list;
 
     const auto timeout = wholeNumberIn(probeTimeoutMs, minTimeoutMs, maxTimeoutMs);
     if (!timeout)
@@ -47,29 +37,48 @@ std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QStrin
     return range;
 }
 
-RequestPlan planProbe(int station)
+Request probeRequest(int station)
 {
-    return std::get<RequestPlan>(planRegisterRead(
-        {QString::number(station), QStringLiteral("3"), QStringLiteral("0"), QStringLiteral("1")}));
+    return Request::registerRead(station, 0, 1);
 }
 
 double probeDeadlineMs(int baud, int timeoutMs)
 {
-    return timeoutMs + wireMs(planProbe(1).threshold, baud);
+    return timeoutMs + wireMs(probeRequest(1).replyLength(), baud);
+}
+
+QString scanProgressText(const ScanProgress &p)
+{
+    const int seconds = int(std::ceil(p.msLeft / 1000));
+    return QStringLiteral("波特率 %1/%2  站号 %3/%4  剩余约 %5分%6秒")
+        .arg(p.baudsDone)
+        .arg(p.baudsTotal)
+        .arg(p.stationsDone)
+        .arg(p.stationsTotal)
+        .arg(seconds / 60)
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString foundStatusText(const FoundModule &m)
+{
+    return m.answered() ? QStringLiteral("正常") : outcomeText(m.outcome);
 }
 
 QString scanCsv(const QVector<FoundModule> &modules)
 {
     QString csv = QStringLiteral("station,baud,device,temperature,humidity,response_ms,status\n");
+    const auto value = [](int row, const std::optional<int> &v) {
+        return v ? valueText(row, *v) : QString();
+    };
     for (const FoundModule &m : modules) {
-        const QStringList fields{QString::number(m.station),
-                                 QString::number(m.baud),
-                                 m.device,
-                                 m.temperature,
-                                 m.humidity,
-                                 m.responseMs < 0 ? QString()
-                                                  : QString::number(m.responseMs, 'f', 1),
-                                 m.status};
+        const QStringList fields{
+            QString::number(m.station),
+            QString::number(m.baud),
+            m.device,
+            value(temperatureRow, m.temperature),
+            value(humidityRow, m.humidity),
+            m.outcome.responseMs < 0 ? QString() : QString::number(m.outcome.responseMs, 'f', 1),
+            foundStatusText(m)};
         QStringList quoted;
         for (const QString &f : fields)
             quoted << csvField(f);

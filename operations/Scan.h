@@ -2,38 +2,55 @@
 
 #include "operations/Messages.h"
 #include "operations/Outcomes.h"
+#include "operations/RegisterMap.h"
 #include "operations/Requests.h"
 
 #include <QList>
 #include <QString>
 #include <QVector>
 
+#include <optional>
 #include <variant>
 
 namespace kc {
 
 inline constexpr int maxScanStation = 247;
 
-// The rates a module can be set to, ascending.
-const QList<int> &moduleBauds();
-
 // What a bus scan covers.
 struct ScanRange
 {
     QList<int> bauds = moduleBauds(); // ascending, each once
-    int first = 1;
-    int last = maxScanStation;
+    QVector<int> stations;            // in the order probed
     int probeTimeoutMs = 100;
-    int stations() const { return last - first + 1; }
+    // The operator says the line holds one module: a clean answer to the
+    // station-250 read settles its rate.
+    bool singleModule = false;
 };
 
-// "2400,9600", "1-247" (or one station), "100": the range, or the message that
-// refuses it before anything is sent.
+struct ScanProgress
+{
+    int baudsDone = 0;
+    int baudsTotal = 0;
+    int stationsDone = 0; // at the rate being scanned
+    int stationsTotal = 0;
+    int probesDone = 0;
+    int probesLeft = 0; // at most
+    double msLeft = 0;  // at most: every probe left running to its deadline
+};
+
+// "波特率 2/5  站号 120/247  剩余约 1分30秒"
+QString scanProgressText(const ScanProgress &progress);
+
+// How a scan ended.
+enum class ScanEnd { Done, Cancelled, PortLost, PortNotOpened };
+
+// "2400,9600", "1-247" (any station list: "1-40,200"), "100": the range, or the
+// message that refuses it before anything is sent.
 std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QString &stations,
                                               const QString &probeTimeoutMs);
 
 // The probe: a read of register 0, one register.
-RequestPlan planProbe(int station);
+Request probeRequest(int station);
 
 // The longest a probe nobody answers can take: its timeout and the reply's time
 // on the wire.
@@ -45,14 +62,16 @@ struct FoundModule
 {
     int station = 0;
     int baud = 0;
-    OutcomeKind kind = OutcomeKind::Answered;
-    double responseMs = -1;
-    QString device;
-    QString temperature;
-    QString humidity;
-    QString status;     // "正常", or what came back instead
+    Outcome outcome;    // of the probe, or of the station-250 read that found it
+    QString device;     // empty when not given
+    std::optional<int> temperature; // hundredths
+    std::optional<int> humidity;
     bool quick = false; // found by the station-250 read, alone at its rate
+    bool answered() const { return outcome.answered(); }
 };
+
+// "正常", or what came back instead.
+QString foundStatusText(const FoundModule &module);
 
 // The table of modules found as CSV, with a header.
 QString scanCsv(const QVector<FoundModule> &modules);

@@ -33,13 +33,6 @@ std::optional<int> wholeIn(const QJsonValue &value, int low, int high)
     return int(v);
 }
 
-// A text's number as a JSON value, for the same whole-number check.
-QJsonValue numberOf(const QString &text)
-{
-    const auto value = numericValue(text);
-    return value ? QJsonValue(*value) : QJsonValue();
-}
-
 bool shortText(const QJsonValue &value, int chars)
 {
     return value.isString() && value.toString().size() <= chars;
@@ -89,20 +82,12 @@ Snapshot snapshotOf(const QDateTime &time, int baud, int station, const QString 
 
 std::optional<QList<int>> rowList(const QString &text)
 {
-    QList<int> rows;
-    for (const QString &item : text.split(QLatin1Char(','))) {
-        const QStringList ends = item.split(QLatin1Char('-'));
-        const auto first = wholeIn(numberOf(ends.first()), firstWritable, registerCount - 1);
-        const auto last = wholeIn(numberOf(ends.last()), firstWritable, registerCount - 1);
-        if (ends.size() > 2 || !first || !last || *first > *last)
-            return std::nullopt;
-        for (int k = *first; k <= *last; ++k) {
-            if (!rows.contains(k))
-                rows.push_back(k);
-        }
-    }
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    const auto rows = numberList(text, firstWritable, registerCount - 1);
+    if (!rows)
+        return std::nullopt;
+    QList<int> sorted(rows->begin(), rows->end());
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
 }
 
 Snapshot templateOf(const Snapshot &snapshot, const QList<int> &rows)

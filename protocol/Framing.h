@@ -15,22 +15,18 @@ int replyFrameLength(const QByteArray &head);
 double wireMs(int bytes, int baud);
 
 // Upload records ("[TTT.T,HHH.H]", 13 bytes) arrive on the module's schedule,
-// often in pieces: the receive event fires at 12 bytes, so a record's closing
-// bracket, or more of it, can come after the event. The framer keeps a partial
-// record between events and skips whatever precedes a record's "[", so a late
-// byte never shifts the next record out of place and no record is lost.
+// often in pieces. The framer keeps a partial record between deliveries and
+// skips whatever precedes a record's "[", so a late byte never shifts the next
+// record out of place and no record is lost.
 class UploadFramer
 {
 public:
-    static constexpr int recordThreshold = 12;
     static constexpr int recordLength = 13;
 
     struct Step
     {
-        // Each starts with "[" and holds 13 bytes, or 12 when its closing
-        // bracket is the one byte not yet arrived at the end of a delivery.
+        // Each starts with "[" and ends with "]", 13 bytes.
         QVector<QByteArray> records;
-        int threshold; // bytes the next receive event should wait for
     };
     Step feed(const QByteArray &delivery);
     void reset() { m_partial.clear(); }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSet>
 
@@ -151,6 +152,38 @@ QStringList portDevices()
         devices << choosePortDevice(n, env, found);
 #endif
     return devices;
+}
+
+int comNumber(const QString &port)
+{
+    static const QRegularExpression com(QStringLiteral("^\\s*COM(\\d{1,3})\\s*$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = com.match(port);
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+QString lastingDeviceName(const QString &device)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo &alias : byId.entryInfoList(QDir::System | QDir::Files)) {
+        if (alias.canonicalFilePath() == target)
+            return alias.absoluteFilePath();
+    }
+    return {};
+}
+
+QString portIdentity(const QString &port)
+{
+    const int n = comNumber(port);
+    QString path = n > 0 ? portDevice(n) : port.trimmed();
+    // An entry with no device behind it is still a port of its own.
+    if (path.isEmpty())
+        path = port.trimmed().toUpper();
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return target.isEmpty() ? path : target;
 }
 
 } // namespace kc

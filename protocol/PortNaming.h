@@ -38,4 +38,15 @@ QString portDevice(int number);
 // portDevice() of every entry, "COM1" first, from a single look at the system.
 QStringList portDevices();
 
+// n of a "COMn" name (any case, blanks around), 0 for anything else.
+int comNumber(const QString &port);
+
+// The /dev/serial/by-id name of a device, which stays with the adapter wherever it
+// is plugged in; empty when it has none.
+QString lastingDeviceName(const QString &device);
+
+// The device a port names, as one name: "COM3" through its mapping, a path
+// through its symlinks. A device that is not there keeps the name given.
+QString portIdentity(const QString &port);
+
 } // namespace kc

@@ -9,6 +9,9 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace kc {
 
@@ -30,24 +33,28 @@ bool requestLowLatency(int fd)
 
 namespace {
 
-QString deviceToOpen(const QString &path)
+// What a failed open means for the operator. Qt reports a lock held by another
+// program and a device this user may not open alike, so ask the device itself.
+OpenFailure failureOf(QSerialPort::SerialPortError error, const QString &device)
 {
-#ifdef Q_OS_WIN
-    return path;
-#else
-    if (path.isEmpty())
-        return path;
-    // QSerialPort's lock file is named after the path it opens; with the real name, a
-    // device reached through an alias (/dev/serial/by-id/..., a symlink to a
-    // pseudo-terminal) is still seen as busy when another link holds it.
-    const QString target = QFileInfo(path).canonicalFilePath();
-    return target.isEmpty() ? path : target;
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return OpenFailure::NoDevice;
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+        if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0)
+            return OpenFailure::NoPermission;
 #endif
+        return OpenFailure::Busy;
+    default:
+        return OpenFailure::Other;
+    }
 }
 
 } // namespace
 
-QtSerialLink::QtSerialLink(QObject *parent) : SerialLink(parent)
+QtSerialLink::QtSerialLink(const QString &port, QObject *parent)
+    : Link(parent), m_name(port.trimmed()), m_comNumber(comNumber(port))
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialLink::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialLink::onErrorOccurred);
@@ -61,37 +68,46 @@ QtSerialLink::~QtSerialLink()
         m_port.close();
 }
 
-int QtSerialLink::baudRate(const QString &settings)
+void QtSerialLink::setBaud(int baud)
 {
-    bool ok = false;
-    const int baud = settings.section(QLatin1Char(','), 0, 0).trimmed().toInt(&ok);
-    return ok && baud > 0 ? baud : 0;
-}
-
-void QtSerialLink::setCommPort(int number)
-{
-    m_number = number;
-}
-
-void QtSerialLink::setSettings(const QString &settings)
-{
-    m_settings = settings;
-    const int baud = baudRate(settings);
-    if (m_port.isOpen() && baud > 0)
+    m_baud = baud;
+    if (m_port.isOpen())
         m_port.setBaudRate(baud);
+}
+
+QString QtSerialLink::deviceToOpen()
+{
+    QString path;
+    if (!m_stable.isEmpty())
+        path = m_stable; // the adapter found before, and no other
+    else if (m_comNumber > 0)
+        path = portDevice(m_comNumber);
+    else
+        path = m_name;
+#ifdef Q_OS_WIN
+    return path;
+#else
+    if (path.isEmpty())
+        return path;
+    // QSerialPort's lock file is named after the path it opens; with the real name, a
+    // device reached through an alias (/dev/serial/by-id/..., a symlink to a
+    // pseudo-terminal) is still seen as busy when another link holds it.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return target.isEmpty() ? path : target;
+#endif
 }
 
 bool QtSerialLink::open()
 {
     if (m_port.isOpen())
         return false;
-    m_device = deviceToOpen(m_fixedDevice.isEmpty() ? portDevice(m_number) : m_fixedDevice);
-    const int baud = baudRate(m_settings);
-    if (m_device.isEmpty() || baud == 0)
+    m_device = deviceToOpen();
+    if (m_device.isEmpty()) {
+        m_failure = OpenFailure::NoDevice;
         return false;
-
+    }
     m_port.setPortName(m_device);
-    m_port.setBaudRate(baud);
+    m_port.setBaudRate(m_baud);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
     m_port.setStopBits(QSerialPort::OneStop);
@@ -100,10 +116,13 @@ bool QtSerialLink::open()
     m_opening = true;
     const bool opened = m_port.open(QIODevice::ReadWrite);
     m_opening = false;
+    m_failure = opened ? OpenFailure::None : failureOf(m_port.error(), m_device);
     // A failed open leaves its error behind; the next open must start clean.
     m_port.clearError();
     if (!opened)
         return false;
+    if (m_stable.isEmpty())
+        m_stable = lastingDeviceName(m_device);
 
     m_lowLatency = false;
 #ifdef Q_OS_LINUX
@@ -129,19 +148,13 @@ void QtSerialLink::discardInput()
         m_port.clear(QSerialPort::Input);
 }
 
-void QtSerialLink::discardOutput()
+void QtSerialLink::write(const QByteArray &bytes)
 {
     if (m_port.isOpen())
-        m_port.clear(QSerialPort::Output);
+        m_port.write(bytes);
 }
 
-void QtSerialLink::output(const QByteArray &frame)
-{
-    if (m_port.isOpen())
-        m_port.write(frame);
-}
-
-QByteArray QtSerialLink::input()
+QByteArray QtSerialLink::readAll()
 {
     if (!m_port.isOpen())
         return {};
@@ -150,17 +163,17 @@ QByteArray QtSerialLink::input()
 
 void QtSerialLink::onReadyRead()
 {
-    // With no threshold armed, or a handler that never reads, the buffer would grow
-    // for as long as the far end talks; the oldest bytes go first.
+    // With a reader that never comes the buffer would grow for as long as the far
+    // end talks; the oldest bytes go first.
     const qint64 excess = m_port.bytesAvailable() - inputCap;
     if (excess > 0)
         m_port.skip(excess);
-    if (m_rThreshold > 0 && m_port.bytesAvailable() >= m_rThreshold)
-        raise(CommEventCode::Receive);
+    if (m_wakeAt > 0 && m_port.bytesAvailable() >= m_wakeAt)
+        emit arrived();
 }
 
-// Qt 6 no longer reports parity, framing or break conditions, so RxParity, Frame and
-// Break never arise here.
+// Qt 6 no longer reports parity, framing or break conditions; only a lost device
+// is a line event.
 void QtSerialLink::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     switch (error) {
@@ -191,15 +204,8 @@ void QtSerialLink::loseLine()
     // firing and Qt reports the same error in a tight loop.
     close();
     // Delivered from the event loop, so a handler that hit the error in the middle of
-    // a call (a write, a discard) finishes before the receiver sees the lost line.
-    QMetaObject::invokeMethod(
-        this, [this] { raise(CommEventCode::LineLost); }, Qt::QueuedConnection);
-}
-
-void QtSerialLink::raise(int code)
-{
-    m_event = code;
-    emit comm();
+    // a call (a write, a discard) finishes before the line is seen lost.
+    QMetaObject::invokeMethod(this, &QtSerialLink::lost, Qt::QueuedConnection);
 }
 
 } // namespace kc

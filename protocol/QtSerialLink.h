@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/SerialLink.h"
+#include "protocol/Link.h"
 
 #include <QSerialPort>
 
@@ -11,74 +11,53 @@ namespace kc {
 // has no such mode (pseudo-terminals, some USB adapters, Windows).
 bool requestLowLatency(int fd);
 
-// The serial link on a real port. Receive events are emulated on readyRead: one
-// comm() per arrival that leaves at least rThreshold() bytes buffered.
-class QtSerialLink : public SerialLink
+// A serial port, 8 data bits, no parity, one stop bit. A "COMn" name is resolved
+// to its device at every open, so an adapter that was absent, or came back under
+// another name, is found again; once found, its /dev/serial/by-id name is kept,
+// so the same adapter is reopened wherever it is plugged in.
+class QtSerialLink : public Link
 {
     Q_OBJECT
 public:
     // Bytes kept for a reader that never comes; older ones are dropped beyond it.
     static constexpr qint64 inputCap = 64 * 1024;
 
-    explicit QtSerialLink(QObject *parent = nullptr);
+    explicit QtSerialLink(const QString &port, QObject *parent = nullptr);
     ~QtSerialLink() override;
 
-    void setCommPort(int number) override;
-    // Opens this device path from now on, whatever the port number says.
-    void setDevice(const QString &path) { m_fixedDevice = path; }
-    int commPort() const override { return m_number; }
-    void setSettings(const QString &settings) override;
-    QString settings() const override { return m_settings; }
+    QString name() const override { return m_name; }
+    void setBaud(int baud) override;
+    int baud() const override { return m_baud; }
 
     bool open() override;
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
+    OpenFailure lastFailure() const override { return m_failure; }
+    QString device() const override { return m_device; }
 
-    void setInputMode(int mode) override { m_inputMode = mode; }
-    void setInputLen(int length) override { m_inputLen = length; }
     void discardInput() override;
-    void discardOutput() override;
-    void setSThreshold(int bytes) override { m_sThreshold = bytes; }
-    void setRThreshold(int bytes) override { m_rThreshold = bytes; }
-    int rThreshold() const override { return m_rThreshold; }
-
-    void output(const QByteArray &frame) override;
-    QByteArray input() override;
-    int commEvent() const override { return m_event; }
-
-    // Kept for the caller to read back; reads always return raw bytes, all of them,
-    // and sending raises no events.
-    int inputMode() const { return m_inputMode; }
-    int inputLen() const { return m_inputLen; }
-    int sThreshold() const { return m_sThreshold; }
-
-    // Bytes waiting to be read.
-    qint64 buffered() const { return m_port.bytesAvailable(); }
+    void write(const QByteArray &bytes) override;
+    QByteArray readAll() override;
+    void setWakeAt(int bytes) override { m_wakeAt = bytes; }
 
     // Whether the driver took low-latency mode at the last successful open.
     bool lowLatency() const { return m_lowLatency; }
-    // The device the last open() tried; empty when no device was mapped.
-    QString device() const { return m_device; }
-
-    // The baud rate at the head of a settings text, 0 when there is none.
-    static int baudRate(const QString &settings);
+    qint64 buffered() const { return m_port.bytesAvailable(); }
 
 private:
+    QString deviceToOpen();
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void loseLine();
-    void raise(int code);
 
     QSerialPort m_port;
-    int m_number = 1;
-    QString m_settings = QStringLiteral("9600,N,8,1");
+    QString m_name;
+    int m_comNumber = 0; // of a "COMn" name, else 0
+    QString m_stable;    // the device found last, by its most lasting name
     QString m_device;
-    QString m_fixedDevice;
-    int m_inputMode = 0;
-    int m_inputLen = 0;
-    int m_sThreshold = 0;
-    int m_rThreshold = 0;
-    int m_event = CommEventCode::None;
+    int m_baud = 9600;
+    int m_wakeAt = 1;
+    OpenFailure m_failure = OpenFailure::None;
     bool m_lowLatency = false;
     // Errors raised inside our own open/close are that call's result, not line events.
     bool m_opening = false;

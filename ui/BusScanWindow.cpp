@@ -2,6 +2,7 @@
 
 #include "line/BusScan.h"
 #include "line/LineEngine.h"
+#include "line/PortClaims.h"
 #include "line/Monitor.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
@@ -37,7 +38,7 @@ QSpinBox *spin(QWidget *parent, const char *name, int low, int high, int value)
 } // namespace
 
 BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
-    : QDialog(main), m_main(main), m_messages(messages), m_lease(main),
+    : QDialog(main), m_main(main), m_messages(messages),
       m_first(spin(this, "scanFirst", 1, maxScanStation, 1)),
       m_last(spin(this, "scanLast", 1, maxScanStation, maxScanStation)),
       m_timeout(spin(this, "scanTimeout", minTimeoutMs, maxTimeoutMs, 100)),
@@ -116,12 +117,12 @@ void BusScanWindow::start()
         m_messages->show(this, *refusal);
         return;
     }
-    LineEngine *engine = m_lease.take(m_messages, this);
-    if (!engine)
+    m_engine = takeMainPort(m_main, Holder::BusScan, this, m_messages, this);
+    if (!m_engine)
         return;
     m_found.clear();
     m_table->setRowCount(0);
-    m_scan = new BusScan(engine, std::get<ScanRange>(planned), this);
+    m_scan = new BusScan(m_engine, std::get<ScanRange>(planned), this);
     connect(m_scan, &BusScan::progress, this, &BusScanWindow::showProgress);
     connect(m_scan, &BusScan::moduleFound, this, &BusScanWindow::addRow);
     connect(m_scan, &BusScan::finished, this, &BusScanWindow::finished);
@@ -148,16 +149,20 @@ void BusScanWindow::addRow(const FoundModule &m)
     m_found.push_back(m);
     const int row = m_table->rowCount();
     m_table->insertRow(row);
-    const QStringList cells{QString::number(m.station),
-                            QString::number(m.baud),
-                            m.device,
-                            m.temperature,
-                            m.humidity,
-                            m.responseMs < 0 ? QString() : QString::number(m.responseMs, 'f', 1),
-                            m.status};
+    const auto value = [](int row, const std::optional<int> &v) {
+        return v ? valueText(row, *v) : QString();
+    };
+    const QStringList cells{
+        QString::number(m.station),
+        QString::number(m.baud),
+        m.device,
+        value(temperatureRow, m.temperature),
+        value(humidityRow, m.humidity),
+        m.outcome.responseMs < 0 ? QString() : QString::number(m.outcome.responseMs, 'f', 1),
+        foundStatusText(m)};
     for (int c = 0; c < cells.size(); ++c)
         m_table->setItem(row, c, new QTableWidgetItem(cells[c]));
-    if (m.kind != OutcomeKind::Answered)
+    if (!m.answered())
         return;
     auto *use = new QPushButton(QStringLiteral("使用"), m_table);
     use->setObjectName(QStringLiteral("scanUse%1").arg(row));
@@ -165,19 +170,22 @@ void BusScanWindow::addRow(const FoundModule &m)
     m_table->setCellWidget(row, 7, use);
 }
 
-void BusScanWindow::finished(bool cancelled, const QString &error)
+void BusScanWindow::finished(ScanEnd end)
 {
     m_scan->deleteLater();
     m_scan = nullptr;
-    m_lease.giveBack();
+    m_main->portClaims()->release(std::exchange(m_engine, nullptr));
     m_start->setEnabled(true);
     m_cancel->setEnabled(false);
-    const auto answered = std::count_if(m_found.begin(), m_found.end(), [](const FoundModule &m) {
-        return m.kind == OutcomeKind::Answered;
-    });
+    const auto answered = std::count_if(m_found.begin(), m_found.end(),
+                                        [](const FoundModule &m) { return m.answered(); });
+    const QString error = end == ScanEnd::PortLost        ? msg::portLost
+                          : end == ScanEnd::PortNotOpened ? msg::portBusy
+                                                          : QString();
     m_progressText->setText(!error.isEmpty() ? error
-                            : cancelled ? QStringLiteral("已取消，找到 %1 个模块").arg(answered)
-                                        : QStringLiteral("扫描完成，找到 %1 个模块").arg(answered));
+                            : end == ScanEnd::Cancelled
+                                ? QStringLiteral("已取消，找到 %1 个模块").arg(answered)
+                                : QStringLiteral("扫描完成，找到 %1 个模块").arg(answered));
     if (!error.isEmpty())
         m_messages->show(this, UserMessage{error, msg::errorTitle, true});
 }
@@ -202,7 +210,7 @@ void BusScanWindow::watchClicked()
 {
     MonitorWindow *monitor = m_main->monitorWindow();
     for (const FoundModule &m : m_found) {
-        if (m.kind != OutcomeKind::Answered)
+        if (!m.answered())
             continue;
         if (const auto refusal =
                 monitor->monitor()->add(m_main->portName(), QString::number(m.station), m.baud)) {

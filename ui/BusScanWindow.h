@@ -1,7 +1,6 @@
 #pragma once
 
 #include "operations/Scan.h"
-#include "ui/PortLease.h"
 
 #include <QDialog>
 #include <QVector>
@@ -16,9 +15,9 @@ class QTableWidget;
 namespace kc {
 
 class BusScan;
+class LineEngine;
 class MainWindow;
 class MessageSink;
-struct ScanProgress;
 
 // "总线扫描": the rates, station range and probe timeout to scan with, the
 // progress, and the modules found; "使用" hands one to the main window.
@@ -39,13 +38,13 @@ private:
     void cancel();
     void showProgress(const ScanProgress &progress);
     void addRow(const FoundModule &module);
-    void finished(bool cancelled, const QString &error);
+    void finished(ScanEnd end);
     void exportClicked();
     void watchClicked();
 
     MainWindow *m_main;
     MessageSink *m_messages;
-    PortLease m_lease;
+    LineEngine *m_engine = nullptr; // while a scan runs
     BusScan *m_scan = nullptr;
     QVector<FoundModule> m_found;
     QVector<QCheckBox *> m_bauds;

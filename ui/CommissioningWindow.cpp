@@ -45,7 +45,7 @@ QLabel *label(QWidget *parent, const char *name, const QString &text = {})
 } // namespace
 
 CommissioningWindow::CommissioningWindow(MainWindow *main, MessageSink *messages)
-    : QDialog(main), m_main(main), m_messages(messages), m_lease(main),
+    : QDialog(main), m_main(main), m_messages(messages),
       m_templateName(label(this, "wizardTemplate", QStringLiteral("未加载模板"))),
       m_station(spin(this, "wizardStation", 1, maxScanStation,
                      std::clamp(writeStation(main->stationText()).value_or(1), 1, maxScanStation))),
@@ -173,8 +173,9 @@ Commissioner *CommissioningWindow::commissioner()
         // New modules come at the rate the operator had set: a rate written to one
         // module since does not change where the next is looked for.
         m_benchBaud = m_main->operatorBaud();
-        if (LineEngine *engine = m_lease.take(m_messages, this))
-            m_commissioner = std::make_unique<Commissioner>(*engine);
+        m_engine = takeMainPort(m_main, Holder::Commissioning, this, m_messages, this);
+        if (m_engine)
+            m_commissioner = std::make_unique<Commissioner>(*m_engine);
     }
     return m_commissioner.get();
 }
@@ -268,9 +269,9 @@ void CommissioningWindow::nextModule()
     }
     const QString module =
         QStringLiteral("模块 %1：地址 %2 → %3 ").arg(r.device).arg(r.oldAddress).arg(r.newAddress);
-    say(r.oldAddress < 0 ? r.note
+    say(r.oldAddress < 0 ? moduleNote(r)
         : r.passed       ? module + QStringLiteral("通过，请接上下一个模块")
-                         : module + QStringLiteral("未通过：") + r.note);
+                         : module + QStringLiteral("未通过：") + moduleNote(r));
 }
 
 void CommissioningWindow::showDiffs()
@@ -323,7 +324,8 @@ void CommissioningWindow::done(int result)
         return;
     }
     m_commissioner.reset();
-    m_lease.giveBack();
+    if (m_engine)
+        m_main->portClaims()->release(std::exchange(m_engine, nullptr));
     QDialog::done(result);
 }
 

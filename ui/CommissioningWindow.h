@@ -1,7 +1,6 @@
 #pragma once
 
 #include "operations/Commissioning.h"
-#include "ui/PortLease.h"
 
 #include <QDialog>
 
@@ -16,6 +15,7 @@ class QTableWidget;
 namespace kc {
 
 class Commissioner;
+class LineEngine;
 class MainWindow;
 class MessageSink;
 
@@ -52,7 +52,7 @@ private:
 
     MainWindow *m_main;
     MessageSink *m_messages;
-    PortLease m_lease;
+    LineEngine *m_engine = nullptr; // the port, from the first request until closed
     std::unique_ptr<Commissioner> m_commissioner;
     std::optional<Template> m_template;
     QVector<RowDiff> m_diffs;

@@ -1,19 +1,19 @@
 #include "ui/MainWindow.h"
 
-#include "line/PortClaims.h"
+#include "line/LineEngine.h"
 #include "operations/Counters.h"
 #include "operations/NumberText.h"
 #include "operations/RegisterMap.h"
 #include "operations/Replies.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/PortNaming.h"
-#include "protocol/SerialLink.h"
 #include "ui/BusScanWindow.h"
 #include "ui/CommSettingsDialog.h"
 #include "ui/CommissioningWindow.h"
 #include "ui/MessageSink.h"
 #include "ui/MonitorWindow.h"
 #include "ui/SnapshotDialog.h"
+#include "ui/ToolControls.h"
 #include "ui/TrafficLogWindow.h"
 #include "ui/TrendWindow.h"
 
@@ -29,46 +29,61 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include <cmath>
-
 namespace kc {
 
 namespace {
 
-QString settingsText(std::int32_t rate)
-{
-    return QString::number(rate) + QStringLiteral(",N,8,1");
-}
+// What the received box keeps of a record in progress: a record is 13 bytes,
+// and noise between records must not grow the box without end.
+constexpr int uploadShownCap = 64;
 
 } // namespace
 
-MainWindow::MainWindow(SerialLink *link, MessageSink *messages, QWidget *parent)
-    : QMainWindow(parent), m_link(link), m_messages(messages),
+MainWindow::MainWindow(PortClaims *claims, MessageSink *messages, QWidget *parent)
+    : QMainWindow(parent), m_claims(claims), m_messages(messages),
       m_clock([] { return QDateTime::currentDateTime(); }),
-      m_msClock([this] { return double(m_elapsed.nsecsElapsed()) / 1e6; }),
       m_form(buildMainForm(new QWidget(this), [this] { refreshPortTooltips(); })),
-      m_deadline(new QTimer(this)), m_statusText(new QLabel(this)), m_totalsText(new QLabel(this)),
-      m_traffic(new TrafficLogWindow(messages, this)), m_claims(new PortClaims(this))
+      m_statusText(new QLabel(this)), m_totalsText(new QLabel(this)),
+      m_traffic(new TrafficLogWindow(messages, this)), m_recorder(&m_trendStore, &m_dataLog)
 {
-    m_elapsed.start();
-    m_link->setParent(this);
     setWindowTitle(msg::appTitle);
     setCentralWidget(m_form.client);
     buildMenus();
     buildStatusBar();
     // The client area keeps its designed size; menus and status bar add theirs.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-    m_deadline->setObjectName(QStringLiteral("replyDeadline"));
-    m_deadline->setSingleShot(true);
-    m_deadline->setTimerType(Qt::PreciseTimer);
     m_timeoutMs = storedResponseTimeout();
+    connect(m_claims, &PortClaims::engineMade, this, &MainWindow::watchTraffic);
+    connect(m_claims, &PortClaims::yieldWanted, this, &MainWindow::yieldPort);
     connect(m_claims, &PortClaims::claimed, this, &MainWindow::portClaimed);
     connect(m_claims, &PortClaims::released, this, &MainWindow::portReleased);
     connectHandlers();
     startUp();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    m_claims->disconnect(this);
+    // The tool windows stop their work and give their ports back while the
+    // recorder, the logs and this window's port are all still here.
+    delete m_monitor;
+    delete m_trend;
+    qDeleteAll(findChildren<QDialog *>(Qt::FindDirectChildrenOnly));
+    dropPort();
+}
+
+void MainWindow::setClock(std::function<QDateTime()> clock)
+{
+    m_clock = clock;
+    m_recorder.setClock(std::move(clock));
+}
+
+void MainWindow::setResponseTimeout(int ms)
+{
+    m_timeoutMs = ms;
+    if (m_engine)
+        m_engine->setTimeout(ms);
+}
 
 void MainWindow::buildMenus()
 {
@@ -149,8 +164,6 @@ void MainWindow::connectHandlers()
     connect(f.addressChangeButton, &QPushButton::clicked, this, &MainWindow::addressChange);
     connect(f.deviceInfoButton, &QPushButton::clicked, this, &MainWindow::deviceInfo);
     connect(f.uploadButton, &QPushButton::clicked, this, &MainWindow::uploadMode);
-    connect(m_link, &SerialLink::comm, this, &MainWindow::OnComm);
-    connect(m_deadline, &QTimer::timeout, this, &MainWindow::deadlinePassed);
 }
 
 void MainWindow::startUp()
@@ -158,12 +171,10 @@ void MainWindow::startUp()
     const MainForm &f = m_form;
     f.stationBox->setText(QStringLiteral("1"));
     f.baudList->clear();
-    f.baudList->addItems({QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
-                          QStringLiteral("19200"), QStringLiteral("38400")});
-    m_state.CommNum = 1;
+    for (const int baud : moduleBauds())
+        f.baudList->addItem(QString::number(baud));
     f.countBox->setText(QString::number(registerCount));
-    f.stationBox->setText(QStringLiteral("1"));
-    m_state.CommRate = 9600;
+    m_operatorBaud = 9600;
     // A position past the end of the list reads as empty text and never matches.
     for (int p = 0; p <= 23; ++p) {
         if (p < f.baudList->count() && f.baudList->itemText(p) == QStringLiteral("9600")) {
@@ -172,26 +183,16 @@ void MainWindow::startUp()
             break;
         }
     }
-    m_link->setCommPort(1);
-    m_link->setInputMode(1);
-    m_link->setInputLen(0);
-    m_link->discardInput();
-    m_link->discardOutput();
-    m_link->setSThreshold(0);
-    m_link->setRThreshold(1);
-    m_link->setInputMode(1);
-    m_link->setSettings(settingsText(m_state.CommRate));
     refreshPortTooltips();
-    const QString first = QStringLiteral("COM%1").arg(m_state.CommNum);
     for (int p = 0; p <= 23; ++p) {
-        if (p < f.portList->count() && f.portList->itemText(p) == first) {
+        if (p < f.portList->count() && f.portList->itemText(p) == QStringLiteral("COM1")) {
             f.portList->setCurrentIndex(p);
             portChoice();
             break;
         }
     }
     setCounters(1, 1);
-    m_state.LoopOn = true;
+    m_pollingAllowed = true;
 }
 
 void MainWindow::refreshPortTooltips()
@@ -204,10 +205,40 @@ void MainWindow::refreshPortTooltips()
     }
 }
 
+// The window's hold on m_port: false when a tool has it (the status bar says which).
+bool MainWindow::takePort()
+{
+    m_engine = m_claims->claim(m_port, Holder::MainWindow, this);
+    if (!m_engine) {
+        // Taken up again, and opened, once the tool lets go.
+        m_takenBy = m_claims->holderOf(m_port);
+        m_yieldedIdentity = portIdentity(m_port);
+        m_openWhenBack = true;
+        showStatus(holderMessage(m_takenBy.value_or(Holder::MainWindow)));
+        return false;
+    }
+    m_takenBy.reset();
+    m_engine->setBaud(m_operatorBaud);
+    m_engine->setTimeout(m_timeoutMs);
+    connect(m_engine, &LineEngine::received, this, &MainWindow::received);
+    connect(m_engine, &LineEngine::finished, this, &MainWindow::concluded);
+    connect(m_engine, &LineEngine::lineLost, this, &MainWindow::lineLost);
+    return true;
+}
+
+void MainWindow::dropPort()
+{
+    if (!m_engine)
+        return;
+    LineEngine *engine = std::exchange(m_engine, nullptr);
+    m_collecting = false;
+    m_claims->release(engine);
+}
+
 // An open that succeeds shows green, one that fails red, whatever was in front.
 bool MainWindow::openPort(bool sayWhenBusy)
 {
-    if (m_link->open()) {
+    if (m_engine && m_engine->open()) {
         bringToFront(m_form.greenLamp);
         return true;
     }
@@ -219,37 +250,38 @@ bool MainWindow::openPort(bool sayWhenBusy)
 
 void MainWindow::portChoice()
 {
-    if (m_link->isOpen())
-        m_link->close();
+    if (m_engine && m_engine->isOpen())
+        m_engine->close();
     if (m_form.portList->currentIndex() < 0) {
         showMessage(UserMessage{msg::choosePort});
         return;
     }
-    m_link->setCommPort(m_form.portList->currentIndex() + 1);
-    m_state.CommNum = std::int16_t(m_link->commPort());
-    m_link->setSettings(settingsText(m_state.CommRate));
-    if (m_link->isOpen())
-        return;
-    if (const QString refusal = m_claims->refusal(portName()); !refusal.isEmpty()) {
-        bringToFront(m_form.redLamp);
-        showStatus(refusal);
-        return;
+    const QString port = QStringLiteral("COM%1").arg(m_form.portList->currentIndex() + 1);
+    if (port != m_port || !m_engine) {
+        dropPort();
+        m_port = port;
+        m_yieldedIdentity.clear();
+        if (!takePort()) {
+            bringToFront(m_form.redLamp);
+            return;
+        }
     }
     openPort(false);
-    OpenOnComm();
-    m_state.LoopOn = true;
+    m_pollingAllowed = true;
 }
 
 void MainWindow::baudChoice()
 {
-    m_state.CommRate =
-        std::int32_t(numericValue(m_form.baudList->currentText()).value_or(m_state.CommRate));
-    if (m_link->isOpen()) {
-        m_link->close();
-        m_link->setSettings(settingsText(m_state.CommRate));
+    m_operatorBaud =
+        int(numericValue(m_form.baudList->currentText()).value_or(m_operatorBaud));
+    if (!m_engine)
+        return; // a port a tool holds takes the rate when it comes back
+    if (m_engine->isOpen()) {
+        m_engine->close();
+        m_engine->setBaud(m_operatorBaud);
         openPort(true);
     } else {
-        m_link->setSettings(settingsText(m_state.CommRate));
+        m_engine->setBaud(m_operatorBaud);
     }
 }
 
@@ -257,51 +289,39 @@ void MainWindow::openClicked()
 {
     if (refusedByClaim())
         return;
-    if (!m_link->isOpen())
-        m_link->setSettings(settingsText(m_state.CommRate));
-    else
-        m_link->close();
+    if (m_engine->isOpen())
+        m_engine->close();
+    m_engine->setBaud(m_operatorBaud);
     openPort(true);
 }
 
 void MainWindow::closeClicked()
 {
     bringToFront(m_form.redLamp);
-    if (m_link->isOpen())
-        m_link->close();
-}
-
-void MainWindow::OpenOnComm()
-{
-    m_link->setRThreshold(1);
-    m_link->setInputMode(1);
+    if (m_engine && m_engine->isOpen())
+        m_engine->close();
 }
 
 void MainWindow::singleRead()
 {
     const MainForm &f = m_form;
-    const std::optional<RequestPlan> plan = accepted(planRegisterRead(
+    const std::optional<Request> request = accepted(planRegisterRead(
         {f.stationBox->text(), f.functionBox->text(), f.startBox->text(), f.countBox->text()}));
-    if (!plan)
+    if (!request)
         return;
     if (refusedByClaim()) {
-        m_state.LoopOn = false; // ticks read again once "循环" is clicked
+        m_pollingAllowed = false; // ticks read again once "循环" is clicked
         return;
     }
     f.receivedBox->clear();
-    setCounters(m_state.RecvCount, m_state.cycleCount + 1);
-    if (!m_link->isOpen()) {
+    setCounters(m_receptions, m_cycles + 1);
+    if (!m_engine || !m_engine->isOpen()) {
         showMessage(UserMessage{msg::portClosed});
         bringToFront(f.redLamp);
-        m_state.LoopOn = false;
+        m_pollingAllowed = false;
         return;
     }
-    prepareForRequest();
-    m_state.RecLength = std::int16_t(plan->threshold);
-    m_link->setRThreshold(m_state.RecLength);
-    m_state.CmdType = plan->kind;
-    send(*plan);
-    f.sentBox->setPlainText(sentTrace(plan->frame));
+    send(*request);
 }
 
 void MainWindow::loopStart()
@@ -312,7 +332,7 @@ void MainWindow::loopStart()
         showMessage(*refusal);
         return;
     }
-    m_state.LoopOn = true;
+    m_pollingAllowed = true;
     m_form.pollTimer->start(std::get<int>(period));
 }
 
@@ -328,37 +348,36 @@ void MainWindow::timerTick()
         return;
     if (!numericValue(m_form.countBox->text()))
         m_form.countBox->setText(QStringLiteral("1"));
-    setCounters(m_state.RecvCount, cycleCountAtTick(m_state.cycleCount));
-    if (m_state.LoopOn)
+    setCounters(m_receptions, cycleCountAtTick(m_cycles));
+    if (m_pollingAllowed)
         singleRead();
 }
 
 void MainWindow::parameterWrite(int buttonIndex)
 {
     const QString value = m_form.valueBoxes[buttonIndex + firstWritable]->text();
-    if (const auto plan =
+    if (const auto request =
             accepted(planParameterWrite(buttonIndex, value, m_form.stationBox->text())))
-        dispatch(*plan);
+        dispatch(*request);
 }
 
 void MainWindow::addressRead()
 {
-    dispatch(planAddressRead());
+    dispatch(Request::addressRead());
 }
 
 void MainWindow::addressChange()
 {
-    if (const std::optional<RequestPlan> plan = accepted(
+    if (const auto request = accepted(
             planAddressChange(m_form.currentAddressBox->text(), m_form.targetAddressBox->text())))
-        dispatch(*plan);
+        dispatch(*request);
 }
 
 void MainWindow::deviceInfo()
 {
-    if (const std::optional<RequestPlan> plan =
-            accepted(planDeviceInfo(m_form.stationBox->text()))) {
+    if (const auto request = accepted(planDeviceInfo(m_form.stationBox->text()))) {
         m_form.sentBox->clear();
-        dispatch(*plan);
+        dispatch(*request);
     }
 }
 
@@ -366,120 +385,105 @@ void MainWindow::uploadMode()
 {
     if (refusedByClaim())
         return;
-    const RequestPlan plan = planUploadMode();
     // Ticks would replace the mode with a read and end the log.
     const bool wasPolling = m_form.pollTimer->isActive();
     m_form.pollTimer->stop();
-    m_deadline->stop();
-    if (const auto superseded = m_watch.supersede())
-        conclude(*superseded);
+    m_collecting = false;
+    if (m_engine)
+        m_engine->stopWaiting();
     if (wasPolling)
         showStatus(QStringLiteral("主动上传模式：循环读取已停止"));
-    armRawReads();
     bringToFront(m_form.yellowLamp);
-    m_link->discardInput();
-    m_link->setInputLen(0);
-    m_link->setRThreshold(plan.threshold);
-    m_state.CmdType = plan.kind;
     setCounters(0, 0);
     m_form.uploadLog->clear();
     m_upload.reset();
+    m_uploadShown.clear();
+    m_uploadMode = true;
 }
 
-void MainWindow::OnComm()
+// A request goes out: whatever still waited is superseded.
+void MainWindow::send(const Request &request)
 {
-    const MainForm &f = m_form;
-    setCounters(nextRecvCount(m_state.RecvCount), m_state.cycleCount);
-    if (m_link->commEvent() != CommEventCode::Receive) {
-        // The link closed itself because the line failed: show it.
-        if (m_link->commEvent() == CommEventCode::LineLost && !m_link->isOpen())
-            bringToFront(f.redLamp);
-        return;
-    }
-    const QByteArray bytes = m_link->input();
-    m_traffic->record({m_clock(), TrafficEntry::Direction::Received, bytes, {}});
-    f.receivedBox->setPlainText(receivedTrace(bytes));
-    if (m_state.CmdType == RequestKind::Upload) {
-        // Records keep coming: what arrived after the read is the start of
-        // the next record, not a stale reply, so nothing is discarded.
-        const Delivery d = decodeDelivery(RequestKind::Upload, bytes, 0, &m_upload);
-        m_link->setRThreshold(d.rearm);
-        for (const UploadReadings &r : d.uploads) {
-            // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
-            f.uploadLog->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                                         QLatin1Char(' ') + r.first + QLatin1Char(' ') + r.second);
-            recordUpload(r);
-        }
-        bringToFront(f.greenLamp);
-        return;
-    }
-    m_link->discardInput();
-    // Bytes nobody waits for (a late reply, noise) are shown and go no further.
-    if (const auto outcome = m_watch.feed(bytes, m_msClock()))
-        conclude(*outcome);
-    else if (m_watch.waiting() && m_watch.bytesStillExpected() > 0)
-        m_link->setRThreshold(m_watch.bytesStillExpected());
-}
-
-void MainWindow::deadlinePassed()
-{
-    QByteArray late;
-    if (m_link->isOpen()) {
-        late = m_link->input();
-        if (!late.isEmpty()) {
-            m_traffic->record({m_clock(), TrafficEntry::Direction::Received, late, {}});
-            m_form.receivedBox->setPlainText(m_form.receivedBox->toPlainText() +
-                                             receivedTrace(late));
-        }
-    }
-    if (const auto outcome = m_watch.expire(late, m_msClock()))
-        conclude(*outcome);
-}
-
-// A request goes out: the one still waiting is superseded, and this one's
-// deadline starts.
-void MainWindow::send(const RequestPlan &plan)
-{
-    const QVector<Outcome> done = m_watch.start(plan, m_msClock(), m_timeoutMs, m_state.CommRate);
-    m_lastStation = std::uint8_t(plan.frame[0]);
+    m_uploadMode = false;
     bringToFront(m_form.yellowLamp);
-    m_link->output(plan.frame);
-    m_traffic->record({m_clock(), TrafficEntry::Direction::Sent, plan.frame, {}});
-    for (const Outcome &o : done)
-        conclude(o);
-    if (m_watch.waiting())
-        m_deadline->start(int(std::ceil(m_watch.remainingMs(m_msClock()))));
-    else
-        m_deadline->stop();
+    m_form.sentBox->setPlainText(sentTrace(request.frame()));
+    m_engine->sendNow(request);
+    m_collecting = m_engine->busy();
+}
+
+// Common tail of the write, address and device-information requests: a closed
+// port shows red and sends nothing.
+void MainWindow::dispatch(const Request &request)
+{
+    if (refusedByClaim())
+        return;
+    m_form.receivedBox->clear();
+    if (m_engine->isOpen()) {
+        send(request);
+    } else {
+        m_form.sentBox->setPlainText(sentTrace(request.frame()));
+        bringToFront(m_form.redLamp);
+    }
+}
+
+void MainWindow::received(const QByteArray &bytes)
+{
+    if (m_uploadMode)
+        return uploadBytes(bytes);
+    if (m_collecting) {
+        // The reply so far: its outcome counts it once it is whole.
+        m_form.receivedBox->setPlainText(m_form.receivedBox->toPlainText() +
+                                         receivedTrace(bytes));
+        return;
+    }
+    // Bytes nobody waits for (a late reply, noise) are shown and go no further.
+    countReception();
+    m_form.receivedBox->setPlainText(receivedTrace(bytes));
+}
+
+void MainWindow::uploadBytes(const QByteArray &bytes)
+{
+    m_uploadShown = (m_uploadShown + bytes).right(uploadShownCap);
+    m_form.receivedBox->setPlainText(receivedTrace(m_uploadShown));
+    for (const QByteArray &record : m_upload.feed(bytes).records) {
+        countReception();
+        m_uploadShown.clear();
+        const auto r = decodeUploadRecord(record);
+        if (!r)
+            continue;
+        // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
+        m_form.uploadLog->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                                          QLatin1Char(' ') + r->first + QLatin1Char(' ') +
+                                          r->second);
+        m_recorder.recordUpload(m_port, *r);
+    }
+    bringToFront(m_form.greenLamp);
 }
 
 // What became of a request: counted, shown, and applied only when answered.
-void MainWindow::conclude(const Outcome &outcome)
+void MainWindow::concluded(const Outcome &outcome)
 {
-    if (!m_watch.waiting())
-        m_deadline->stop();
+    if (outcome.kind != OutcomeKind::Superseded)
+        m_collecting = false;
+    if (outcome.heardFrame())
+        countReception();
     m_totals.add(outcome);
-    const QString words = outcomeText(outcome);
-    showStatus(words);
+    showStatus(outcomeText(outcome));
     showTotals();
-    m_traffic->record({m_clock(), TrafficEntry::Direction::Note, {}, words});
-    if (m_watch.kind() == RequestKind::RegisterRead)
-        recordRead(outcome);
+    if (outcome.request.kind == RequestKind::RegisterRead)
+        m_recorder.recordRead(m_port, outcome.request.station, outcome, true);
     switch (outcome.kind) {
-    case OutcomeKind::Answered: {
-        const Delivery d = decodeDelivery(m_watch.kind(), outcome.frame, m_watch.startRegister());
-        // Values first: the hex box's layout is the slower of the two.
-        for (const ValueText &v : d.values)
-            m_form.valueBoxes[v.index]->setText(v.text);
-        if (d.address) {
-            m_form.currentAddressBox->setText(QString::number(*d.address));
-            m_form.stationBox->setText(QString::number(*d.address));
+    case OutcomeKind::Answered:
+        for (const RegisterValue &v : registerValues(outcome))
+            m_form.valueBoxes[v.row]->setText(v.text());
+        if (const auto address = confirmedAddress(outcome)) {
+            m_form.currentAddressBox->setText(QString::number(*address));
+            m_form.stationBox->setText(QString::number(*address));
         }
-        if (d.deviceText)
-            m_form.deviceInfoBox->setText(*d.deviceText);
+        if (const auto text = deviceTextOf(outcome))
+            m_form.deviceInfoBox->setText(*text);
         bringToFront(m_form.greenLamp);
         break;
-    }
     case OutcomeKind::Broadcast:
         bringToFront(m_form.greenLamp);
         break;
@@ -489,6 +493,17 @@ void MainWindow::conclude(const Outcome &outcome)
         bringToFront(m_form.redLamp);
         break;
     }
+}
+
+void MainWindow::lineLost()
+{
+    countReception();
+    bringToFront(m_form.redLamp);
+}
+
+void MainWindow::countReception()
+{
+    setCounters(nextRecvCount(m_receptions), m_cycles);
 }
 
 void MainWindow::showStatus(const QString &text)
@@ -506,7 +521,7 @@ void MainWindow::commSettings()
     CommSettingsDialog dialog(m_timeoutMs, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    m_timeoutMs = dialog.timeoutMs();
+    setResponseTimeout(dialog.timeoutMs());
     storeResponseTimeout(m_timeoutMs);
 }
 
@@ -516,54 +531,20 @@ void MainWindow::about()
                             QStringLiteral("关于")});
 }
 
-// The plan, or nothing after its refusal was shown.
-std::optional<RequestPlan> MainWindow::accepted(const Planned &planned)
+// The request, or nothing after its refusal was shown.
+std::optional<Request> MainWindow::accepted(const Planned &planned)
 {
     if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
         showMessage(*refusal);
         return std::nullopt;
     }
-    return std::get<RequestPlan>(planned);
-}
-
-// Common tail of the write, address and device-information requests: the port
-// is prepared even when closed, so the request still reaches its closed-port
-// branch.
-void MainWindow::dispatch(const RequestPlan &plan)
-{
-    if (refusedByClaim())
-        return;
-    m_state.CmdType = plan.kind;
-    m_form.receivedBox->clear();
-    prepareForRequest();
-    if (plan.kind == RequestKind::AddressChange)
-        m_state.RecLength = std::int16_t(plan.threshold);
-    m_link->setRThreshold(plan.threshold);
-    m_form.sentBox->setPlainText(sentTrace(plan.frame));
-    if (m_link->isOpen()) {
-        send(plan);
-    } else {
-        bringToFront(m_form.redLamp);
-    }
-}
-
-void MainWindow::armRawReads()
-{
-    m_link->discardInput();
-    m_link->setInputLen(0);
-    m_link->setInputMode(1);
-}
-
-void MainWindow::prepareForRequest()
-{
-    armRawReads();
-    m_link->setRThreshold(0); // no receive event while the request is built
+    return std::get<Request>(planned);
 }
 
 void MainWindow::setCounters(std::int32_t receptions, std::int64_t cycles)
 {
-    m_state.RecvCount = receptions;
-    m_state.cycleCount = cycles;
+    m_receptions = receptions;
+    m_cycles = cycles;
     m_form.receptionCounter->setText(QString::number(receptions));
     m_form.cycleCounter->setText(QString::number(cycles));
 }
@@ -579,40 +560,6 @@ void MainWindow::bringToFront(QLabel *lamp)
     lamp->raise();
 }
 
-SerialLink *MainWindow::releasePort()
-{
-    if (m_portLent)
-        return nullptr;
-    m_form.pollTimer->stop();
-    m_deadline->stop();
-    if (const auto superseded = m_watch.supersede())
-        conclude(*superseded);
-    m_state.CmdType = RequestKind::None;
-    m_portWasOpen = m_link->isOpen();
-    m_link->close();
-    disconnect(m_link, &SerialLink::comm, this, &MainWindow::OnComm);
-    m_form.client->setEnabled(false);
-    m_portLent = true;
-    showStatus(QStringLiteral("串口由工具窗口使用中"));
-    return m_link;
-}
-
-void MainWindow::reclaimPort()
-{
-    if (!m_portLent)
-        return;
-    m_portLent = false;
-    m_link->close();
-    connect(m_link, &SerialLink::comm, this, &MainWindow::OnComm);
-    m_form.client->setEnabled(true);
-    m_link->setSettings(settingsText(m_state.CommRate));
-    if (m_portWasOpen) {
-        openPort(false);
-        OpenOnComm();
-    }
-    showStatus({});
-}
-
 QString MainWindow::stationText() const
 {
     return m_form.stationBox->text();
@@ -623,11 +570,7 @@ void MainWindow::useModule(int baud, int station)
     const int index = m_form.baudList->findText(QString::number(baud));
     if (index >= 0) {
         m_form.baudList->setCurrentIndex(index);
-        // A lent port takes the rate when it comes back.
-        if (m_portLent)
-            m_state.CommRate = baud;
-        else
-            baudChoice();
+        baudChoice();
     }
     m_form.stationBox->setText(QString::number(station));
 }
@@ -642,14 +585,10 @@ QString MainWindow::frontLamp() const
     return {};
 }
 
-} // namespace kc
-
-namespace kc {
-
 MonitorWindow *MainWindow::monitorWindow()
 {
     if (!m_monitor) {
-        m_monitor = new MonitorWindow(m_claims, &m_dataLog, &m_trendStore, m_messages, this);
+        m_monitor = new MonitorWindow(m_claims, &m_recorder, m_messages, this);
         connect(m_monitor, &MonitorWindow::pickedChanged, this, [this](const QStringList &keys) {
             if (m_trend)
                 m_trend->setMonitorSources(keys);
@@ -673,70 +612,59 @@ TrendWindow *MainWindow::trendWindow()
     return m_trend;
 }
 
-QString MainWindow::portName() const
-{
-    return QStringLiteral("COM%1").arg(m_link->commPort());
-}
-
 bool MainWindow::refusedByClaim()
 {
-    const QString refusal = m_claims->refusal(portName());
-    if (refusal.isEmpty())
+    if (m_engine)
         return false;
-    showMessage(UserMessage{refusal});
+    showMessage(UserMessage{holderMessage(m_takenBy.value_or(Holder::MainWindow))});
     return true;
 }
 
-void MainWindow::portClaimed(const QString &identity)
+// One port has one master at a time: a tool asking for this window's port gets it.
+void MainWindow::yieldPort(const QString &identity)
 {
-    if (identity != portIdentity(portName()))
+    if (!m_engine || identity != portIdentity(m_port))
         return;
-    // One port has one master at a time: the tool window's polling takes it over.
     m_form.pollTimer->stop();
-    if (m_link->isOpen()) {
-        m_link->close();
-        m_yielded = true;
-    }
+    m_uploadMode = false;
+    m_openWhenBack = m_engine->isOpen();
+    m_engine->stopWaiting();
+    dropPort();
+    m_yieldedIdentity = identity;
     bringToFront(m_form.redLamp);
-    showStatus(m_claims->refusal(portName()));
 }
 
-void MainWindow::portReleased(const QString &identity)
+void MainWindow::portClaimed(const QString &identity, Holder holder)
 {
-    if (!m_yielded || identity != portIdentity(portName()))
+    if (m_engine || identity != m_yieldedIdentity)
         return;
-    m_yielded = false;
+    m_takenBy = holder;
+    showStatus(holderMessage(holder));
+}
+
+void MainWindow::portReleased(const QString &identity, Holder holder)
+{
+    if (holder == Holder::MainWindow || m_engine || identity != m_yieldedIdentity)
+        return;
+    m_yieldedIdentity.clear();
+    if (!takePort())
+        return;
     showStatus({});
-    if (openPort(false))
-        OpenOnComm();
+    if (m_openWhenBack)
+        openPort(false);
 }
 
-void MainWindow::recordRead(const Outcome &outcome)
+void MainWindow::watchTraffic(LineEngine *engine)
 {
-    const std::optional<Reading> reading = outcome.kind == OutcomeKind::Answered
-                                               ? readingOf(outcome.frame, m_watch.startRegister())
-                                               : std::nullopt;
-    const QDateTime now = m_clock();
-    if (reading)
-        m_trendStore.add(TrendStore::mainWindowKey(m_lastStation),
-                         TrendStore::mainWindowLabel(m_lastStation), now.toMSecsSinceEpoch(),
-                         reading->temperature / 100.0, reading->humidity / 100.0, reading->limits);
-    if (m_dataLog.enabled() &&
-        !m_dataLog.write(pollRow(portName(), m_lastStation, reading, outcome, now))) {
-        m_dataLog.setEnabled(false);
-        showStatus(m_dataLog.error());
-    }
-}
-
-void MainWindow::recordUpload(const UploadReadings &record)
-{
-    const QDateTime now = m_clock();
-    m_trendStore.add(TrendStore::mainWindowKey(0), TrendStore::mainWindowLabel(0),
-                     now.toMSecsSinceEpoch(), record.first.toDouble(), record.second.toDouble());
-    if (m_dataLog.enabled() && !m_dataLog.write(uploadRow(portName(), record, now))) {
-        m_dataLog.setEnabled(false);
-        showStatus(m_dataLog.error());
-    }
+    connect(engine, &LineEngine::sent, m_traffic, [this](const QByteArray &frame) {
+        m_traffic->record({m_clock(), TrafficEntry::Direction::Sent, frame, {}});
+    });
+    connect(engine, &LineEngine::received, m_traffic, [this](const QByteArray &bytes) {
+        m_traffic->record({m_clock(), TrafficEntry::Direction::Received, bytes, {}});
+    });
+    connect(engine, &LineEngine::finished, m_traffic, [this](const Outcome &o) {
+        m_traffic->record({m_clock(), TrafficEntry::Direction::Note, {}, outcomeText(o)});
+    });
 }
 
 } // namespace kc

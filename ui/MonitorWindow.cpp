@@ -1,8 +1,12 @@
 #include "ui/MonitorWindow.h"
 
 #include "line/DataLog.h"
+#include "line/Recorder.h"
+#include "operations/ModuleReading.h"
+#include "operations/RegisterMap.h"
 #include "ui/CommSettingsDialog.h"
 #include "ui/MessageSink.h"
+#include "line/TrendHistory.h"
 #include "ui/ToolControls.h"
 
 #include <QCheckBox>
@@ -46,11 +50,51 @@ QString defaultFolder()
     return (documents.isEmpty() ? QDir::homePath() : documents) + QStringLiteral("/kc4420-data");
 }
 
+QString lineText(LineState state, std::optional<Holder> heldBy)
+{
+    switch (state) {
+    case LineState::Polling:
+        break;
+    case LineState::NotOpened:
+        return msg::portNotOpened;
+    case LineState::Lost:
+        return msg::lineLost;
+    case LineState::Held:
+        return holderMessage(heldBy.value_or(Holder::MainWindow));
+    }
+    return {};
+}
+
 } // namespace
 
-MonitorWindow::MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend,
-                             MessageSink *messages, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_monitor(claims), m_log(log), m_messages(messages),
+QStringList rowTexts(const WatchedModule &m, std::optional<Holder> heldBy)
+{
+    const bool answered = m.last && m.last->answered();
+    QString result = lineText(m.line, heldBy);
+    if (result.isEmpty() && m.dead)
+        result = QStringLiteral("停止应答");
+    else if (result.isEmpty() && m.last)
+        result = outcomeText(*m.last);
+    const auto value = [&](int row, int v) { return m.reading ? valueText(row, v) : QString(); };
+    return {
+        m.port,
+        QString::number(m.station),
+        m.deviceText,
+        value(temperatureRow, m.reading ? m.reading->temperature : 0),
+        value(humidityRow, m.reading ? m.reading->humidity : 0),
+        m.reading ? alarmText(m.reading->alarmCode) : QString(),
+        result,
+        answered ? QString::number(m.last->responseMs, 'f', 1) : QString(),
+        QString::number(m.answered),
+        QString::number(m.noReply),
+        QString::number(m.errors),
+        m.lastSeen.isValid() ? m.lastSeen.toString(QStringLiteral("MM-dd HH:mm:ss")) : QString(),
+    };
+}
+
+MonitorWindow::MonitorWindow(PortClaims *claims, Recorder *recorder, MessageSink *messages,
+                             QWidget *parent)
+    : QWidget(parent, Qt::Window), m_monitor(claims), m_recorder(recorder), m_messages(messages),
       m_port(new QComboBox(this)), m_stations(new QLineEdit(this)), m_baud(new QComboBox(this)),
       m_add(namedButton(this, "monitorAdd", QStringLiteral("添加"))),
       m_remove(namedButton(this, "monitorRemove", QStringLiteral("删除"))),
@@ -64,8 +108,7 @@ MonitorWindow::MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend
     setObjectName(QStringLiteral("monitorWindow"));
     setWindowTitle(QStringLiteral("多模块监视"));
     resize(1180, 560);
-    m_monitor.setDataLog(log);
-    m_monitor.setTrend(trend);
+    m_monitor.setRecorder(recorder);
 
     m_port->setObjectName(QStringLiteral("monitorPort"));
     m_port->setEditable(true);
@@ -138,9 +181,9 @@ MonitorWindow::MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend
     for (int r = 0; r < m_table->rowCount(); ++r) {
         const WatchedModule &m = m_monitor.module(r);
         m_table->item(r, 0)->setCheckState(
-            keys.contains(Monitor::sourceKey(m.port, m.station)) ? Qt::Checked : Qt::Unchecked);
+            keys.contains(TrendStore::sourceKey(m.port, m.station)) ? Qt::Checked : Qt::Unchecked);
     }
-    m_logSwitch->setChecked(m_log->enabled());
+    m_logSwitch->setChecked(m_recorder->logging());
     showRunning(false);
 
     connect(m_add, &QPushButton::clicked, this, &MonitorWindow::addClicked);
@@ -154,17 +197,20 @@ MonitorWindow::MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend
     connect(m_logSwitch, &QCheckBox::toggled, this, &MonitorWindow::logSwitched);
     connect(folderButton, &QPushButton::clicked, this, &MonitorWindow::chooseFolder);
     connect(m_fileMb, &QSpinBox::valueChanged, this, [this](int mb) {
-        m_log->setMaxBytes(qint64(mb) * 1024 * 1024);
+        m_recorder->log()->setMaxBytes(qint64(mb) * 1024 * 1024);
         remember();
     });
     connect(m_cycle, &QSpinBox::valueChanged, this, [this] { remember(); });
     connect(&m_monitor, &Monitor::rowChanged, this, &MonitorWindow::showRow);
     connect(&m_monitor, &Monitor::listChanged, this, &MonitorWindow::fillTable);
     connect(&m_monitor, &Monitor::runningChanged, this, &MonitorWindow::showRunning);
-    connect(&m_monitor, &Monitor::logFailed, this, [this](const QString &why) {
+    // The box shows whether rows are written, whichever window's row failed.
+    connect(m_recorder, &Recorder::logStateChanged, this, [this](bool on) {
         const QSignalBlocker quiet(m_logSwitch);
-        m_logSwitch->setChecked(false);
-        say(UserMessage{why, msg::errorTitle, true});
+        m_logSwitch->setChecked(on);
+    });
+    connect(m_recorder, &Recorder::logFailed, this, [this] {
+        say(UserMessage{m_recorder->log()->error(), msg::errorTitle, true});
     });
     connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         if (item->column() != 0)
@@ -200,7 +246,7 @@ QStringList MonitorWindow::picked() const
     for (int r = 0; r < m_table->rowCount(); ++r) {
         if (m_table->item(r, 0)->checkState() == Qt::Checked) {
             const WatchedModule &m = m_monitor.module(r);
-            keys << Monitor::sourceKey(m.port, m.station);
+            keys << TrendStore::sourceKey(m.port, m.station);
         }
     }
     return keys;
@@ -221,7 +267,7 @@ void MonitorWindow::fillTable()
             m_table->item(r, 0)->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
                                           Qt::ItemIsUserCheckable);
             m_table->item(r, 0)->setCheckState(
-                keep.contains(Monitor::sourceKey(m.port, m.station)) ? Qt::Checked : Qt::Unchecked);
+                keep.contains(TrendStore::sourceKey(m.port, m.station)) ? Qt::Checked : Qt::Unchecked);
         }
     }
     for (int r = 0; r < m_monitor.rowCount(); ++r)
@@ -237,7 +283,7 @@ void MonitorWindow::showRow(int row)
         return;
     const QSignalBlocker quiet(m_table);
     const WatchedModule &m = m_monitor.module(row);
-    const QStringList texts = rowTexts(m);
+    const QStringList texts = rowTexts(m, m_monitor.heldBy(m.port));
     // Only what changed: each change repaints its cell, forty rows many times a second.
     for (int i = 0; i < texts.size(); ++i) {
         QTableWidgetItem *item = m_table->item(row, i + 1);
@@ -319,9 +365,9 @@ void MonitorWindow::stopClicked()
 
 void MonitorWindow::logSwitched(bool on)
 {
-    m_log->setFolder(m_folder->text());
-    m_log->setMaxBytes(qint64(m_fileMb->value()) * 1024 * 1024);
-    m_log->setEnabled(on);
+    m_recorder->log()->setFolder(m_folder->text());
+    m_recorder->log()->setMaxBytes(qint64(m_fileMb->value()) * 1024 * 1024);
+    m_recorder->setLogging(on);
     m_status->setText(on ? QStringLiteral("数据记录到：") + m_folder->text() : QString());
 }
 
@@ -332,7 +378,7 @@ void MonitorWindow::chooseFolder()
     if (folder.isEmpty())
         return;
     m_folder->setText(folder);
-    m_log->setFolder(folder);
+    m_recorder->log()->setFolder(folder);
     remember();
 }
 

@@ -14,10 +14,13 @@ class QTableWidget;
 
 namespace kc {
 
-class DataLog;
 class MessageSink;
 class PortClaims;
-class TrendStore;
+class Recorder;
+
+// A module's row in words: port, station, device text, temperature, humidity,
+// alarm state, last outcome, response time, answered, no reply, errors, last seen.
+QStringList rowTexts(const WatchedModule &module, std::optional<Holder> heldBy = {});
 
 // "多模块监视": the modules of several ports in one table, polled while it
 // runs, with the data log's switch and folder. Rows ticked in the first
@@ -27,7 +30,7 @@ class MonitorWindow : public QWidget
 {
     Q_OBJECT
 public:
-    MonitorWindow(PortClaims *claims, DataLog *log, TrendStore *trend, MessageSink *messages,
+    MonitorWindow(PortClaims *claims, Recorder *recorder, MessageSink *messages,
                   QWidget *parent = nullptr);
     ~MonitorWindow() override;
 
@@ -56,7 +59,7 @@ private:
     void say(const UserMessage &message);
 
     Monitor m_monitor;
-    DataLog *m_log;
+    Recorder *m_recorder;
     MessageSink *m_messages;
     QComboBox *m_port;
     QLineEdit *m_stations;

@@ -4,7 +4,7 @@
 #include "line/LineEngine.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
-#include "ui/PortLease.h"
+#include "ui/ToolControls.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -99,12 +99,11 @@ void saveModuleSnapshot(MainWindow *main, MessageSink *messages)
         messages->show(main, UserMessage{msg::badStation});
         return;
     }
-    PortLease lease(main);
-    LineEngine *engine = lease.take(messages, main);
+    LineEngine *engine = takeMainPort(main, Holder::Snapshot, main, messages, main);
     if (!engine)
         return;
     const auto read = Commissioner(*engine).snapshot(*station);
-    lease.giveBack();
+    main->portClaims()->release(engine);
     if (const auto *failed = std::get_if<Outcome>(&read)) {
         messages->show(main, UserMessage{msg::moduleReadFailed + outcomeText(*failed)});
         return;

@@ -23,10 +23,11 @@ std::string scanOf(const QString &bauds, const QString &stations, const QString 
     QStringList rates;
     for (int b : s.bauds)
         rates << QString::number(b);
-    return QStringLiteral("%1 %2-%3 %4")
+    return QStringLiteral("%1 %2:%3-%4 %5")
         .arg(rates.join(','))
-        .arg(s.first)
-        .arg(s.last)
+        .arg(s.stations.size())
+        .arg(s.stations.first())
+        .arg(s.stations.last())
         .arg(s.probeTimeoutMs)
         .toStdString();
 }
@@ -47,12 +48,12 @@ std::string templateOf(const char *json)
 TEST(ScanRange, TextsAcceptedAndRefused)
 {
     const char *bauds = "你选择的波特率有误，应为2400,4800,9600,19200,38400中的一个或几个!";
-    const char *stations = "你输入的站号范围有误，应为 起始-结束，值范围为1-247!";
+    const char *stations = "你输入的站号范围有误，应为1-247的站号，如 1-247 或 1-40,200!";
     const char *timeout = "你输入的探测超时有误，应该为数字，值范围为20-10000!";
     const char *cases[][4] = {
-        {"9600,2400", "1-247", "100", "2400,9600 1-247 100"},
-        {" 19200 ,19200", "200", "20", "19200 200-200 20"},
-        {"38400", "5-5", "10000", "38400 5-5 10000"},
+        {"9600,2400", "1-247", "100", "2400,9600 247:1-247 100"},
+        {" 19200 ,19200", "200", "20", "19200 1:200-200 20"},
+        {"38400", "1-40,200", "10000", "38400 41:1-200 10000"},
         {"1200", "1-247", "100", bauds},
         {"9600,", "1-247", "100", bauds},
         {"9600.5", "1-247", "100", bauds},
@@ -96,7 +97,7 @@ TEST(SnapshotFile, SnapshotThenTemplate)
     const QByteArray t = snapshotJson(kc::templateOf(s, {0, 3, 6, 12}));
     EXPECT_EQ(QJsonDocument::fromJson(t).object()["kind"], "template");
     EXPECT_EQ(::templateOf(t.constData()), "3=65485 6=64535 12=9600");
-    EXPECT_EQ(rowList("5-8,12,6"), (QList<int>{5, 6, 7, 8, 12}));
+    EXPECT_EQ(rowList("12,5-8"), (QList<int>{5, 6, 7, 8, 12}));
     for (const char *bad : {"2-5", "12-15", "", "5,", "8-5", "x"})
         EXPECT_EQ(rowList(bad), std::nullopt) << bad;
 }
@@ -197,10 +198,10 @@ TEST(Commissioning, WriteOrderAndReportRows)
     r.newAddress = 10;
     for (const RowDiff &d : writeOrder(diffs))
         r.rows.push_back(RowWrite(d, d.row == 12 ? RowResult::Failed : RowResult::Confirmed));
-    r.note = "有行写入失败";
+    r.failure = ModuleFailure::RowsFailed;
     ModuleReport missing;
     missing.time = r.time;
-    missing.note = "线路上没有找到模块!";
+    missing.failure = ModuleFailure::NoModule;
 
     QTemporaryDir dir;
     const QString path = dir.filePath("report.csv");

@@ -61,6 +61,7 @@ TEST(RegisterMap, WriteConversionTable)
         {12, "1200", -1, msg::baudRange},
         {12, "38401", -1, msg::baudRange},
         {12, "9600.5", -1, msg::baudRange},
+        {12, "99999999999999999999999", -1, msg::baudRange},
         {13, "7", 7},
         {14, "0", 0},
         {5, "", -1, msg::valueNotNumber},

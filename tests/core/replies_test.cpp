@@ -1,8 +1,10 @@
 #include "operations/Counters.h"
+#include "operations/ModuleReading.h"
 #include "operations/Replies.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/Framing.h"
 #include "support/Frames.h"
+#include "support/QtPrint.h"
 
 #include <gtest/gtest.h>
 
@@ -12,57 +14,129 @@ using namespace kc;
 
 namespace {
 
-QVector<ValueText> vt(std::initializer_list<std::pair<int, const char *>> list)
+// The outcome of a reply that came whole.
+Outcome answer(const Request &asked, const QByteArray &reply)
 {
-    QVector<ValueText> v;
-    for (const auto &[i, t] : list)
-        v.push_back({i, QString::fromLatin1(t)});
-    return v;
+    return judgeReply(asked, reply, true).value_or(Outcome{});
+}
+
+QString shown(const QVector<RegisterValue> &values)
+{
+    QStringList texts;
+    for (const RegisterValue &v : values)
+        texts << QStringLiteral("%1=%2").arg(v.row).arg(v.text());
+    return texts.join(QLatin1Char(' '));
 }
 
 } // namespace
 
-TEST(RegisterReadReply, WordsLandInTheirRegistersBox)
+TEST(RegisterReadReply, WordsLandInTheirRegistersRow)
 {
     struct Case
     {
+        int start, count;
         QByteArray reply;
-        int start;
-        QVector<ValueText> values;
+        const char *values;
     };
-    const QByteArray odd = withCrc(bytes({1, 3, 5, 0x09, 0xE6, 0x00, 0x05, 0x77}));
     const Case cases[] = {
-        {readReply({0x09E6, 0xFF38}), 0, vt({{0, "25.34"}, {1, "-1.99"}})},
-        {readReply({20000, 20001}), 0, vt({{0, "200.00"}, {1, "-455.34"}})},
-        {readReply({65535, 65535, 65535, 65535}), 0,
-         vt({{0, "0.00"}, {1, "0.00"}, {2, "0"}, {3, "0.00"}})},
-        {readReply({32768, 32769}), 3, vt({{3, "327.68"}, {4, "-327.66"}})},
-        {readReply({9600, 40000}), 12, vt({{12, "9600"}, {13, "40000"}})},
-        // Start 3 puts register 3 in box 3, register 4 in box 4.
-        {readReply({1, 2}), 3, vt({{3, "0.01"}, {4, "0.02"}})},
-        {readReply({1, 2}), 1, vt({{1, "0.01"}, {2, "2"}})},
-        // Words past box 14 are dropped; so are words before box 0.
-        {readReply({7, 8, 9}), 13, vt({{13, "7"}, {14, "8"}})},
-        {readReply({7, 8, 9}), -1, vt({{0, "0.08"}, {1, "0.09"}})},
-        {readReply({7}), 200, {}},
+        {0, 2, readReply({0x09E6, 0xFF38}), "0=25.34 1=-1.99"},
+        {0, 2, readReply({20000, 20001}), "0=200.00 1=-455.34"},
+        {0, 4, readReply({65535, 65535, 65535, 65535}), "0=0.00 1=0.00 2=0 3=0.00"},
+        {3, 2, readReply({32768, 32769}), "3=327.68 4=-327.66"},
+        {12, 2, readReply({9600, 40000}), "12=9600 13=40000"},
+        {1, 2, readReply({1, 2}), "1=0.01 2=2"},
+        // Words past the last row are dropped.
+        {13, 3, readReply({7, 8, 9}), "13=7 14=8"},
+        {200, 1, readReply({7}), ""},
         // An odd byte count leaves its last data byte unused.
-        {odd, 0, vt({{0, "25.34"}, {1, "0.05"}})},
-        {withCrc(bytes({1, 3, 1, 0x09})), 0, {}},
-        {withCrc(bytes({1, 3, 0})), 0, {}},
+        {0, 2, withCrc(bytes({1, 3, 5, 0x09, 0xE6, 0x00, 0x05, 0x77})), "0=25.34 1=0.05"},
+        {0, 1, withCrc(bytes({1, 3, 0})), ""},
     };
     for (const auto &c : cases) {
-        const Delivery d = decodeDelivery(RequestKind::RegisterRead, c.reply, c.start);
-        EXPECT_EQ(d.values, c.values) << c.reply.toHex().constData();
-        EXPECT_EQ(d.hex, receivedTrace(c.reply));
+        const Outcome o = answer(Request::registerRead(1, c.start, c.count), c.reply);
+        ASSERT_TRUE(o.answered()) << c.reply.toHex().constData();
+        EXPECT_EQ(shown(registerValues(o)), QString::fromLatin1(c.values))
+            << c.reply.toHex().constData();
     }
 }
 
+// Nothing is shown, printed, logged or applied from a reply that was not
+// answered: each decoding gives nothing for a garbled, foreign or refused one.
+TEST(FailedReplies, GiveNothingToApply)
+{
+    QByteArray flipped = readReply({0x09E6, 0x1978});
+    flipped[4] = char(flipped[4] ^ 0x10);
+    const std::pair<Request, QByteArray> failed[] = {
+        {Request::registerRead(1, 0, 2), flipped},
+        {Request::registerRead(1, 0, 2), readReply({0x09E6, 0x1978}, 2)},
+        {Request::registerRead(1, 3, 2), withCrc(bytes({1, 0x83, 0x02}))},
+        {Request::deviceInfo(1), withCrc(bytes({1, 0xA6, 0x01}))},
+        {Request::addressRead(), readReply({0}, 0)},   // a module is never at 0
+        {Request::addressRead(), readReply({0}, 251)}, // nor above 250
+        {Request::registerWrite(1, 5, 3000), withCrc(bytes({1, 0x86, 0x03}))},
+    };
+    for (const auto &[asked, reply] : failed) {
+        const Outcome o = answer(asked, reply);
+        EXPECT_FALSE(o.answered()) << reply.toHex().constData();
+        EXPECT_TRUE(registerValues(o).isEmpty());
+        EXPECT_FALSE(readingOf(o) || deviceTextOf(o) || confirmedAddress(o))
+            << reply.toHex().constData();
+    }
+}
+
+TEST(AddressReplies, TheAddressEachAnswerConfirms)
+{
+    const std::tuple<Request, QByteArray, std::optional<int>> cases[] = {
+        {Request::addressRead(), readReply({1}, 17), 17},
+        {Request::registerWrite(2, 3, 150), closeFrame(2, 6, 0x0A, 0, 0, 0x96), 2},
+        {Request::addressChange(1, 5), closeFrame(1, 6, 0x0B, 0, 0, 5), 5},
+        {Request::addressChange(1, 5), bytes({5, 6, 0x0B, 5, 0, 0}), 5},
+        // A broadcast's writer or a station beyond 250 never reaches the station box.
+        {Request::registerWrite(251, 3, 150), closeFrame(251, 6, 0x0A, 0, 0, 0x96), std::nullopt},
+        {Request::registerRead(1, 0, 1), readReply({1}, 1), std::nullopt},
+    };
+    for (const auto &[asked, reply, address] : cases)
+        EXPECT_EQ(confirmedAddress(answer(asked, reply)), address) << reply.toHex().constData();
+    // The word of the station-250 read is no register's value.
+    EXPECT_TRUE(registerValues(answer(Request::addressRead(), readReply({1}, 17))).isEmpty());
+}
+
+TEST(DeviceInfoReply, ElevenCharactersOneByteEach)
+{
+    QByteArray body = bytes({1, 0x26, 0x0B}) + QByteArray("KC4420P-V12");
+    EXPECT_EQ(deviceTextOf(answer(Request::deviceInfo(1), withCrc(body))),
+              QStringLiteral("KC4420P-V12"));
+    body[5] = char(0xE9);
+    body[6] = char(0x00);
+    const auto text = deviceTextOf(answer(Request::deviceInfo(1), withCrc(body)));
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->size(), 11);
+    EXPECT_EQ(text->at(2), QChar(0xE9));
+}
+
+TEST(ModuleReading, ReadingAndLimitsOnlyWhenTheReadCoveredThem)
+{
+    const Request all = Request::registerRead(1, 0, 9);
+    const auto r = readingOf(answer(all, readReply({2534, 6520, 1, 0, 0, 5000, 64535, 9000, 1000})));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->temperature, 2534);
+    EXPECT_EQ(r->alarmCode, 1);
+    ASSERT_TRUE(r->limits);
+    EXPECT_EQ(r->limits->temperatureLow, -1000);
+    const auto two = readingOf(answer(Request::registerRead(1, 0, 2), readReply({2534, 6520})));
+    ASSERT_TRUE(two);
+    EXPECT_FALSE(two->limits || two->alarmCode);
+    EXPECT_FALSE(readingOf(answer(Request::registerRead(1, 1, 2), readReply({6520, 0}))));
+}
+
 namespace {
-QString logged(const QVector<UploadReadings> &readings)
+QString logged(const QVector<QByteArray> &records)
 {
     QStringList lines;
-    for (const auto &r : readings)
-        lines << r.first + QLatin1Char(' ') + r.second;
+    for (const auto &record : records) {
+        const auto r = decodeUploadRecord(record);
+        lines << (r ? r->first + QLatin1Char(' ') + r->second : QStringLiteral("?"));
+    }
     return lines.join(QLatin1Char('|'));
 }
 } // namespace
@@ -76,75 +150,41 @@ TEST(UploadRecord, ReadingsAndLengthRules)
         {"[-05.3,065.2]", "-5.3 65.2"},
         {"[-15.3,-00.5]", "-15.3 -0.5"},
         {"[999.9,000.1]", "999.9 0.1"},
-        {"[025.3,065.2", "25.3 65.2"}, // twelve bytes: the closing bracket is still on the line
-        {"X025.3,065.2]", ""},         // thirteen bytes need both brackets
+        {"[025.3,065.2", ""}, // the closing bracket still on the line
+        {"X025.3,065.2]", ""},
         {"[025.3,065.2)", ""},
-        {"[025.3,065.", ""},   // fewer than twelve
         {"[0a5.3,065.2]", ""}, // a non-digit in a digit position
         {"[025.3,06-.2]", ""}, // "-" only counts in the hundreds place
         {"[ 25.3,065.2]", ""},
         {"[025x3,065y2]", "25.3 65.2"}, // the point positions are not examined
-        // Every whole record of a delivery is logged, noise around them is not.
-        {"[025.3,065.2][030.0,070.0]", "25.3 65.2|30 70"},
-        {"\x05]][025.3,065.2]zz", "25.3 65.2"},
-        {"[[025.3,065.2]", "25.3 65.2"},
     };
-    for (const auto &[delivery, expected] : cases) {
-        const Delivery d = decodeDelivery(RequestKind::Upload, delivery, 0);
-        EXPECT_EQ(logged(d.uploads), QString::fromLatin1(expected)) << delivery.constData();
+    for (const auto &[record, expected] : cases) {
+        const auto r = decodeUploadRecord(record);
+        EXPECT_EQ(r ? r->first + QLatin1Char(' ') + r->second : QString(),
+                  QString::fromLatin1(expected))
+            << record.constData();
     }
 }
 
-TEST(AddressReplies, StationByteAndChangeEcho)
+// Records fed in pieces of every size, as a slow line delivers them: each is
+// logged once, noise around them is skipped, and a late byte never shifts the
+// next record out of place.
+TEST(UploadFramer, RecordsInPiecesAreNeitherLostNorShifted)
 {
-    struct Case
-    {
-        RequestKind kind;
-        QByteArray reply;
-        std::optional<int> address;
-    };
-    const Case cases[] = {
-        {RequestKind::Station, readReply({1}, 17), 17},
-        {RequestKind::Station, bytes({0x22}), 0x22},
-        {RequestKind::Station, {}, std::nullopt},
-        // The standard echo of a change to 5 carries the new address in byte 5.
-        {RequestKind::AddressChange, closeFrame(1, 6, 0x0B, 0, 0, 5), 5},
-        {RequestKind::AddressChange, closeFrame(1, 6, 0x0B, 0, 0, 5).left(6), 5},
-        // Anything else is read at byte 3.
-        {RequestKind::AddressChange, bytes({5, 6, 0x0C, 0x09, 0, 0}), 9},
-        {RequestKind::AddressChange, bytes({5, 3, 2, 0x07, 0, 0}), 7},
-        {RequestKind::AddressChange, bytes({1, 6, 0x0B, 0x00}), 0},
-        {RequestKind::AddressChange, bytes({1, 6, 0x0B}), std::nullopt},
-    };
-    for (const auto &c : cases) {
-        const Delivery d = decodeDelivery(c.kind, c.reply, 0);
-        EXPECT_EQ(d.address, c.address) << c.reply.toHex().constData();
+    const QByteArray stream =
+        QByteArray("\x05]][025.3,065.2]zz[[-05.0,066.0]") + "[030.1,070.9]" + "[ab cdefghijk";
+    for (int chunk = 1; chunk <= stream.size(); ++chunk) {
+        UploadFramer framer;
+        QVector<QByteArray> all;
+        for (int i = 0; i < stream.size(); i += chunk)
+            all += framer.feed(stream.mid(i, chunk)).records;
+        EXPECT_EQ(logged(all), "25.3 65.2|-5 66|30.1 70.9")
+            << "chunk " << chunk;
     }
-}
-
-TEST(DeviceInfoReply, ElevenCharactersOneByteEach)
-{
-    QByteArray reply = bytes({1, 0x26, 0x0B}) + QByteArray("KC4420P-V12") + bytes({0, 0});
-    Delivery d = decodeDelivery(RequestKind::DeviceInfo, reply, 0);
-    ASSERT_TRUE(d.deviceText);
-    EXPECT_EQ(*d.deviceText, QStringLiteral("KC4420P-V12"));
-    reply[5] = char(0xE9);
-    reply[6] = char(0x00);
-    d = decodeDelivery(RequestKind::DeviceInfo, reply, 0);
-    ASSERT_TRUE(d.deviceText);
-    EXPECT_EQ(d.deviceText->size(), 11);
-    EXPECT_EQ(d.deviceText->at(2), QChar(0xE9));
-    EXPECT_FALSE(decodeDelivery(RequestKind::DeviceInfo, reply.left(13), 0).deviceText);
-    EXPECT_TRUE(decodeDelivery(RequestKind::DeviceInfo, reply.left(14), 0).deviceText);
-}
-
-TEST(NoRequestYet, OnlyShowsTheBytes)
-{
-    const QByteArray reply = readReply({1, 2});
-    const Delivery d = decodeDelivery(RequestKind::None, reply, 0);
-    EXPECT_EQ(d.hex, receivedTrace(reply));
-    EXPECT_TRUE(d.values.isEmpty());
-    EXPECT_FALSE(d.address || !d.uploads.isEmpty() || d.deviceText);
+    UploadFramer framer;
+    framer.feed("[025.3");
+    framer.reset(); // forgets a partial record
+    EXPECT_TRUE(framer.feed(",065.2]").records.isEmpty());
 }
 
 TEST(Counters, ReceptionsStopAtTheCeilingCyclesWrapAtATick)
@@ -157,56 +197,4 @@ TEST(Counters, ReceptionsStopAtTheCeilingCyclesWrapAtATick)
         {0, 0}, {65535, 65535}, {65536, 0}, {1LL << 40, 0}};
     for (const auto &[count, atTick] : cycles)
         EXPECT_EQ(cycleCountAtTick(count), atTick) << count;
-}
-
-// Records fed in pieces, as a line at 9600 baud delivers them: each record is
-// logged once, when enough of it has arrived, and a late byte never shifts
-// the next record out of place.
-TEST(UploadFramer, RecordsInPiecesAreNeitherLostNorShifted)
-{
-    const QByteArray stream = QByteArray("[025.3,065.2]") + "[-05.0,066.0]" + "[030.1,070.9]";
-    // Deliver as the threshold emulation would: whenever `threshold` bytes are buffered.
-    for (int chunk : {1, 2, 3, 5, 7, 12, 13, 39}) {
-        UploadFramer framer;
-        QVector<UploadReadings> all;
-        QByteArray buffered;
-        int threshold = UploadFramer::recordThreshold;
-        for (int i = 0; i < stream.size(); i += chunk) {
-            buffered += stream.mid(i, chunk);
-            if (buffered.size() < threshold)
-                continue;
-            const Delivery d = decodeDelivery(RequestKind::Upload, buffered, 0, &framer);
-            buffered.clear();
-            threshold = d.rearm;
-            ASSERT_GT(threshold, 0);
-            all += d.uploads;
-        }
-        EXPECT_EQ(logged(all), "25.3 65.2|-5 66|30.1 70.9") << "chunk " << chunk;
-    }
-}
-
-TEST(UploadFramer, SkipsNoiseAndRecovers)
-{
-    UploadFramer framer;
-    auto feed = [&](const QByteArray &b) {
-        return decodeDelivery(RequestKind::Upload, b, 0, &framer);
-    };
-    auto step = feed("\x01\x02]xx[025.3,065.2]");
-    EXPECT_EQ(logged(step.uploads), "25.3 65.2");
-    // A stray "[" in noise holds at most one record's worth, then lets go.
-    step = feed("zz[ab");
-    EXPECT_TRUE(step.uploads.isEmpty());
-    EXPECT_EQ(step.rearm, UploadFramer::recordThreshold - 3);
-    step = feed("cdefghijk");
-    EXPECT_TRUE(step.uploads.isEmpty());
-    EXPECT_EQ(step.rearm, UploadFramer::recordThreshold);
-    step = feed("[100.0,000.0]");
-    EXPECT_EQ(logged(step.uploads), "100 0");
-    step = feed("]]]]]]]]]]]]]");
-    EXPECT_TRUE(step.uploads.isEmpty());
-    EXPECT_EQ(step.rearm, UploadFramer::recordThreshold);
-    // reset() forgets a partial record.
-    framer.feed("[025.3");
-    framer.reset();
-    EXPECT_TRUE(feed(",065.2]").uploads.isEmpty());
 }

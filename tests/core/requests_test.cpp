@@ -9,8 +9,8 @@ namespace {
 
 QString traceOf(const Planned &p)
 {
-    if (const auto *plan = std::get_if<RequestPlan>(&p))
-        return sentTrace(plan->frame).trimmed();
+    if (const auto *request = std::get_if<Request>(&p))
+        return sentTrace(request->frame()).trimmed();
     return QStringLiteral("MSG ") + std::get<UserMessage>(p).text;
 }
 
@@ -60,12 +60,10 @@ TEST(RegisterReadPlan, FramesAndMessages)
         EXPECT_EQ(traceOf(planRegisterRead(c.boxes)), c.expected)
             << c.boxes.station.toStdString() << "/" << c.boxes.function.toStdString() << "/"
             << c.boxes.start.toStdString() << "/" << c.boxes.count.toStdString();
-    const auto plan = std::get<RequestPlan>(planRegisterRead({"1", "3", "0", "15"}));
-    EXPECT_EQ(plan.threshold, 35);
-    EXPECT_EQ(plan.kind, RequestKind::RegisterRead);
-    EXPECT_EQ(std::get<RequestPlan>(planRegisterRead({"1", "3", "0", "1"})).threshold, 7);
-    // Its reply's values start at the register asked, whatever the box says later.
-    EXPECT_EQ(std::get<RequestPlan>(planRegisterRead({"1", "3", "7.9", "2"})).startRegister, 7);
+    // A request is numbers: the tools build the same one the boxes give.
+    EXPECT_EQ(std::get<Request>(planRegisterRead({"1", "3", "7.9", "2"})),
+              Request::registerRead(1, 7, 2));
+    EXPECT_EQ(Request::registerRead(1, 0, 15).replyLength(), 35);
 }
 
 TEST(PollingPlan, PeriodBoundsAndMessages)
@@ -105,29 +103,20 @@ TEST(WritePlan, WorkedExamplesAndRefusals)
                   c.expected)
             << c.button << " " << c.value << " " << c.station;
     // The station of a write rounds to even, unlike the read's round-down.
-    const auto plan = std::get<RequestPlan>(planParameterWrite(11, "0", "2.5"));
-    EXPECT_EQ(std::uint8_t(plan.frame[0]), 2);
-    EXPECT_EQ(std::uint8_t(plan.frame[3]), 0x16);
-    EXPECT_EQ(plan.threshold, 6);
-    EXPECT_EQ(plan.kind, RequestKind::Station);
+    EXPECT_EQ(std::get<Request>(planParameterWrite(11, "0", "2.5")), Request::registerWrite(2, 14, 0));
 }
 
 TEST(AddressPlans, ReadIsFixedAndChangeIsValidated)
 {
-    const RequestPlan read = planAddressRead();
-    EXPECT_EQ(sentTrace(read.frame), QStringLiteral("FA 03 00 00 00 01 91 81 "));
-    EXPECT_EQ(read.kind, RequestKind::Station);
-    EXPECT_EQ(read.threshold, 6);
+    EXPECT_EQ(sentTrace(Request::addressRead().frame()), QStringLiteral("FA 03 00 00 00 01 91 81 "));
 
     auto m = [](const QString &t) { return QStringLiteral("MSG ") + t; };
     const std::tuple<const char *, const char *, QString> cases[] = {
         {"1", "5", "01 06 0B 00 00 05 4B ED"},
         {"2", "1", "02 06 0B 00 00 01 4A 1D"},
         {"251", "10", "FB 06 0B 00 00 0A 1F B3"},
-        {"2.9", "7.9",
-         traceOf(RequestPlan{closeFrame(2, 6, 0x0B, 0, 0, 7), RequestKind::AddressChange, 6})},
-        {"255", "250",
-         traceOf(RequestPlan{closeFrame(255, 6, 0x0B, 0, 0, 250), RequestKind::AddressChange, 6})},
+        {"2.9", "7.9", traceOf(Request::addressChange(2, 7))},
+        {"255", "250", traceOf(Request::addressChange(255, 250))},
         {"", "", m(msg::badCurrentAddress)},
         {"1", "", m(msg::badTargetAddress)},
         {"0", "5", m(msg::addressRange)},
@@ -143,21 +132,14 @@ TEST(AddressPlans, ReadIsFixedAndChangeIsValidated)
             traceOf(planAddressChange(QString::fromLatin1(current), QString::fromLatin1(target))),
             expected)
             << current << " " << target;
-    const auto change = std::get<RequestPlan>(planAddressChange("1", "5"));
-    EXPECT_EQ(change.kind, RequestKind::AddressChange);
-    EXPECT_EQ(change.threshold, 6);
 }
 
 TEST(DeviceInfoPlan, FrameAndStationCheck)
 {
-    const auto plan = std::get<RequestPlan>(planDeviceInfo("1"));
-    EXPECT_EQ(sentTrace(plan.frame), QStringLiteral("01 26 00 00 00 05 C8 0E "));
-    EXPECT_EQ(plan.threshold, 16);
-    EXPECT_EQ(plan.kind, RequestKind::DeviceInfo);
+    EXPECT_EQ(traceOf(planDeviceInfo("1")), "01 26 00 00 00 05 C8 0E");
     EXPECT_EQ(std::get<UserMessage>(planDeviceInfo("x")).text, msg::badStation);
     EXPECT_EQ(std::get<UserMessage>(planDeviceInfo("256")).text, msg::badStation);
-    EXPECT_EQ(planUploadMode().threshold, 12);
-    EXPECT_EQ(planUploadMode().kind, RequestKind::Upload);
+    EXPECT_TRUE(Request::uploadListening().frame().isEmpty());
 }
 
 // The operator's texts, letter for letter: the tables above name them by

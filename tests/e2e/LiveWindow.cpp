@@ -10,7 +10,7 @@ LiveWindow::LiveWindow(const QString &device)
 {
     // An empty name would let the window fall back to a real port of this machine.
     qputenv("KC4420_COM1", device.isEmpty() ? "/nonexistent" : device.toLocal8Bit());
-    window = std::make_unique<kc::MainWindow>(link, &messages);
+    window = std::make_unique<kc::MainWindow>(&claims, &messages);
     window->show();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "protocol/QtSerialLink.h"
+#include "line/LineEngine.h"
+#include "line/PortClaims.h"
 #include "support/ControlText.h"
 #include "support/MessageRecorder.h"
 #include "support/Pty.h"
@@ -26,7 +27,9 @@ public:
     // Clicks and waits for the request's outcome; false when none came.
     bool request(const QString &button);
 
-    kc::QtSerialLink *link = new kc::QtSerialLink; // the window's
+    bool portOpen() const { return window->line() && window->line()->isOpen(); }
+
+    kc::PortClaims claims;
     MessageRecorder messages;
     std::unique_ptr<kc::MainWindow> window;
 };

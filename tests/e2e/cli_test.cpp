@@ -43,9 +43,24 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
         int status;
         const char *out; // a piece of standard output, or of standard error for status 2
         long long requests;
+        const char *never = "\x01"; // what must not be printed
     };
     const Case cases[] = {
         {{}, {"read", "--count", "2"}, 0, " 1  1 湿度值", 1},
+        // A failed reply prints its outcome and no value decoded from its bytes.
+        {{"--flip-every", "1"}, {"read"}, 5, "校验错误", 1, "25.34"},
+        {{"--flip-every", "2"}, {"--json", "write", "5=30"}, 5, "\"outcome\":\"answered\"", 2,
+         "match"},
+        // A read from a start asks the registers from there to the last row.
+        {{}, {"poll", "--start", "3", "--period", "0", "--cycles", "1"}, 0, "应答正常", 1},
+        // The baud-rate row follows the module to its new rate for the read-back.
+        {{"--baud", "9600"}, {"write", "12=19200"}, 0, "回读 19200 一致", 2},
+        // Station 0 is a broadcast nothing answers: refused where an answer is needed.
+        {{}, {"--station", "0", "read"}, 2, "站号 0 是广播地址", 0},
+        {{}, {"--station", "0", "snapshot", "/tmp/kc4420-never.json"}, 2, "站号 0 是广播地址", 0},
+        // A file that takes no more rows stops the command.
+        {{}, {"poll", "--period", "50", "--csv", "/dev/full"}, 7, "", 0},
+        {{"--upload-ms", "50"}, {"uploads", "--csv", "/dev/full"}, 7, "", 0},
         {{}, {"--json", "info"}, 0, "\"device\":\"KC4420P-V12\"", 1},
         {{}, {"write", "5=30.5"}, 0, "回读 30.50 一致", 2},
         {{}, {"address"}, 0, "地址 1", 1},
@@ -67,6 +82,7 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
         EXPECT_TRUE((c.status == 2 ? r.err : r.out).contains(QString::fromUtf8(c.out)))
             << args.toStdString() << "\n"
             << r.out.toStdString() << r.err.toStdString();
+        EXPECT_FALSE(r.out.contains(QString::fromUtf8(c.never))) << args.toStdString();
         EXPECT_EQ(sim.stats().requests, c.requests) << args.toStdString();
     }
 }
@@ -75,7 +91,7 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
 TEST(Cli, PollCountsAndStats)
 {
     SimProcess sim({"--fixed"});
-    const CliResult r = cli(sim, {"--json", "--stats", "poll", "--count", "100", "--period", "50"});
+    const CliResult r = cli(sim, {"--json", "--stats", "poll", "--cycles", "100", "--period", "50"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     int cycles = 0, answered = 0;
     QJsonObject stats;

@@ -28,8 +28,7 @@ TEST(Commissioning, NextModuleGetsItsAddressAndTheTemplate)
     };
     for (const Case &c : cases) {
         SimProcess sim(QStringList{"--fixed"} + c.sim);
-        auto *link = new QtSerialLink;
-        link->setDevice(sim.ptyPath());
+        auto *link = new QtSerialLink(sim.ptyPath());
         LineEngine engine(link);
         engine.setTimeout(200);
         ASSERT_TRUE(engine.open());

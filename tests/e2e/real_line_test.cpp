@@ -207,7 +207,7 @@ TEST(LineLost, RedLampNothingSentWhileClosedAndReopenWorks)
         sim.command("drop");
         // Nothing but the lost line can turn the lamp red here.
         ASSERT_TRUE(pumpUntil([&] { return w.lamp() == "imgNotConnected"; }));
-        EXPECT_FALSE(w.link->isOpen());
+        EXPECT_FALSE(w.portOpen());
 
         // Polling a closed port says so once, and later ticks stay quiet.
         const qsizetype messages = w.messages.shown.size();
@@ -229,7 +229,7 @@ TEST(LineLost, RedLampNothingSentWhileClosedAndReopenWorks)
         } else {
             w.click(reopen);
         }
-        EXPECT_TRUE(w.link->isOpen());
+        EXPECT_TRUE(w.portOpen());
         EXPECT_EQ(w.lamp(), "imgConnected");
     }
     ASSERT_TRUE(w.request("comDoOnce"));

@@ -1,5 +1,5 @@
 #include "line/LineEngine.h"
-#include "support/FakeSerialLink.h"
+#include "support/FakeLink.h"
 
 #include <QTimer>
 
@@ -9,31 +9,29 @@ using namespace kc;
 
 namespace {
 
-const QByteArray readFrame = QByteArray::fromHex("010300000002C40B");
+const Request read2 = Request::registerRead(1, 0, 2);
 const QByteArray readReply = QByteArray::fromHex("01030409E6FF38587A");
 
 // An engine on the fake link with a clock the test moves; timers are fired by hand.
 struct EngineHarness
 {
     double now = 0;
-    FakeSerialLink *link = new FakeSerialLink;
+    FakeLink *link = new FakeLink;
     LineEngine engine{link, [this] { return now; }};
     QList<Outcome> outcomes;
 
     EngineHarness()
     {
         QObject::connect(&engine, &LineEngine::finished,
-                         [this](const Outcome &o, const RequestPlan &) { outcomes << o; });
+                         [this](const Outcome &o) { outcomes << o; });
         engine.setTimeout(100);
-        link->setCommPort(1);
         EXPECT_TRUE(engine.open());
     }
     void fire(const char *timer)
     {
-        QMetaObject::invokeMethod(engine.findChild<QTimer *>(QString::fromLatin1(timer)), "timeout",
-                                  Qt::DirectConnection);
+        QMetaObject::invokeMethod(engine.findChild<QObject *>(QString::fromLatin1(timer)),
+                                  "timeout", Qt::DirectConnection);
     }
-    void submitRead() { engine.submit({readFrame, RequestKind::RegisterRead, 9, 0}); }
 };
 
 } // namespace
@@ -43,7 +41,7 @@ struct EngineHarness
 TEST(LineEngine, DeadlineCountsTheReplysWireTime)
 {
     EngineHarness h;
-    h.submitRead();
+    h.engine.submit(read2);
     ASSERT_EQ(h.link->written, QStringList{"01 03 00 00 00 02 C4 0B"});
     h.now = 109;
     h.fire("engineDeadline");
@@ -52,23 +50,29 @@ TEST(LineEngine, DeadlineCountsTheReplysWireTime)
     h.fire("engineDeadline");
     ASSERT_EQ(h.outcomes.size(), 1);
     EXPECT_EQ(h.outcomes[0].kind, OutcomeKind::NoReply);
+    EXPECT_EQ(h.outcomes[0].request, read2);
 }
 
-// A reply in pieces is judged when whole; the next request waits for 3.5
-// characters of silence (4.0 ms at 9600 baud).
+// A reply in pieces is judged when whole, the wake count set for the rest of
+// it; the next request waits for 3.5 characters of silence (4.0 ms at 9600
+// baud) from the reply's last byte.
 TEST(LineEngine, WholeFrameThenSilenceBeforeTheNext)
 {
     EngineHarness h;
-    h.submitRead();
-    h.submitRead();
+    h.engine.submit(read2);
+    h.engine.submit(read2);
     h.now = 10;
     h.link->deliver(readReply.left(4));
     EXPECT_TRUE(h.outcomes.isEmpty());
+    EXPECT_EQ(h.link->wakeAt(), 5);
     h.now = 12.5;
     h.link->deliver(readReply.mid(4));
     ASSERT_EQ(h.outcomes.size(), 1);
     EXPECT_EQ(h.outcomes[0].kind, OutcomeKind::Answered);
     EXPECT_DOUBLE_EQ(h.outcomes[0].responseMs, 12.5);
+    EXPECT_EQ(h.link->written.size(), 1);
+    h.now = 16.4;
+    h.fire("engineWake");
     EXPECT_EQ(h.link->written.size(), 1);
     h.now = 16.6;
     h.fire("engineWake");
@@ -77,35 +81,51 @@ TEST(LineEngine, WholeFrameThenSilenceBeforeTheNext)
 }
 
 // A request that got no reply is sent again up to the retry count, at once: the
-// line has been quiet since the request left. Every attempt counts in the
-// station's totals.
+// line has been quiet since the request left. A refusal is not retried. Every
+// attempt counts in the station's totals.
 TEST(LineEngine, RetriesAndPerStationTotals)
 {
     EngineHarness h;
     h.engine.setRetries(1);
-    h.submitRead();
+    h.engine.submit(read2);
     h.now = 200;
     h.fire("engineDeadline");
     EXPECT_TRUE(h.outcomes.isEmpty());
     ASSERT_EQ(h.link->written.size(), 2);
     h.now = 210;
-    h.link->deliver(QByteArray::fromHex("0183030131")); // refused: not retried
+    h.link->deliver(QByteArray::fromHex("0183030131"));
     ASSERT_EQ(h.outcomes.size(), 1);
     EXPECT_EQ(h.outcomes[0].kind, OutcomeKind::Refused);
-    const StationTotals &t = h.engine.totals()[1];
-    EXPECT_EQ(t.counts.sent, 2);
-    EXPECT_EQ(t.counts.noReply, 1);
-    EXPECT_EQ(t.counts.refused, 1);
-    EXPECT_EQ(t.counts.answered, 0);
+    const OutcomeTotals &t = h.engine.totals()[1];
+    EXPECT_EQ(t.sent, 2);
+    EXPECT_EQ(t.noReply, 1);
+    EXPECT_EQ(t.refused, 1);
 }
 
-TEST(ResponseTimes, MeanMaxAndNinetyFifthPercentile)
+// The window's own rhythm: a request sent now supersedes the one waiting and
+// goes out at once, silence or not; the upload mode stops waiting altogether;
+// a closed line answers nothing, at once; a lost one ends the request in hand.
+TEST(LineEngine, SendNowStopWaitingAndALostLine)
 {
-    ResponseTimes t;
-    for (int i = 1; i <= 100; ++i)
-        t.add(i); // 1 .. 100 ms
-    EXPECT_DOUBLE_EQ(t.mean(), 50.5);
-    EXPECT_DOUBLE_EQ(t.max(), 100);
-    EXPECT_DOUBLE_EQ(t.last(), 100);
-    EXPECT_NEAR(t.p95(), 95, 0.1);
+    EngineHarness h;
+    h.engine.sendNow(read2);
+    h.link->deliver(readReply.left(3));
+    h.engine.sendNow(Request::deviceInfo(1));
+    ASSERT_EQ(h.outcomes.size(), 1);
+    EXPECT_EQ(h.outcomes[0].kind, OutcomeKind::Superseded);
+    EXPECT_EQ(h.outcomes[0].bytes, 3);
+    EXPECT_EQ(h.link->written.last(), "01 26 00 00 00 05 C8 0E");
+    h.engine.stopWaiting();
+    EXPECT_EQ(h.outcomes.last().request, Request::deviceInfo(1));
+    EXPECT_EQ(h.outcomes.last().kind, OutcomeKind::Superseded);
+    EXPECT_FALSE(h.engine.busy());
+
+    h.engine.submit(read2);
+    h.link->loseLine();
+    EXPECT_TRUE(h.engine.lost());
+    EXPECT_EQ(h.outcomes.last().kind, OutcomeKind::NoReply);
+    h.engine.submit(read2);
+    EXPECT_EQ(h.outcomes.size(), 4);
+    EXPECT_EQ(h.outcomes.last().kind, OutcomeKind::NoReply);
+    EXPECT_EQ(h.link->written.size(), 3); // nothing written to the closed line
 }

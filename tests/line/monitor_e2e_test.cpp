@@ -20,10 +20,10 @@ long long answeredOn(const Monitor &monitor, int firstRow, int rows)
     return n;
 }
 
-bool allMarked(const Monitor &monitor, int firstRow, int rows, const QString &problem)
+bool allMarked(const Monitor &monitor, int firstRow, int rows, LineState state)
 {
     for (int r = firstRow; r < firstRow + rows; ++r) {
-        if (monitor.module(r).portProblem != problem)
+        if (monitor.module(r).line != state)
             return false;
     }
     return true;
@@ -47,30 +47,30 @@ TEST(MonitorLive, OneOfTwoLinesDroppedAndBack)
     ASSERT_FALSE(monitor.add(lineA, "1-3", 9600));
     ASSERT_FALSE(monitor.add(lineB, "5,6", 9600));
     monitor.start();
-    EXPECT_EQ(claims.refusal(lineA), "该串口正由多模块监视使用，请先停止监视");
+    EXPECT_EQ(claims.holderOf(lineA), Holder::Monitor);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return answeredOn(monitor, 0, 5) >= 5 * 3; }, 10000));
     EXPECT_EQ(monitor.module(2).deviceText, "KC4420P-003");
     EXPECT_EQ(monitor.module(4).deviceText, "KC4420P-006");
 
     simA.command("drop");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return allMarked(monitor, 0, 3, "线路断开"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMarked(monitor, 0, 3, LineState::Lost); }, 5000));
     const long long lineBBefore = answeredOn(monitor, 3, 2);
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return answeredOn(monitor, 3, 2) >= lineBBefore + 10; }, 5000));
-    EXPECT_TRUE(allMarked(monitor, 3, 2, ""));
-    EXPECT_TRUE(allMarked(monitor, 0, 3, "线路断开"));
+    EXPECT_TRUE(allMarked(monitor, 3, 2, LineState::Polling));
+    EXPECT_TRUE(allMarked(monitor, 0, 3, LineState::Lost));
 
     simA.command("restore");
     const long long lineABefore = answeredOn(monitor, 0, 3);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return allMarked(monitor, 0, 3, "") && answeredOn(monitor, 0, 3) >= lineABefore + 6;
+            return allMarked(monitor, 0, 3, LineState::Polling) && answeredOn(monitor, 0, 3) >= lineABefore + 6;
         },
         10000));
     for (int r = 0; r < 5; ++r)
         EXPECT_FALSE(monitor.module(r).dead) << r;
 
     monitor.stop();
-    EXPECT_EQ(claims.refusal(lineA), "");
+    EXPECT_FALSE(claims.holderOf(lineA));
 }

@@ -2,7 +2,11 @@
 #include "line/LineEngine.h"
 #include "line/Monitor.h"
 #include "line/PortClaims.h"
-#include "support/FakeSerialLink.h"
+#include "line/Recorder.h"
+#include "line/TrendHistory.h"
+#include "protocol/PortNaming.h"
+#include "support/FakeLink.h"
+#include "ui/MonitorWindow.h"
 #include "support/Frames.h"
 #include "support/QtPrint.h"
 
@@ -27,19 +31,16 @@ const QByteArray station1Reply =
 struct Rig
 {
     double now = 0;
-    PortClaims claims;
-    QMap<QString, FakeSerialLink *> links;
+    FakeLinks links;
+    PortClaims claims{links.factory()};
     QSet<int> silent;
-    Monitor monitor{&claims, [this](const QString &port) {
-                        auto *link = new FakeSerialLink;
-                        link->setCommPort(1);
-                        links[port] = link;
-                        return link;
-                    }};
+    Monitor monitor{&claims};
     QStringList turns; // station of each register read or unanswered request, in order
 
     Rig()
     {
+        links.present = {"COM1", "/dev/ttyX"};
+        claims.setClock([this] { return now; });
         monitor.setTimeout(100);
         monitor.setClocks(
             [this] { return now; },
@@ -49,13 +50,16 @@ struct Rig
     }
     void fire(const QString &port, const char *timer)
     {
-        QMetaObject::invokeMethod(monitor.poller(port)->findChild<QTimer *>(timer), "timeout",
+        QObject *owner = QString::fromLatin1(timer).startsWith("engine")
+                             ? static_cast<QObject *>(monitor.poller(port)->engine())
+                             : monitor.poller(port);
+        QMetaObject::invokeMethod(owner->findChild<QObject *>(timer), "timeout",
                                   Qt::DirectConnection);
     }
     // Answers (or lets time out) the last request on port, then lets the line's silence pass.
     void step(const QString &port = QStringLiteral("COM1"))
     {
-        FakeSerialLink *link = links[port];
+        FakeLink *link = links.last(port);
         const QByteArray frame = QByteArray::fromHex(link->written.last().toLatin1());
         const int station = std::uint8_t(frame[0]);
         const int function = std::uint8_t(frame[1]);
@@ -122,17 +126,17 @@ TEST(Monitor, CyclePeriodAndPortsInParallel)
     ASSERT_FALSE(rig.monitor.add("COM1", "1", 9600));
     ASSERT_FALSE(rig.monitor.add("/dev/ttyX", "3", 9600));
     rig.monitor.start();
-    EXPECT_EQ(rig.links["COM1"]->written.size(), 1);
-    EXPECT_EQ(rig.links["/dev/ttyX"]->written.size(), 1);
+    EXPECT_EQ(rig.links.last("COM1")->written.size(), 1);
+    EXPECT_EQ(rig.links.last("/dev/ttyX")->written.size(), 1);
     rig.step(); // device text
     rig.step(); // values: the round is over
-    ASSERT_EQ(rig.links["COM1"]->written.size(), 2);
+    ASSERT_EQ(rig.links.last("COM1")->written.size(), 2);
     rig.now = 999;
     rig.fire("COM1", "pollerWake");
-    EXPECT_EQ(rig.links["COM1"]->written.size(), 2);
+    EXPECT_EQ(rig.links.last("COM1")->written.size(), 2);
     rig.now = 1000;
     rig.fire("COM1", "pollerWake");
-    EXPECT_EQ(rig.links["COM1"]->written.last(), "01 03 00 00 00 0F 05 CE");
+    EXPECT_EQ(rig.links.last("COM1")->written.last(), "01 03 00 00 00 0F 05 CE");
 }
 
 // The data log of a known run: a module answering, one silent, then the
@@ -141,24 +145,29 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
 {
     QTemporaryDir dir;
     DataLog log;
+    TrendStore trend;
+    Recorder recorder(&trend, &log);
     log.setFolder(dir.path());
     log.setEnabled(true);
     Rig rig;
+    recorder.setClock(
+        [&rig] { return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9)).addMSecs(qint64(rig.now)); });
     rig.silent = {2};
-    rig.monitor.setDataLog(&log);
+    rig.monitor.setRecorder(&recorder);
     ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
     rig.monitor.start();
     for (int i = 0; i < 3; ++i)
         rig.step();
     EXPECT_EQ(rowTexts(rig.monitor.module(0)).join('|'),
               "COM1|1|KC4420P-001|25.34|65.20|正常|应答正常 10.0 ms|10.0|2|0|0|12-06 21:05:09");
-    rig.links["COM1"]->loseLine();
+    rig.links.last("COM1")->loseLine();
     EXPECT_EQ(rowTexts(rig.monitor.module(1)).join('|'), "COM1|2|||||线路断开||0|1|0|");
     EXPECT_EQ(rowTone(rig.monitor.module(1)), RowTone::Dead);
     QFile file(dir.filePath("kc4420-2026-12-06.csv"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray all = file.readAll();
     EXPECT_TRUE(all.startsWith("\xEF\xBB\xBF")); // UTF-8, for spreadsheets
+    EXPECT_EQ(trend.source(TrendStore::sourceKey("COM1", 1))->temperature.size(), 1);
     EXPECT_EQ(QString::fromUtf8(all.mid(3)),
               "time,port,station,temperature_C,humidity_RH,alarm,outcome,response_ms\n"
               "2026-12-06T21:05:09.025,COM1,1,25.34,65.20,正常,应答正常 10.0 ms,10.0\n"
@@ -167,8 +176,8 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
               "2026-12-06T21:05:09.235,COM1,2,,,,线路断开,\n");
 }
 
-// A port held by the monitor is one port under each of its names; a second
-// holder is refused, and releasing it frees it.
+// A port is one port under each of its names: a second holder is refused;
+// the main window is asked to yield it to a tool; releasing frees it.
 TEST(PortClaims, OneHolderPerDevice)
 {
     QTemporaryDir dir;
@@ -176,25 +185,29 @@ TEST(PortClaims, OneHolderPerDevice)
     QFile(device).open(QIODevice::WriteOnly);
     QFile::link(device, dir.filePath("by-id-alias"));
     qputenv("KC4420_COM7", dir.filePath("by-id-alias").toUtf8());
-    PortClaims claims;
-    ASSERT_TRUE(claims.claim(portIdentity("COM7"), "monitor"));
-    EXPECT_EQ(claims.refusal(device), "monitor");
-    EXPECT_EQ(claims.refusal(" com7 "), "monitor");
-    EXPECT_FALSE(claims.claim(portIdentity(device), "scan"));
-    EXPECT_EQ(claims.refusal("COM8"), "");
-    claims.release(portIdentity(device));
-    EXPECT_EQ(claims.refusal("COM7"), "");
+    FakeLinks links;
+    PortClaims claims(links.factory());
+    QObject owner;
+    QStringList said;
+    QObject::connect(&claims, &PortClaims::yieldWanted, [&](const QString &identity) {
+        said << "yield";
+        for (LineEngine *e : claims.findChildren<LineEngine *>()) {
+            if (e->port() == "COM7")
+                claims.release(e);
+        }
+        EXPECT_EQ(identity, portIdentity(device));
+    });
+    QObject::connect(&claims, &PortClaims::claimed, [&](const QString &, Holder) { said << "claimed"; });
+    ASSERT_TRUE(claims.claim("COM7", Holder::MainWindow, &owner));
+    LineEngine *monitor = claims.claim(" com7 ", Holder::Monitor, &owner);
+    ASSERT_TRUE(monitor);
+    EXPECT_EQ(said, QStringList({"yield", "claimed"}));
+    EXPECT_EQ(claims.holderOf(device), Holder::Monitor);
+    EXPECT_FALSE(claims.claim(device, Holder::BusScan, &owner));
+    EXPECT_FALSE(claims.holderOf("COM8"));
+    claims.release(monitor);
+    EXPECT_FALSE(claims.holderOf("COM7"));
     qunsetenv("KC4420_COM7");
-}
-
-TEST(Monitor, StationLists)
-{
-    const std::pair<const char *, QVector<int>> good[] = {
-        {"5", {5}}, {" 1-3 ,7", {1, 2, 3, 7}}, {"250", {250}}, {"9，8", {9, 8}}};
-    for (const auto &[text, stations] : good)
-        EXPECT_EQ(parseStations(text), stations) << text;
-    for (const char *bad : {"", "0", "251", "3-1", "1,1", "1-", "a", "1.5", "1-300"})
-        EXPECT_EQ(parseStations(bad), std::nullopt) << bad;
 }
 
 // Amber outside the module's own limits (the limits themselves inside), red

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "line/PortClaims.h"
 #include "support/ControlText.h"
-#include "support/FakeSerialLink.h"
+#include "support/FakeLink.h"
 #include "support/MessageRecorder.h"
 #include "support/QtPrint.h"
 #include "ui/MainWindow.h"
@@ -13,16 +14,21 @@
 
 #include <memory>
 
-// The real window over the fake link and the message recorder, on a fixed clock.
+// The real window over fake links and the message recorder, on a fixed clock.
 struct WindowHarness
 {
-    explicit WindowHarness(QSet<int> ports = {1}) : link(new FakeSerialLink)
+    explicit WindowHarness(QSet<QString> ports = {QStringLiteral("COM1")})
     {
-        link->presentPorts = std::move(ports);
-        window = std::make_unique<kc::MainWindow>(link, &messages);
+        links.present = std::move(ports);
+        claims = std::make_unique<kc::PortClaims>(links.factory());
+        claims->setClock([this] { return now; });
+        window = std::make_unique<kc::MainWindow>(claims.get(), &messages);
         window->setClock([] { return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9)); });
         window->show();
     }
+
+    // The link of the window's port, the newest made for it.
+    FakeLink *link() const { return links.last(window->portName()); }
 
     template <typename T> T *find(const QString &name) const
     {
@@ -31,6 +37,14 @@ struct WindowHarness
         return w;
     }
     QString text(const QString &name) const { return controlText(window.get(), name); }
+
+    // The deadline of the request on the window's line passes.
+    void deadline()
+    {
+        now += 10000;
+        for (QObject *t : claims->findChildren<QObject *>(QStringLiteral("engineDeadline")))
+            QMetaObject::invokeMethod(t, "timeout", Qt::DirectConnection);
+    }
 
     // Steps separated by spaces: "box=text" types into a box, "list:index"
     // chooses in a list, "Timer2" is a tick of the poll timer, any other name
@@ -53,20 +67,20 @@ struct WindowHarness
         }
     }
     // "name=text" entries separated by ';': what a control shows, or the lamp
-    // in front ("lamp"), or the link's receive threshold ("threshold").
+    // in front ("lamp").
     void expect(const QString &entries) const
     {
         for (const QString &e : entries.split(QLatin1Char(';'))) {
             const QString name = e.section('=', 0, 0);
-            const QString shown = name == QLatin1String("lamp") ? window->frontLamp()
-                                  : name == QLatin1String("threshold")
-                                      ? QString::number(link->rThreshold())
-                                      : text(name);
+            const QString shown =
+                name == QLatin1String("lamp") ? window->frontLamp() : text(name);
             EXPECT_EQ(shown, e.section('=', 1)) << name.toStdString();
         }
     }
 
-    FakeSerialLink *link;
+    double now = 100;
+    FakeLinks links;
+    std::unique_ptr<kc::PortClaims> claims;
     MessageRecorder messages;
     std::unique_ptr<kc::MainWindow> window;
 };

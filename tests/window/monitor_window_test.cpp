@@ -3,6 +3,7 @@
 
 #include "line/DataLog.h"
 #include "line/PortClaims.h"
+#include "line/Recorder.h"
 #include "line/TrendHistory.h"
 #include "ui/MonitorWindow.h"
 
@@ -21,9 +22,10 @@ TEST(MonitorWindow, ListKeptBetweenWindows)
     kc::PortClaims claims;
     kc::DataLog log;
     kc::TrendStore trend;
+    kc::Recorder recorder(&trend, &log);
     MessageRecorder messages;
     {
-        kc::MonitorWindow w(&claims, &log, &trend, &messages);
+        kc::MonitorWindow w(&claims, &recorder, &messages);
         auto *table = w.findChild<QTableWidget *>("monitorTable");
         for (const char *stations : {"1-3", "x"}) {
             w.findChild<QLineEdit *>("monitorStations")->setText(stations);
@@ -36,7 +38,7 @@ TEST(MonitorWindow, ListKeptBetweenWindows)
         table->item(1, 0)->setCheckState(Qt::Checked);
         EXPECT_EQ(w.picked(), QStringList{"COM1#3"});
     }
-    kc::MonitorWindow again(&claims, &log, &trend, &messages);
+    kc::MonitorWindow again(&claims, &recorder, &messages);
     auto *table = again.findChild<QTableWidget *>("monitorTable");
     ASSERT_EQ(table->rowCount(), 2);
     EXPECT_EQ(table->item(0, 2)->text() + table->item(1, 2)->text(), "13");

@@ -17,6 +17,15 @@ TEST(Outcomes, StatusLampAndBoxes)
         {"comDoOnce", "", "deadline", "outcomeText=无应答 (超时 1000 ms);lamp=imgNotConnected"},
         {"cmdReadAdd", "11 03 02 00 11 B9 8C", "",
          "outcomeText=校验错误;lamp=imgNotConnected;txtStationID=1;txtSetID_0=1"},
+        // An address change is taken only when the reply confirms the address
+        // asked for: a garbled echo would put 0 into the station box, and the
+        // next write would go to every module on the line.
+        {"txtSetID_1=5 cmdChangeID", "01 06 0A 00 00 05", "",
+         "outcomeText=应答与请求不符;lamp=imgNotConnected;txtStationID=1;txtSetID_0=1"},
+        {"txtSetID_1=5 cmdChangeID", "00 00 FF 9B 00 00", "",
+         "outcomeText=应答与请求不符;lamp=imgNotConnected;txtStationID=1;txtSetID_0=1"},
+        {"txtSetID_1=5 cmdChangeID", "05 06 0C 05 00 00", "",
+         "outcomeText=应答正常 12.5 ms;txtStationID=5;txtSetID_0=5"},
         {"txtDataLength=1 comDoOnce", "07 03 02 00 01 F1 84", "",
          "outcomeText=应答来自站 7;lamp=imgNotConnected;txtValue_0=0"},
         {"Command2", "01 26 0B 4B 43", "deadline",
@@ -28,16 +37,11 @@ TEST(Outcomes, StatusLampAndBoxes)
     };
     for (const auto &[steps, reply, deadline, shown] : cases) {
         WindowHarness h;
-        double now = 100;
-        h.window->setMsClock([&] { return now; });
         h.act(steps);
-        now = 112.5;
-        h.link->deliver(QByteArray::fromHex(reply));
-        if (QByteArray(deadline) == "deadline") {
-            now = 2000;
-            QMetaObject::invokeMethod(h.find<QTimer>("replyDeadline"), "timeout",
-                                      Qt::DirectConnection);
-        }
+        h.now = 112.5;
+        h.link()->deliver(QByteArray::fromHex(reply));
+        if (QByteArray(deadline) == "deadline")
+            h.deadline();
         SCOPED_TRACE(steps);
         h.expect(QString::fromUtf8(shown));
     }
@@ -49,9 +53,9 @@ TEST(Outcomes, TotalsAddUpAndReset)
 {
     WindowHarness h;
     h.act("txtDataLength=1 cmdOneM Timer2 Timer2");
-    h.link->deliver(QByteArray::fromHex("01030200017984"));
+    h.link()->deliver(QByteArray::fromHex("01030200017984"));
     h.act("Timer2");
-    QMetaObject::invokeMethod(h.find<QTimer>("replyDeadline"), "timeout", Qt::DirectConnection);
+    h.deadline();
     const kc::OutcomeTotals &t = h.window->totals();
     EXPECT_EQ(t.sent, 3);
     EXPECT_EQ(t.sent, t.answered + t.noReply + t.errors() + t.superseded);

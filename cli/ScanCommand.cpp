@@ -1,0 +1,83 @@
+// scan: the modules on the line, one result each as it is found.
+#include "cli/CliSession.h"
+
+#include "line/BusScan.h"
+#include "line/LineEngine.h"
+#include "operations/RegisterMap.h"
+
+#include <QEventLoop>
+
+#include <cmath>
+#include <unistd.h>
+
+namespace kc {
+
+int runScan(CliSession &s)
+{
+    const CliOptions &o = s.options();
+    auto planned = planScan(o.bauds, o.stations, o.probeTimeout);
+    if (const auto *refusal = std::get_if<UserMessage>(&planned))
+        return s.refuse(refusal->text);
+    ScanRange range = std::get<ScanRange>(planned);
+    range.singleModule = o.singleModule;
+    if (!s.openLine())
+        return Exit::Port;
+    BusScan scan(s.engine(), range);
+    s.onInterrupt([&scan] { scan.cancel(); });
+    QEventLoop loop;
+    int status = Exit::Ok;
+    // Progress only where someone watches it: one line, rewritten.
+    const bool watched = ::isatty(STDERR_FILENO) != 0;
+    const auto clearProgress = [&] {
+        if (watched)
+            s.err() << '\r' << QString(60, QLatin1Char(' ')) << '\r';
+    };
+    QObject::connect(&scan, &BusScan::progress, &s, [&](const ScanProgress &p) {
+        if (watched) {
+            s.err() << '\r' << scanProgressText(p) << QStringLiteral("    ");
+            s.err().flush();
+        }
+    });
+    QObject::connect(&scan, &BusScan::moduleFound, &s, [&](const FoundModule &m) {
+        clearProgress();
+        QJsonObject j{{QStringLiteral("station"), m.station},
+                      {QStringLiteral("baud"), m.baud},
+                      {QStringLiteral("outcome"), outcomeKey(m.outcome.kind)},
+                      {QStringLiteral("text"), foundStatusText(m)}};
+        QString text = QStringLiteral("站 %1  %2 波特  ").arg(m.station).arg(m.baud);
+        if (m.answered()) {
+            const QString t = m.temperature ? valueText(temperatureRow, *m.temperature) : QString();
+            const QString h = m.humidity ? valueText(humidityRow, *m.humidity) : QString();
+            j[QStringLiteral("device")] = m.device;
+            j[QStringLiteral("temperature")] = t;
+            j[QStringLiteral("humidity")] = h;
+            j[QStringLiteral("response_ms")] = std::round(m.outcome.responseMs * 10) / 10;
+            j[QStringLiteral("quick")] = m.quick;
+            text += QStringLiteral("%1  温度 %2  湿度 %3  %4 ms")
+                        .arg(m.device, t, h, QString::number(m.outcome.responseMs, 'f', 1));
+        } else {
+            text += foundStatusText(m);
+        }
+        s.out().result(j, text);
+    });
+    QObject::connect(&scan, &BusScan::finished, &loop, [&](ScanEnd end) {
+        if (end == ScanEnd::PortLost || end == ScanEnd::PortNotOpened) {
+            s.err() << (end == ScanEnd::PortLost ? msg::portLost : msg::portBusy) << '\n';
+            status = Exit::Port;
+        }
+        loop.quit();
+    });
+    scan.start();
+    if (scan.running())
+        loop.exec();
+    s.onInterrupt({});
+    clearProgress();
+    s.err().flush();
+    const auto found = std::count_if(scan.found().begin(), scan.found().end(),
+                                     [](const FoundModule &m) { return m.answered(); });
+    s.out().result({{QStringLiteral("found"), qint64(found)}},
+                   QStringLiteral("找到 %1 个模块").arg(found));
+    return std::max(status, found > 0 ? Exit::Ok : Exit::NoReply);
+}
+
+} // namespace kc

@@ -1,0 +1,70 @@
+#include "line/Recorder.h"
+
+#include "line/DataLog.h"
+#include "line/TrendHistory.h"
+#include "operations/ModuleReading.h"
+#include "operations/RegisterMap.h"
+
+namespace kc {
+
+Recorder::Recorder(TrendStore *trend, DataLog *log, QObject *parent)
+    : QObject(parent), m_trend(trend), m_log(log),
+      m_clock([] { return QDateTime::currentDateTime(); })
+{
+}
+
+void Recorder::setLogging(bool on)
+{
+    if (m_log->enabled() == on)
+        return;
+    m_log->setEnabled(on);
+    emit logStateChanged(on);
+}
+
+bool Recorder::logging() const
+{
+    return m_log->enabled();
+}
+
+void Recorder::recordRead(const QString &port, int station, const Outcome &outcome,
+                          bool mainWindow)
+{
+    const QDateTime now = m_clock();
+    const std::optional<Reading> reading = readingOf(outcome);
+    if (reading) {
+        const QString key = mainWindow ? TrendStore::mainWindowKey(station)
+                                       : TrendStore::sourceKey(port, station);
+        m_trend->add(key, mainWindow ? TrendStore::mainWindowLabel(station)
+                                     : TrendStore::sourceLabel(port, station),
+                     now.toMSecsSinceEpoch(), realValue(temperatureRow, reading->temperature),
+                     realValue(humidityRow, reading->humidity), reading->limits);
+    }
+    if (m_log->enabled())
+        write(pollRow(port, station, reading, outcome, now));
+}
+
+void Recorder::recordUpload(const QString &port, const UploadReadings &record)
+{
+    const QDateTime now = m_clock();
+    m_trend->add(TrendStore::mainWindowKey(0), TrendStore::mainWindowLabel(0),
+                 now.toMSecsSinceEpoch(), record.first.toDouble(), record.second.toDouble());
+    if (m_log->enabled())
+        write(uploadRow(port, record, now));
+}
+
+void Recorder::recordLineDown(const QString &port, int station, const QString &why)
+{
+    if (m_log->enabled())
+        write(LogRow{m_clock(), port, station, {}, {}, {}, why, -1});
+}
+
+void Recorder::write(const LogRow &row)
+{
+    if (m_log->write(row))
+        return;
+    m_log->setEnabled(false);
+    emit logStateChanged(false);
+    emit logFailed();
+}
+
+} // namespace kc

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace kc {
+
+// Why a link would not open, as far as the system says.
+enum class OpenFailure {
+    None,
+    NoDevice,     // nothing behind the name
+    NoPermission, // the device is there but this user may not open it
+    Busy,         // another program holds it
+    Other,
+};
+
+// A line to the modules: a serial port here, a network connection elsewhere.
+// The engine asks it for bytes; it says when bytes arrived and when the line
+// went away.
+class Link : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Link() override = default;
+
+    // The port as the operator named it ("COM1", a device path), for logs.
+    virtual QString name() const = 0;
+    // A serial link takes the rate at once when open, else at the next open.
+    virtual void setBaud(int baud) = 0;
+    virtual int baud() const = 0;
+
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Why the last open failed.
+    virtual OpenFailure lastFailure() const = 0;
+    // The device the last open tried, for messages; empty when none was found.
+    virtual QString device() const = 0;
+
+    virtual void discardInput() = 0;
+    virtual void write(const QByteArray &bytes) = 0;
+    virtual QByteArray readAll() = 0;
+    // arrived() comes once at least this many bytes wait to be read.
+    virtual void setWakeAt(int bytes) = 0;
+
+signals:
+    void arrived();
+    // The device or connection went away; the link has closed itself.
+    void lost();
+};
+
+} // namespace kc
