@@ -56,7 +56,7 @@ TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
     EXPECT_EQ(words[0], 60);
 
     EXPECT_EQ(sim.quit(), 0);
-    EXPECT_EQ(sim.readLine(), "STATS requests=6 replies=5 ignored=1 uploads=0");
+    EXPECT_EQ(sim.readLine(), "STATS requests=6 replies=5 ignored=1 uploads=0 rx_bytes=48 master_requests=0 master_replies=0");
 }
 
 } // namespace
