@@ -1,5 +1,6 @@
 #include "Bus.h"
 #include "Crc16.h"
+#include "HexText.h"
 #include "LineEndpoint.h"
 #include "ModbusSlave.h"
 #include "OtherMaster.h"
@@ -9,9 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <bitset>
-#include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <tuple>
@@ -23,34 +22,6 @@
 // CRCs were worked out apart from this code, with a bitwise CRC-16/MODBUS.
 
 namespace {
-
-std::vector<std::string> words(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream stream(text);
-    for (std::string word; stream >> word;)
-        out.push_back(word);
-    return out;
-}
-
-std::vector<std::uint8_t> bytes(const std::string &hex)
-{
-    std::vector<std::uint8_t> out;
-    for (const std::string &word : words(hex))
-        out.push_back(static_cast<std::uint8_t>(std::stoul(word, nullptr, 16)));
-    return out;
-}
-
-std::string hex(const std::vector<std::uint8_t> &data)
-{
-    std::string text;
-    for (const auto byte : data) {
-        char part[4];
-        std::snprintf(part, sizeof part, text.empty() ? "%02X" : " %02X", byte);
-        text += part;
-    }
-    return text;
-}
 
 // "??" in the pattern stands for any byte.
 bool matches(const std::string &text, const std::string &pattern)
