@@ -49,8 +49,9 @@ void LineIo::handle(const std::vector<pollfd> &fds, std::int64_t now)
 std::int64_t LineIo::nextDeadline(std::int64_t frameGapNs) const
 {
     std::int64_t deadline = m_tx.nextDueNs();
-    for (const auto &[peer, framer] : m_framers) {
-        if (takesRequests())
+    // A request that has to wait for the exchange in progress would only wake us in vain.
+    if (takesRequests()) {
+        for (const auto &[peer, framer] : m_framers)
             earliest(deadline, framer.endNs(frameGapNs));
     }
     earliest(deadline, m_floodEndNs);

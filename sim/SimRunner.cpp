@@ -100,7 +100,8 @@ std::int64_t SimRunner::nextDeadline() const
             break;
         earliest(deadline, pace.nextNs);
     }
-    // So does the other master, for the tool's request too and for a flood's end.
+    // The other master waits for the line to fall quiet, after a reply, a request of
+    // the tool's or a flood; their own deadlines wake us.
     if (lineIdle(monotonicNs()))
         earliest(deadline, m_nextMasterNs);
     earliest(deadline, m_nextDriftNs);
