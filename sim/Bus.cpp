@@ -2,10 +2,23 @@
 
 #include "Crc16.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
 namespace kcsim {
+
+namespace {
+
+// About what a module would have sent: enough to pass for a reply read at a wrong rate.
+std::size_t likelyReplyLength(const std::vector<std::uint8_t> &frame)
+{
+    if (frame[1] == modbus::ReadHolding)
+        return 5 + 2 * std::min<std::size_t>(frame[5], reg::Count);
+    return frame[1] == modbus::DeviceInfo ? 5 + modbus::ModelTextLength : 8;
+}
+
+} // namespace
 
 Module::Module(const ModuleSetup &setup, const std::string &model, std::uint32_t driftSeed)
     : setup(setup), slave(store, static_cast<std::uint8_t>(setup.address), model),
@@ -13,7 +26,9 @@ Module::Module(const ModuleSetup &setup, const std::string &model, std::uint32_t
 {
 }
 
-Bus::Bus(const SimOptions &options) : m_quirks(options.quirks)
+Bus::Bus(const SimOptions &options)
+    : m_quirks(options.quirks), m_collisions(options.collisions),
+      m_wrongRateGarbage(options.wrongRateGarbage), m_garbageRng(options.seed ^ 0x6A09E667u)
 {
     const std::vector<ModuleSetup> setups =
         options.modules.empty() ? std::vector<ModuleSetup>{{options.address}} : options.modules;
@@ -30,13 +45,14 @@ Bus::Bus(const SimOptions &options) : m_quirks(options.quirks)
     }
 }
 
-int Bus::find(int address) const
+std::vector<std::size_t> Bus::at(int address) const
 {
+    std::vector<std::size_t> found;
     for (std::size_t i = 0; i < m_modules.size(); ++i) {
         if (m_modules[i].slave.address() == address)
-            return static_cast<int>(i);
+            found.push_back(i);
     }
-    return -1;
+    return found;
 }
 
 bool Bus::apply(const ControlCommand &command)
@@ -54,6 +70,9 @@ bool Bus::apply(const ControlCommand &command)
     case CommandKind::SilentOnce:
         m_silentOnce = true;
         return true;
+    case CommandKind::Collisions:
+        m_collisions = command.collisions;
+        return true;
     default:
         return false;
     }
@@ -64,22 +83,30 @@ bool Bus::apply(const ControlCommand &command)
 
 LineReply Bus::handle(const std::vector<std::uint8_t> &frame, int lineBaud)
 {
-    // A module set to another rate hears only garbage, a silent one hears nothing.
-    std::vector<std::size_t> takers;
+    // A module set to another rate hears only garbage, a silent one hears nothing;
+    // with wrongRateGarbage, one at another rate answers what the master reads as garbage.
+    std::vector<std::pair<std::size_t, bool>> takers; // module, heard at its own rate
     for (std::size_t i = 0; i < m_modules.size(); ++i) {
         const Module &module = m_modules[i];
+        if (module.setup.silent || module.slave.screen(frame) != Disposition::Answered)
+            continue;
         const bool hears =
-            !module.setup.silent && (module.setup.baud == 0 || module.setup.baud == lineBaud);
-        if (hears && module.slave.screen(frame) == Disposition::Answered)
-            takers.push_back(i);
+            module.setup.baud == 0 || lineBaud == AnyRate || module.setup.baud == lineBaud;
+        if (hears || m_wrongRateGarbage)
+            takers.emplace_back(i, hears);
     }
     LineReply result;
     if (takers.empty() || std::exchange(m_silentOnce, false))
         return result;
 
-    std::vector<std::vector<std::uint8_t>> replies;
-    for (const std::size_t i : takers) {
+    std::vector<Answer> answers;
+    for (const auto &[i, hears] : takers) {
         Module &module = m_modules[i];
+        const int station = module.slave.address();
+        if (!hears) {
+            answers.push_back({station, garbage(frame)});
+            continue;
+        }
         Outcome outcome = module.slave.handleFrame(frame);
         if (outcome.writtenRegister == reg::UploadInterval)
             result.intervalWritten.push_back(i);
@@ -91,10 +118,37 @@ LineReply Bus::handle(const std::vector<std::uint8_t> &frame, int lineBaud)
             continue;
         if (module.setup.badCrc)
             outcome.reply.back() ^= 0xFFu;
-        replies.push_back(std::move(outcome.reply));
+        answers.push_back({station, std::move(outcome.reply)});
     }
-    result.bytes = replies.size() == 1 ? std::move(replies.front()) : collide(replies);
+    result.bytes = resolve(std::move(answers));
     return result;
+}
+
+std::vector<std::uint8_t> Bus::resolve(std::vector<Answer> answers) const
+{
+    if (answers.empty())
+        return {};
+    if (answers.size() == 1)
+        return std::move(answers.front().bytes);
+    if (m_collisions == CollisionMode::First) {
+        // Stable, so of two modules at one address the one set up first wins.
+        const auto lowest =
+            std::min_element(answers.begin(), answers.end(), [](const Answer &a, const Answer &b) {
+                return a.station < b.station;
+            });
+        return std::move(lowest->bytes);
+    }
+    std::vector<std::vector<std::uint8_t>> replies;
+    for (Answer &answer : answers)
+        replies.push_back(std::move(answer.bytes));
+    return collide(replies);
+}
+
+std::vector<std::uint8_t> Bus::garbage(const std::vector<std::uint8_t> &frame)
+{
+    std::vector<std::uint8_t> bytes(likelyReplyLength(frame));
+    fillRandom(m_garbageRng, bytes);
+    return bytes;
 }
 
 std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>> &replies)

@@ -31,6 +31,9 @@ struct LineReply
     std::vector<std::size_t> intervalWritten; // modules whose upload interval a write set
 };
 
+// A request from a master set to each module's own rate, such as the simulator's own.
+constexpr int AnyRate = -1;
+
 // The modules sharing one line. Every request reaches each of them; when more than
 // one answers, their replies collide as they would on a real line.
 class Bus
@@ -40,20 +43,32 @@ public:
 
     std::deque<Module> &modules() { return m_modules; }
     const std::deque<Module> &modules() const { return m_modules; }
-    // Index of the module at this address now, -1 when none is.
-    int find(int address) const;
+    // Indexes of the modules at this address now, in the order they were set up.
+    std::vector<std::size_t> at(int address) const;
 
-    // Takes refuse, answer-as, ignore-writes and silent-once, for every module; false
-    // for other commands. After silent-once, the next request some module would
-    // answer goes unanswered and is not carried out.
+    // Takes refuse, answer-as, ignore-writes, silent-once and collisions, for every
+    // module; false for other commands. After silent-once, the next request some
+    // module would answer goes unanswered and is not carried out.
     bool apply(const ControlCommand &command);
 
-    // lineBaud: the rate the line is set to now, 0 when unknown.
+    // lineBaud: the rate the line is set to now, 0 when unknown, or AnyRate.
     LineReply handle(const std::vector<std::uint8_t> &frame, int lineBaud);
 
 private:
+    struct Answer
+    {
+        int station = 0; // the module's address as the request found it
+        std::vector<std::uint8_t> bytes;
+    };
+
+    std::vector<std::uint8_t> resolve(std::vector<Answer> answers) const;
+    std::vector<std::uint8_t> garbage(const std::vector<std::uint8_t> &frame);
+
     std::deque<Module> m_modules; // never moves, as each slave refers to its store
     Quirks m_quirks;
+    CollisionMode m_collisions;
+    bool m_wrongRateGarbage;
+    std::mt19937 m_garbageRng;
     bool m_silentOnce = false;
 };
 

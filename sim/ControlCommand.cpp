@@ -40,14 +40,16 @@ ControlCommand parseControlCommand(const std::string &line)
         return simple(CommandKind::Empty);
 
     const std::string &verb = words[0];
-    if (verb == "drop" || verb == "restore" || verb == "stats" || verb == "quit" ||
-        verb == "silent-once") {
+    if (verb == "drop" || verb == "restore" || verb == "kick" || verb == "stats" ||
+        verb == "quit" || verb == "silent-once") {
         if (words.size() != 1)
             return invalid(verb + " takes no argument");
         if (verb == "drop")
             return simple(CommandKind::Drop);
         if (verb == "restore")
             return simple(CommandKind::Restore);
+        if (verb == "kick")
+            return simple(CommandKind::Kick);
         if (verb == "silent-once")
             return simple(CommandKind::SilentOnce);
         return simple(verb == "stats" ? CommandKind::Stats : CommandKind::Quit);
@@ -91,13 +93,35 @@ ControlCommand parseControlCommand(const std::string &line)
         command.station = static_cast<int>(station);
         return command;
     }
-    if (verb == "silent" || verb == "noise" || verb == "ignore-writes") {
+    if (verb == "silent" || verb == "noise" || verb == "ignore-writes" || verb == "echo") {
         if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
             return invalid(verb + " expects on or off");
         ControlCommand command = simple(verb == "silent"  ? CommandKind::Silent
                                         : verb == "noise" ? CommandKind::Noise
+                                        : verb == "echo"  ? CommandKind::Echo
                                                           : CommandKind::IgnoreWrites);
         command.on = words[1] == "on";
+        return command;
+    }
+    if (verb == "collisions") {
+        ControlCommand command = simple(CommandKind::Collisions);
+        if (words.size() != 2 || !parseCollisionMode(words[1], command.collisions))
+            return invalid("collisions expects garble or first");
+        return command;
+    }
+    if (verb == "crc-burst" || verb == "cut") {
+        const bool burst = verb == "crc-burst";
+        ControlCommand command = simple(burst ? CommandKind::CrcBurst : CommandKind::Cut);
+        long value = 0;
+        const bool ok =
+            words.size() == 2 &&
+            (words[1] == "off" || (burst ? parseBurst(words[1], command.value, command.length)
+                                         : parseInteger(words[1], 1, 255, value)));
+        if (!ok)
+            return invalid(burst ? "crc-burst expects EVERY:LEN with 1 <= LEN <= EVERY, or off"
+                                 : "cut expects a number of bytes 1..255 or off");
+        if (!burst)
+            command.value = static_cast<int>(value);
         return command;
     }
     if (verb == "refuse" || verb == "answer-as") {
@@ -130,7 +154,10 @@ std::string formatStats(const Stats &stats)
     return "STATS requests=" + std::to_string(stats.requests) +
            " replies=" + std::to_string(stats.replies) +
            " ignored=" + std::to_string(stats.ignored) +
-           " uploads=" + std::to_string(stats.uploads);
+           " uploads=" + std::to_string(stats.uploads) +
+           " rx_bytes=" + std::to_string(stats.rxBytes) +
+           " master_requests=" + std::to_string(stats.masterRequests) +
+           " master_replies=" + std::to_string(stats.masterReplies);
 }
 
 std::string formatRegisters(const std::vector<std::uint16_t> &words)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SimOptions.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@ namespace kcsim {
 enum class CommandKind {
     Drop,
     Restore,
+    Kick,
     Silent,
     Noise,
     Flood,
@@ -16,6 +19,10 @@ enum class CommandKind {
     AnswerAs,
     SilentOnce,
     IgnoreWrites,
+    Collisions,
+    Echo,
+    CrcBurst,
+    Cut,
     Set,
     Registers,
     Stats,
@@ -27,10 +34,13 @@ enum class CommandKind {
 struct ControlCommand
 {
     CommandKind kind = CommandKind::Invalid;
-    bool on = false;    // silent / noise / ignore-writes
+    bool on = false;    // silent / noise / ignore-writes / echo
     double seconds = 0; // flood
-    int value = 0;      // refuse: code, 0 for off; answer-as: station, -1 for off
-    int index = -1;     // set: register 0..14
+    int value = 0;      // refuse: code, 0 for off; answer-as: station, -1 for off;
+                        // crc-burst: every, 0 for off; cut: bytes, 0 for off
+    int length = 0;     // crc-burst: replies in a burst
+    CollisionMode collisions = CollisionMode::Garble;
+    int index = -1; // set: register 0..14
     std::uint16_t word = 0;
     int station = -1;    // set / regs: the module at this address, -1 for the default
     std::string problem; // why an Invalid line was refused
@@ -44,6 +54,9 @@ struct Stats
     unsigned long long replies = 0;
     unsigned long long ignored = 0;
     unsigned long long uploads = 0;
+    unsigned long long rxBytes = 0; // everything the tool's side sent, requests or not
+    unsigned long long masterRequests = 0;
+    unsigned long long masterReplies = 0;
 };
 
 std::string formatStats(const Stats &stats);

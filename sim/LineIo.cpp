@@ -3,67 +3,43 @@
 #include "Clock.h"
 #include "ControlCommand.h"
 
-#include <cerrno>
-#include <poll.h>
-#include <unistd.h>
 #include <utility>
 
 namespace kcsim {
 
 namespace {
 
-// A closed pseudo-terminal reports POLLHUP without pause, so while nobody has the
-// line open we look again at this pace instead of polling it.
-// Short, so a master that opens the line and asks at once is not kept waiting.
-constexpr std::int64_t reconnectCheckNs = 2 * nsPerMs;
 constexpr int floodChunksPerTurn = 16;
 
 } // namespace
 
-LineIo::LineIo(std::string device, std::string link, LineShaper &shaper)
-    : m_endpoint(std::move(device), std::move(link)), m_shaper(shaper)
+LineIo::LineIo(std::unique_ptr<LinePort> port, LineShaper &shaper, bool streamed)
+    : m_port(std::move(port)), m_shaper(shaper), m_streamed(streamed)
 {
+    m_port->setListener(this);
 }
 
 bool LineIo::open(int baud, std::int64_t now, std::string &error)
 {
-    if (!m_endpoint.open(baud, error))
-        return false;
-    m_connected = false;
-    m_recheckNs = now;
-    return true;
+    return m_port->open(baud, now, error);
 }
 
 void LineIo::drop()
 {
-    // An unplugged adapter takes its stable name with it, so a path that
-    // named the line must not lead to whatever pseudo-terminal comes next.
-    m_endpoint.removeLink();
-    m_endpoint.close();
-    m_connected = false;
-    m_recheckNs = -1;
-    m_framer.clear();
+    m_port->close();
+    m_framers.clear();
     m_tx.clear();
     m_floodEndNs = -1;
 }
 
-short LineIo::events(std::int64_t now) const
+void LineIo::watch(std::vector<pollfd> &fds, std::int64_t now)
 {
-    if (!m_connected || m_endpoint.fd() < 0)
-        return 0;
-    return (m_tx.blocked() || flooding(now)) ? POLLIN | POLLOUT : POLLIN;
+    m_port->watch(fds, m_tx.blocked() || flooding(now));
 }
 
-void LineIo::handle(short revents, std::int64_t now)
+void LineIo::handle(const std::vector<pollfd> &fds, std::int64_t now)
 {
-    // A command handled in the same turn may have dropped the line meanwhile.
-    if (!m_connected)
-        return;
-    if (revents & POLLIN)
-        readAvailable(now);
-    if (m_connected && (revents & (POLLHUP | POLLERR | POLLNVAL)))
-        lost(now);
-    if (m_connected && (revents & POLLOUT)) {
+    if (m_port->handle(fds, now)) {
         m_tx.unblock();
         if (flooding(now))
             floodSome(now);
@@ -72,72 +48,59 @@ void LineIo::handle(short revents, std::int64_t now)
 
 std::int64_t LineIo::nextDeadline(std::int64_t frameGapNs) const
 {
-    std::int64_t deadline = m_framer.endNs(frameGapNs);
-    earliest(deadline, m_tx.nextDueNs());
+    std::int64_t deadline = m_tx.nextDueNs();
+    // A request that has to wait for the exchange in progress would only wake us in vain.
+    if (takesRequests()) {
+        for (const auto &[peer, framer] : m_framers)
+            earliest(deadline, framer.endNs(frameGapNs));
+    }
     earliest(deadline, m_floodEndNs);
-    if (!m_connected)
-        earliest(deadline, m_recheckNs);
+    earliest(deadline, m_port->nextDeadline());
     return deadline;
 }
 
-void LineIo::recheck(std::int64_t now)
+bool LineIo::takeRequest(std::int64_t now, std::int64_t frameGapNs, Received &request)
 {
-    if (m_connected || m_recheckNs < 0 || now < m_recheckNs)
-        return;
-    pollfd probe{m_endpoint.fd(), POLLIN, 0};
-    if (poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-        m_connected = true;
-        m_recheckNs = -1;
-        return;
-    }
-    m_recheckNs = now + reconnectCheckNs;
-}
-
-// The one write policy: an interrupted write is retried, a full line takes what
-// it can (0 bytes when nothing), and any other error means the reader has gone.
-ssize_t LineIo::write(const std::uint8_t *data, std::size_t size, std::int64_t now)
-{
-    for (;;) {
-        const ssize_t n = ::write(m_endpoint.fd(), data, size);
-        if (n >= 0)
-            return n;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return 0;
-        if (errno != EINTR) {
-            lost(now);
-            return -1;
+    if (!takesRequests() || m_framers.empty())
+        return false;
+    // From the peer after the one taken last, round the table.
+    auto it = m_framers.upper_bound(m_lastPeer);
+    for (std::size_t n = 0; n < m_framers.size(); ++n, ++it) {
+        if (it == m_framers.end())
+            it = m_framers.begin();
+        if (it->second.take(now, frameGapNs, request)) {
+            request.peer = m_lastPeer = it->first;
+            return true;
         }
     }
+    return false;
 }
 
-void LineIo::readAvailable(std::int64_t now)
+bool LineIo::receiving() const
 {
-    std::uint8_t buffer[512];
-    for (;;) {
-        const ssize_t n = ::read(m_endpoint.fd(), buffer, sizeof buffer);
-        if (n > 0) {
-            m_framer.add(buffer, static_cast<std::size_t>(n), now);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-            lost(now);
-        return;
+    for (const auto &[peer, framer] : m_framers) {
+        if (framer.receiving())
+            return true;
     }
+    return false;
 }
 
-void LineIo::queueReply(std::vector<std::uint8_t> reply, std::int64_t startNs)
+void LineIo::queueReply(std::vector<std::uint8_t> reply, std::int64_t startNs, int peer)
 {
-    m_tx.addReply(m_shaper.shape(std::move(reply)), startNs);
+    m_tx.add(m_shaper.shape(std::move(reply)), startNs, peer, true);
+}
+
+std::int64_t LineIo::queueTraffic(std::vector<Piece> pieces, std::int64_t startNs)
+{
+    return m_tx.add(std::move(pieces), startNs, LinePort::Everyone, false);
 }
 
 void LineIo::writeDue(std::int64_t now, const std::function<void()> &replySent)
 {
-    if (!m_connected)
+    if (!connected())
         return;
-    const auto writer = [this, now](const std::uint8_t *data, std::size_t size) {
-        return write(data, size, now);
+    const auto writer = [this, now](int peer, const std::uint8_t *data, std::size_t size) {
+        return m_port->write(peer, data, size, now);
     };
     m_tx.writeDue(now, writer, replySent);
 }
@@ -145,25 +108,25 @@ void LineIo::writeDue(std::int64_t now, const std::function<void()> &replySent)
 bool LineIo::sendRecord(const std::string &record, std::int64_t now)
 {
     // Like a real line with nobody listening, records sent into the void are lost.
-    if (!m_connected || flooding(now))
+    if (!connected() || flooding(now))
         return false;
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(record.data());
-    const ssize_t n = write(bytes, record.size(), now);
+    const ssize_t n = m_port->write(LinePort::Everyone, bytes, record.size(), now);
     if (n <= 0)
         return false;
     // Finish a record once started, or the reader sees a torn one.
     if (static_cast<std::size_t>(n) < record.size())
-        m_tx.addRest({bytes + n, bytes + record.size()}, now);
+        m_tx.addRest({bytes + n, bytes + record.size()}, now, LinePort::Everyone);
     return true;
 }
 
 void LineIo::sendNoise(std::int64_t now)
 {
     // Only between exchanges: never inside a request being received or a reply going out.
-    if (!m_connected || !m_tx.empty() || m_framer.receiving() || flooding(now))
+    if (!connected() || !m_tx.empty() || receiving() || flooding(now))
         return;
     const std::vector<std::uint8_t> burst = m_shaper.noiseBurst();
-    write(burst.data(), burst.size(), now);
+    m_port->write(LinePort::Everyone, burst.data(), burst.size(), now);
 }
 
 void LineIo::startFlood(std::int64_t now, double seconds)
@@ -184,6 +147,24 @@ std::string LineIo::floodReport(std::int64_t now)
     return formatFloodReport(m_floodWritten, now - m_floodStartNs);
 }
 
+void LineIo::received(int peer, const std::uint8_t *data, std::size_t size, std::int64_t now)
+{
+    m_receivedBytes += size;
+    m_framers.try_emplace(peer, m_streamed).first->second.add(data, size, now);
+    if (m_echo)
+        m_tx.add({{{data, data + size}, 0}}, now, peer, false);
+}
+
+void LineIo::lost(int peer)
+{
+    m_framers.erase(peer);
+    // With nobody left, nothing queued matters; a new reader must not get it.
+    if (connected())
+        m_tx.forget(peer);
+    else
+        m_tx.clear();
+}
+
 void LineIo::floodSome(std::int64_t now)
 {
     if (m_floodBytes.empty()) {
@@ -192,27 +173,14 @@ void LineIo::floodSome(std::int64_t now)
     }
     // Replies queued before the jam would only come out of it garbled.
     m_tx.clear();
-    for (int i = 0; i < floodChunksPerTurn && m_connected; ++i) {
-        const ssize_t n = write(m_floodBytes.data(), m_floodBytes.size(), now);
+    for (int i = 0; i < floodChunksPerTurn && connected(); ++i) {
+        const ssize_t n =
+            m_port->write(LinePort::Everyone, m_floodBytes.data(), m_floodBytes.size(), now);
         if (n == 0)
             return;
         if (n > 0)
             m_floodWritten += static_cast<unsigned long long>(n);
     }
-}
-
-void LineIo::lost(std::int64_t now)
-{
-    m_connected = false;
-    if (m_endpoint.fd() >= 0) {
-        std::uint8_t buffer[512];
-        while (::read(m_endpoint.fd(), buffer, sizeof buffer) > 0) {
-        }
-    }
-    m_framer.clear();
-    m_tx.clear();
-    m_endpoint.discardUnread();
-    m_recheckNs = m_endpoint.fd() >= 0 ? now + reconnectCheckNs : -1;
 }
 
 } // namespace kcsim

@@ -23,17 +23,40 @@ std::vector<Piece> LineShaper::shape(std::vector<std::uint8_t> reply)
     if (reply.empty())
         return {};
 
-    if (m_settings.flipEvery > 0 && m_replyCount % m_settings.flipEvery == 0) {
-        std::uniform_int_distribution<std::size_t> byteDist(0, reply.size() - 1);
-        std::uniform_int_distribution<int> bitDist(0, 7);
-        const std::size_t index = byteDist(m_rng);
-        reply[index] = static_cast<std::uint8_t>(reply[index] ^ (1u << bitDist(m_rng)));
-    }
+    // Each round's burst comes at its end, so a run starts with good replies.
+    if (m_settings.burstEvery > 0 &&
+        m_burstCount++ % m_settings.burstEvery >= m_settings.burstEvery - m_settings.burstLength)
+        flipOneBit(reply);
+    if (m_settings.flipEvery > 0 && m_replyCount % m_settings.flipEvery == 0)
+        flipOneBit(reply);
+    // A reply cut short still leaves its first byte, or it would be no reply at all.
+    if (m_settings.cutBytes > 0)
+        reply.resize(std::max<std::size_t>(
+            1, reply.size() - std::min<std::size_t>(reply.size(), m_settings.cutBytes)));
     if (m_settings.duplicateEvery > 0 && m_replyCount % m_settings.duplicateEvery == 0) {
         const std::vector<std::uint8_t> copy = reply;
         reply.insert(reply.end(), copy.begin(), copy.end());
     }
+    reply.insert(reply.begin(), static_cast<std::size_t>(m_settings.strayCount),
+                 m_settings.strayByte);
+    return timed(reply, cutSizes(reply.size()));
+}
 
+std::vector<Piece> LineShaper::pace(const std::vector<std::uint8_t> &bytes)
+{
+    return timed(bytes, {bytes.size()});
+}
+
+void LineShaper::setBurst(int every, int length)
+{
+    m_settings.burstEvery = every;
+    m_settings.burstLength = length;
+    m_burstCount = 0;
+}
+
+std::vector<Piece> LineShaper::timed(const std::vector<std::uint8_t> &bytes,
+                                     const std::vector<std::size_t> &sizes)
+{
     std::vector<Piece> pieces;
     std::size_t position = 0;
     std::int64_t gapsNs = 0;
@@ -45,9 +68,8 @@ std::vector<Piece> LineShaper::shape(std::vector<std::uint8_t> reply)
                m_settings.paceBaud;
     };
 
-    const std::vector<std::size_t> sizes = cutSizes(reply.size());
     for (std::size_t n = 0; n < sizes.size(); ++n) {
-        const auto begin = reply.begin() + static_cast<std::ptrdiff_t>(position);
+        const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(position);
         if (m_settings.paceBaud > 0) {
             for (std::size_t i = 0; i < sizes[n]; ++i)
                 pieces.push_back(
@@ -62,6 +84,14 @@ std::vector<Piece> LineShaper::shape(std::vector<std::uint8_t> reply)
             gapsNs += gapAfterPiece();
     }
     return pieces;
+}
+
+void LineShaper::flipOneBit(std::vector<std::uint8_t> &reply)
+{
+    std::uniform_int_distribution<std::size_t> byteDist(0, reply.size() - 1);
+    std::uniform_int_distribution<int> bitDist(0, 7);
+    const std::size_t index = byteDist(m_rng);
+    reply[index] = static_cast<std::uint8_t>(reply[index] ^ (1u << bitDist(m_rng)));
 }
 
 std::vector<std::size_t> LineShaper::cutSizes(std::size_t total)
@@ -109,9 +139,14 @@ std::int64_t LineShaper::nextNoiseDelayNs()
 
 void LineShaper::fillRandom(std::vector<std::uint8_t> &bytes)
 {
+    kcsim::fillRandom(m_rng, bytes);
+}
+
+void fillRandom(std::mt19937 &rng, std::vector<std::uint8_t> &bytes)
+{
     std::uniform_int_distribution<int> byteDist(0, 255);
     for (auto &byte : bytes)
-        byte = static_cast<std::uint8_t>(byteDist(m_rng));
+        byte = static_cast<std::uint8_t>(byteDist(rng));
 }
 
 } // namespace kcsim

@@ -67,28 +67,23 @@ bool PollLoop::start()
     return true;
 }
 
-PollLoop::Ready PollLoop::wait(std::int64_t deadlineNs, int controlFd, int lineFd, short lineEvents)
+PollLoop::Ready PollLoop::wait(std::int64_t deadlineNs, int controlFd, std::vector<pollfd> &lineFds)
 {
     const int timeoutMs = timeoutFor(deadlineNs);
-    pollfd fds[3];
-    nfds_t count = 0;
-    fds[count++] = {signalPipe[0], POLLIN, 0};
-    const nfds_t controlSlot = controlFd >= 0 ? count++ : 0;
-    if (controlFd >= 0)
-        fds[controlSlot] = {controlFd, POLLIN, 0};
-    const nfds_t lineSlot = lineEvents != 0 ? count++ : 0;
-    if (lineEvents != 0)
-        fds[lineSlot] = {lineFd, lineEvents, 0};
+    std::vector<pollfd> fds{{signalPipe[0], POLLIN, 0}, {controlFd, POLLIN, 0}};
+    fds.insert(fds.end(), lineFds.begin(), lineFds.end());
 
     Ready ready;
-    if (poll(fds, count, timeoutMs) < 0 && errno != EINTR) {
+    // A negative descriptor is skipped by poll() itself.
+    if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) {
         std::perror("kc4420-sim: poll");
         ready.stop = true;
         return ready;
     }
     ready.stop = fds[0].revents & POLLIN;
-    ready.control = controlFd >= 0 && fds[controlSlot].revents;
-    ready.line = lineEvents != 0 ? fds[lineSlot].revents : 0;
+    ready.control = fds[1].revents;
+    for (std::size_t i = 0; i < lineFds.size(); ++i)
+        lineFds[i].revents = fds[i + 2].revents;
     return ready;
 }
 

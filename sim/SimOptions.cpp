@@ -23,6 +23,27 @@ bool parseInteger(const std::string &text, long low, long high, long &value)
     return true;
 }
 
+bool parseBurst(const std::string &text, int &every, int &length)
+{
+    const auto colon = text.find(':');
+    long first = 0;
+    long second = 0;
+    if (colon == std::string::npos || !parseInteger(text.substr(0, colon), 1, 1000000, first) ||
+        !parseInteger(text.substr(colon + 1), 1, first, second))
+        return false;
+    every = static_cast<int>(first);
+    length = static_cast<int>(second);
+    return true;
+}
+
+bool parseCollisionMode(const std::string &text, CollisionMode &mode)
+{
+    if (text != "garble" && text != "first")
+        return false;
+    mode = text == "first" ? CollisionMode::First : CollisionMode::Garble;
+    return true;
+}
+
 namespace {
 
 enum OptionId {
@@ -57,6 +78,16 @@ enum OptionId {
     OptSilentStation,
     OptBaud,
     OptStationBaud,
+    OptTwin,
+    OptCollisions,
+    OptTcp,
+    OptStrayBefore,
+    OptEcho,
+    OptCrcBurst,
+    OptCutReplies,
+    OptWrongRateGarbage,
+    OptMasterPoll,
+    OptMasterStations,
     OptHelp,
 };
 
@@ -92,6 +123,16 @@ const option longOptions[] = {
     {"silent-station", required_argument, nullptr, OptSilentStation},
     {"baud", required_argument, nullptr, OptBaud},
     {"station-baud", required_argument, nullptr, OptStationBaud},
+    {"twin", required_argument, nullptr, OptTwin},
+    {"collisions", required_argument, nullptr, OptCollisions},
+    {"tcp", required_argument, nullptr, OptTcp},
+    {"stray-before", required_argument, nullptr, OptStrayBefore},
+    {"echo", no_argument, nullptr, OptEcho},
+    {"crc-burst", required_argument, nullptr, OptCrcBurst},
+    {"cut-replies", required_argument, nullptr, OptCutReplies},
+    {"wrong-rate-garbage", no_argument, nullptr, OptWrongRateGarbage},
+    {"master-poll", required_argument, nullptr, OptMasterPoll},
+    {"master-stations", required_argument, nullptr, OptMasterStations},
     {"help", no_argument, nullptr, OptHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -140,6 +181,21 @@ bool parseBaud(const std::string &text, int &baud)
     return true;
 }
 
+// "HEX[:N]": N bytes (default 1) of one value, given in one or two hex digits.
+bool parseStray(const std::string &text, ShapeSettings &shape)
+{
+    const auto colon = text.find(':');
+    const std::string digits = text.substr(0, colon);
+    long count = 1;
+    if (digits.empty() || digits.size() > 2 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos ||
+        (colon != std::string::npos && !parseInteger(text.substr(colon + 1), 1, 255, count)))
+        return false;
+    shape.strayByte = static_cast<std::uint8_t>(std::stoul(digits, nullptr, 16));
+    shape.strayCount = static_cast<int>(count);
+    return true;
+}
+
 // "1,7,200", "1-40" or "1,5-8": addresses 1..250, each once, in the order given.
 bool parseStationList(const std::string &text, std::vector<int> &stations)
 {
@@ -174,6 +230,7 @@ struct StationOptions
 {
     bool addressGiven = false;
     std::vector<int> addresses;
+    std::vector<std::pair<std::string, int>> twins;         // option text, station
     std::vector<std::pair<std::string, ModuleSetup>> asked; // option text, what it sets
 };
 
@@ -184,15 +241,27 @@ std::string setUpModules(const StationOptions &lineSetup, SimOptions &options)
     for (const int address :
          lineSetup.addresses.empty() ? std::vector<int>{options.address} : lineSetup.addresses)
         options.modules.push_back({address, options.baud, false, false});
+    const auto atStation = [&](int address) {
+        return std::count_if(options.modules.begin(), options.modules.end(),
+                             [&](const ModuleSetup &m) { return m.address == address; });
+    };
+    // A twin is one more module at a station already taken, after all the others.
+    for (const auto &[text, address] : lineSetup.twins) {
+        if (atStation(address) == 0)
+            return text + ": no module at station " + std::to_string(address);
+        options.modules.push_back({address, options.baud, false, false});
+    }
+    // A station's setting holds for every module there, its twin included.
     for (const auto &[text, ask] : lineSetup.asked) {
-        const auto module =
-            std::find_if(options.modules.begin(), options.modules.end(),
-                         [&](const ModuleSetup &m) { return m.address == ask.address; });
-        if (module == options.modules.end())
+        if (atStation(ask.address) == 0)
             return text + ": no module at station " + std::to_string(ask.address);
-        module->baud = ask.baud != 0 ? ask.baud : module->baud;
-        module->badCrc = module->badCrc || ask.badCrc;
-        module->silent = module->silent || ask.silent;
+        for (ModuleSetup &module : options.modules) {
+            if (module.address != ask.address)
+                continue;
+            module.baud = ask.baud != 0 ? ask.baud : module.baud;
+            module.badCrc = module.badCrc || ask.badCrc;
+            module.silent = module.silent || ask.silent;
+        }
     }
     return {};
 }
@@ -356,6 +425,40 @@ ParseResult parseOptions(const std::vector<std::string> &args)
             lineSetup.asked.push_back({name + " " + value, ask});
             break;
         }
+        case OptTwin:
+            ok = parseInteger(value, 1, 250, integer);
+            lineSetup.twins.push_back({name + " " + value, static_cast<int>(integer)});
+            break;
+        case OptCollisions:
+            ok = parseCollisionMode(value, options.collisions);
+            break;
+        case OptTcp:
+            ok = parseInteger(value, 0, 65535, integer);
+            options.tcpPort = static_cast<int>(integer);
+            break;
+        case OptStrayBefore:
+            ok = parseStray(value, options.shape);
+            break;
+        case OptEcho:
+            options.echo = true;
+            break;
+        case OptCrcBurst:
+            ok = parseBurst(value, options.shape.burstEvery, options.shape.burstLength);
+            break;
+        case OptCutReplies:
+            ok = parseInteger(value, 1, 255, integer);
+            options.shape.cutBytes = static_cast<int>(integer);
+            break;
+        case OptWrongRateGarbage:
+            options.wrongRateGarbage = true;
+            break;
+        case OptMasterPoll:
+            ok = parseNumber(value, 1, 3600000, options.masterPollMs);
+            break;
+        case OptMasterStations:
+            options.masterStations.clear();
+            ok = parseStationList(value, options.masterStations);
+            break;
         case OptHelp:
             options.help = true;
             break;
@@ -370,6 +473,10 @@ ParseResult parseOptions(const std::vector<std::string> &args)
     }
     if (optind < argc)
         result.error = "unexpected argument: " + storage[static_cast<std::size_t>(optind)];
+    else if (options.tcpPort >= 0 && (!options.device.empty() || !options.link.empty()))
+        result.error = "--tcp cannot be combined with --device or --link";
+    else if (!options.masterStations.empty() && options.masterPollMs <= 0)
+        result.error = "--master-stations needs --master-poll";
     else
         result.error = setUpModules(lineSetup, options);
     return result;
@@ -379,8 +486,9 @@ std::string helpText(const std::string &program)
 {
     return "Usage: " + program + R"( [options]
 
-Simulated KC4420P module answering Modbus RTU on a pseudo-terminal.
-Prints "PTY <path>" once the line is ready; stops on SIGINT, SIGTERM or "quit" on stdin.
+Simulated KC4420P module answering Modbus RTU on a pseudo-terminal (or over TCP).
+Prints "PTY <path>" (or "TCP <port>") once the line is ready; stops on SIGINT,
+SIGTERM or "quit" on stdin.
 
 Module:
   --address N            station address 1..250 (default 1)
@@ -390,6 +498,11 @@ Module:
                          (KC4420P-007). When several answer one request (the
                          station-250 read, two at one address) their replies collide:
                          one write of them ORed bytewise, never with a valid CRC
+  --twin N               one more module at station N, answering alongside the
+                         first, repeatable; per-station options act on both
+  --collisions MODE      what replies colliding become: garble (default, as above)
+                         or first: the lowest station's reply goes out whole and
+                         the others are lost, as when the stronger driver wins
   --model TEXT           device-information text, padded/cut to 11 (default KC4420P-V12)
   --set REG=WORD         initial word of register 0..14, repeatable (e.g. --set 0=65000)
   --fixed                no drift: temperature and humidity stay as set
@@ -403,17 +516,32 @@ Module:
 Line:
   --device PATH          open PATH instead of creating a pseudo-terminal
   --link PATH            keep a symlink at PATH pointing to the current pseudo-terminal
+  --tcp PORT             RTU frames over TCP instead, as through a serial device
+                         server: listen on 127.0.0.1:PORT (0: a free port) and print
+                         "TCP <port>"; up to 4 clients share the one line, each gets
+                         the replies to its own requests, taken one exchange at a
+                         time; upload records and other traffic go to all of them.
+                         A request ends once its function's length is in, however
+                         it was cut or joined; the line's rate is --baud, if given
   --frame-gap MS         silence that ends a request (default: 3.5 characters at the
                          baud-rate register, at least 2 ms)
   --control              accept commands on stdin, one per line:
-                           drop, restore, silent on|off, silent-once, noise on|off,
-                           flood SECONDS, refuse CODE|off, answer-as N|off,
-                           ignore-writes on|off, set REG=WORD [N], regs [N], stats, quit
-                         (silent-once: no answer, and no action, to the next request
-                         that would be answered; set acts on station N, or on every
-                         module; regs prints "REGS w0 .. w14" of station N, or of the
-                         first module; stats counts for the whole line, a collision
-                         as one reply; a flood's end prints "FLOOD bytes=N ms=M")
+                           drop, restore, kick, silent on|off, silent-once,
+                           noise on|off, flood SECONDS, refuse CODE|off,
+                           answer-as N|off, ignore-writes on|off,
+                           collisions garble|first, echo on|off,
+                           crc-burst EVERY:LEN|off, cut N|off,
+                           set REG=WORD [N], regs [N], stats, quit
+                         (drop: with --tcp every client is closed and none is let in
+                         until restore; kick: every client is closed, new ones are
+                         let in; silent-once: no answer, and no action, to the next
+                         request that would be answered; set acts on station N, or on
+                         every module; regs prints "REGS w0 .. w14" of station N, or
+                         of the first module; a flood's end prints
+                         "FLOOD bytes=N ms=M"; stats prints
+                         "STATS requests=N replies=N ignored=N uploads=N rx_bytes=N
+                         master_requests=N master_replies=N" for the whole line, a
+                         collision as one reply, rx_bytes all the tool's side sent)
                          (end of stdin then also stops the simulator)
 
 Replies:
@@ -438,6 +566,24 @@ Faults:
                          still taken at the module's own address
   --bad-crc-station N    station N's replies carry a wrong CRC, repeatable
   --silent-station N     station N never answers, repeatable
+  --stray-before HEX[:N] N bytes (default 1) of value HEX before every reply, as
+                         a line without bias resistors shows (e.g. FF:2)
+  --echo                 every request comes back to its sender as it arrives,
+                         before the reply, as from an adapter without automatic
+                         direction control
+  --crc-burst EVERY:LEN  checksum errors in bursts: the last LEN of every EVERY
+                         replies carry one flipped bit (e.g. 20:3)
+  --cut-replies N        every reply loses its last N bytes (its first byte stays)
+  --wrong-rate-garbage   with --baud or --station-baud, a request at another rate is
+                         answered with random bytes about as long as the reply,
+                         instead of silence; the request is not carried out
+  --master-poll MS       another master on the line: every MS ms the simulator
+                         writes a request of its own (mostly reads of registers
+                         0..14, some of 0..1, a write of register 5 with the word
+                         it holds, one to a station nobody answers) and then, after
+                         the turnaround, the module's reply, both paced like replies,
+                         for a tool that listens; faults act on these replies too
+  --master-stations LIST whom it polls, as for --stations (default: every module)
 
 Upload mode:
   --upload               send "[TTT.T,HHH.H]" records every interval register seconds

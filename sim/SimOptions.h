@@ -19,14 +19,29 @@ struct ModuleSetup
     bool silent = false;
 };
 
+// What several replies on the line at once become.
+enum class CollisionMode {
+    Garble, // ORed into one frame that never passes
+    First,  // the lowest station's reply whole, the others lost, as the stronger driver wins
+};
+
+// "garble" or "first", for the option and the control command alike.
+bool parseCollisionMode(const std::string &text, CollisionMode &mode);
+
 struct SimOptions
 {
     int address = 1;
     std::vector<ModuleSetup> modules; // filled by parseOptions(): one at address, or --stations
     int baud = 0;                     // --baud, 0 when not given
+    CollisionMode collisions = CollisionMode::Garble;
+    bool wrongRateGarbage = false; // a module at another rate answers in garbage, not silence
     Quirks quirks;
     std::string device; // open this instead of creating a pseudo-terminal
     std::string link;
+    int tcpPort = -1;        // listen on 127.0.0.1 at this port (0: one the system picks); -1: no
+    bool echo = false;       // every request comes back to its sender before the reply
+    double masterPollMs = 0; // the simulator's own master polls this often; 0: never
+    std::vector<int> masterStations; // whom it polls; empty: every module
     std::string model = "KC4420P-V12";
     bool fixed = false;
     std::vector<std::pair<int, std::uint16_t>> initialWords;
@@ -53,6 +68,9 @@ struct ParseResult
 
 // A decimal integer in [low, high] and nothing else.
 bool parseInteger(const std::string &text, long low, long high, long &value);
+
+// "EVERY:LEN", LEN consecutive replies out of every EVERY, 1 <= LEN <= EVERY.
+bool parseBurst(const std::string &text, int &every, int &length);
 
 ParseResult parseOptions(const std::vector<std::string> &args); // args[0] is the program name
 std::string helpText(const std::string &program);

@@ -9,11 +9,24 @@
 
 namespace kcsim {
 
+namespace {
+
+std::unique_ptr<LinePort> makePort(const SimOptions &options)
+{
+    if (options.tcpPort >= 0)
+        return makeTcpPort(options.tcpPort, options.baud);
+    return makeTerminalPort(options.device, options.link);
+}
+
+} // namespace
+
 SimRunner::SimRunner(SimOptions options)
     : m_options(std::move(options)), m_bus(m_options), m_shaper(m_options.shape, m_options.seed),
-      m_line(m_options.device, m_options.link, m_shaper), m_control(m_options.control),
-      m_silent(m_options.silent), m_noise(m_options.noise), m_uploads(m_bus.modules().size())
+      m_line(makePort(m_options), m_shaper, m_options.tcpPort >= 0), m_control(m_options.control),
+      m_silent(m_options.silent), m_noise(m_options.noise), m_uploads(m_bus.modules().size()),
+      m_otherMaster(m_options.masterStations, m_bus)
 {
+    m_line.setEcho(m_options.echo);
 }
 
 int SimRunner::run()
@@ -39,22 +52,26 @@ int SimRunner::run()
         m_nextNoiseNs = now + m_shaper.nextNoiseDelayNs();
     if (m_options.floodSeconds > 0)
         m_line.startFlood(now, m_options.floodSeconds);
+    if (m_options.masterPollMs > 0)
+        m_nextMasterNs = now + static_cast<std::int64_t>(m_options.masterPollMs * nsPerMs);
 
     const auto command = [this, &now](const ControlCommand &c) { return runCommand(c, now); };
+    std::vector<pollfd> lineFds;
     while (m_running) {
-        const PollLoop::Ready ready = m_loop.wait(
-            nextDeadline(), m_control.fd(), m_line.endpoint().fd(), m_line.events(monotonicNs()));
+        lineFds.clear();
+        m_line.watch(lineFds, monotonicNs());
+        const PollLoop::Ready ready = m_loop.wait(nextDeadline(), m_control.fd(), lineFds);
         if (ready.stop)
             break;
         now = monotonicNs();
         // With a controller attached, losing it means nobody can stop us any more.
         if (ready.control && !m_control.read(command) && m_options.control)
             m_running = false;
-        if (ready.line)
-            m_line.handle(ready.line, now);
+        m_line.handle(lineFds, now);
         runTimers(monotonicNs());
     }
 
+    m_stats.rxBytes = m_line.receivedBytes();
     ControlChannel::print(formatStats(m_stats));
     return 0;
 }
@@ -68,8 +85,9 @@ bool SimRunner::openLine(std::int64_t now)
         std::fprintf(stderr, "kc4420-sim: %s\n", error.c_str());
         return false;
     }
-    if (m_line.endpoint().isPty())
-        ControlChannel::print("PTY " + m_line.endpoint().peerPath());
+    const std::string announcement = m_line.port().announcement();
+    if (!announcement.empty())
+        ControlChannel::print(announcement);
     return true;
 }
 
@@ -82,6 +100,10 @@ std::int64_t SimRunner::nextDeadline() const
             break;
         earliest(deadline, pace.nextNs);
     }
+    // The other master waits for the line to fall quiet, after a reply, a request of
+    // the tool's or a flood; their own deadlines wake us.
+    if (lineIdle(monotonicNs()))
+        earliest(deadline, m_nextMasterNs);
     earliest(deadline, m_nextDriftNs);
     earliest(deadline, m_nextNoiseNs);
     return deadline;
@@ -113,6 +135,19 @@ bool SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
         m_line.drop();
         openLine(now);
         break;
+    case CommandKind::Kick:
+        if (!m_line.kick())
+            std::fprintf(stderr, "kc4420-sim: kick acts on TCP clients (--tcp)\n");
+        break;
+    case CommandKind::Echo:
+        m_line.setEcho(command.on);
+        break;
+    case CommandKind::CrcBurst:
+        m_shaper.setBurst(command.value, command.length);
+        break;
+    case CommandKind::Cut:
+        m_shaper.setCut(command.value);
+        break;
     case CommandKind::Silent:
         m_silent = command.on;
         break;
@@ -142,6 +177,7 @@ bool SimRunner::runCommand(const ControlCommand &command, std::int64_t now)
         }
         break;
     case CommandKind::Stats:
+        m_stats.rxBytes = m_line.receivedBytes();
         ControlChannel::print(formatStats(m_stats));
         break;
     default:
@@ -176,6 +212,13 @@ void SimRunner::runTimers(std::int64_t now)
         if (pace.nextNs <= now)
             pace.nextNs = now + pace.intervalNs;
     }
+    if (m_nextMasterNs >= 0 && now >= m_nextMasterNs && lineIdle(now)) {
+        // Polled only while somebody hears it, so the counts are what a listener saw.
+        if (m_line.connected())
+            pollAsOtherMaster(now);
+        const auto intervalNs = static_cast<std::int64_t>(m_options.masterPollMs * nsPerMs);
+        m_nextMasterNs = std::max(m_nextMasterNs + intervalNs, now);
+    }
     if (m_nextNoiseNs >= 0 && now >= m_nextNoiseNs) {
         m_line.sendNoise(now);
         m_nextNoiseNs = now + m_shaper.nextNoiseDelayNs();
@@ -195,7 +238,7 @@ void SimRunner::answer(Received request, std::int64_t now)
         return;
     }
     // The rate is read per request: the tool may change it at any time.
-    LineReply reply = m_bus.handle(request.bytes, m_line.endpoint().configuredBaud());
+    LineReply reply = m_bus.handle(request.bytes, m_line.port().lineBaud());
     for (const std::size_t i : reply.intervalWritten)
         restartUploadPace(i, now);
     if (reply.bytes.empty()) {
@@ -204,7 +247,31 @@ void SimRunner::answer(Received request, std::int64_t now)
     }
     ++m_stats.replies;
     m_line.queueReply(std::move(reply.bytes),
-                      now + static_cast<std::int64_t>(m_options.replyDelayMs * nsPerMs));
+                      now + static_cast<std::int64_t>(m_options.replyDelayMs * nsPerMs),
+                      request.peer);
+}
+
+void SimRunner::pollAsOtherMaster(std::int64_t now)
+{
+    const std::vector<std::uint8_t> request = m_otherMaster.nextRequest(m_bus);
+    const std::int64_t requestEndNs = m_line.queueTraffic(m_shaper.pace(request), now);
+    ++m_stats.masterRequests;
+    // That master is set to the modules' rate, whatever the tool's line is at.
+    LineReply reply = m_bus.handle(request, AnyRate);
+    for (const std::size_t i : reply.intervalWritten)
+        restartUploadPace(i, now);
+    if (m_silent || reply.bytes.empty())
+        return;
+    ++m_stats.masterReplies;
+    // The module's usual turnaround: the frame gap that ends the request, then its delay.
+    m_line.queueTraffic(m_shaper.shape(std::move(reply.bytes)),
+                        requestEndNs + frameGapNs() +
+                            static_cast<std::int64_t>(m_options.replyDelayMs * nsPerMs));
+}
+
+bool SimRunner::lineIdle(std::int64_t now) const
+{
+    return !m_line.sending() && !m_line.receiving() && !m_line.flooding(now);
 }
 
 void SimRunner::restartUploadPace(std::size_t module, std::int64_t now)
@@ -222,11 +289,11 @@ std::vector<std::size_t> SimRunner::chosen(int station)
     if (station < 0) {
         for (std::size_t i = 0; i < m_bus.modules().size(); ++i)
             modules.push_back(i);
-    } else if (const int i = m_bus.find(station); i >= 0) {
-        modules.push_back(static_cast<std::size_t>(i));
-    } else {
-        std::fprintf(stderr, "kc4420-sim: no module at station %d\n", station);
+        return modules;
     }
+    modules = m_bus.at(station);
+    if (modules.empty())
+        std::fprintf(stderr, "kc4420-sim: no module at station %d\n", station);
     return modules;
 }
 

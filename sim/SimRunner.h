@@ -4,6 +4,7 @@
 #include "ControlChannel.h"
 #include "LineIo.h"
 #include "LineShaper.h"
+#include "OtherMaster.h"
 #include "PollLoop.h"
 #include "SimOptions.h"
 
@@ -29,8 +30,12 @@ private:
     bool runCommand(const ControlCommand &command, std::int64_t now);
     void runTimers(std::int64_t now);
     void answer(Received request, std::int64_t now);
+    // One exchange of the other master: its request, then the modules' reply.
+    void pollAsOtherMaster(std::int64_t now);
+    // Nothing in the way of an upload or the other master's next exchange.
+    bool lineIdle(std::int64_t now) const;
     void restartUploadPace(std::size_t module, std::int64_t now);
-    // The modules a control command names: the one at station, or all for -1.
+    // The modules a control command names: those at station, or all for -1.
     std::vector<std::size_t> chosen(int station);
 
     struct UploadPace
@@ -54,6 +59,8 @@ private:
     std::vector<UploadPace> m_uploads; // one per module
     std::int64_t m_nextDriftNs = -1;
     std::int64_t m_nextNoiseNs = -1;
+    OtherMaster m_otherMaster;
+    std::int64_t m_nextMasterNs = -1;
 };
 
 } // namespace kcsim

@@ -11,20 +11,29 @@ void TransmitQueue::clear()
     m_blocked = false;
 }
 
-void TransmitQueue::addReply(std::vector<Piece> pieces, std::int64_t startNs)
+void TransmitQueue::forget(int peer)
 {
-    if (pieces.empty())
-        return;
-    if (!m_pieces.empty())
-        startNs = std::max(startNs, m_pieces.back().dueNs);
-    for (Piece &piece : pieces)
-        m_pieces.push_back({std::move(piece.bytes), startNs + piece.offsetNs});
-    m_pieces.back().endsReply = true;
+    m_pieces.erase(std::remove_if(m_pieces.begin(), m_pieces.end(),
+                                  [peer](const Timed &piece) { return piece.peer == peer; }),
+                   m_pieces.end());
 }
 
-void TransmitQueue::addRest(std::vector<std::uint8_t> bytes, std::int64_t now)
+std::int64_t TransmitQueue::add(std::vector<Piece> pieces, std::int64_t startNs, int peer,
+                                bool reply)
 {
-    m_pieces.push_back({std::move(bytes), now});
+    if (!m_pieces.empty())
+        startNs = std::max(startNs, m_pieces.back().dueNs);
+    if (pieces.empty())
+        return startNs;
+    for (Piece &piece : pieces)
+        m_pieces.push_back({std::move(piece.bytes), startNs + piece.offsetNs, peer, false});
+    m_pieces.back().endsReply = reply;
+    return m_pieces.back().dueNs;
+}
+
+void TransmitQueue::addRest(std::vector<std::uint8_t> bytes, std::int64_t now, int peer)
+{
+    m_pieces.push_back({std::move(bytes), now, peer, false});
     m_blocked = true;
 }
 
@@ -38,7 +47,7 @@ void TransmitQueue::writeDue(std::int64_t now, const Writer &write,
 {
     while (!m_blocked && !m_pieces.empty() && m_pieces.front().dueNs <= now) {
         Timed &piece = m_pieces.front();
-        const ssize_t n = write(piece.bytes.data(), piece.bytes.size());
+        const ssize_t n = write(piece.peer, piece.bytes.data(), piece.bytes.size());
         if (n < 0)
             return; // the line is gone, and what was queued with it
         if (static_cast<std::size_t>(n) < piece.bytes.size()) {

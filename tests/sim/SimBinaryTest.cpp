@@ -1,13 +1,105 @@
+#include "HexText.h"
 #include "SimProcess.h"
+
+#include <QThread>
 
 #include <gtest/gtest.h>
 #include <modbus.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
+
+const std::string readOne = "01 03 00 00 00 01 84 0A";
+const std::string oneWord = "01 03 02 09 E6 3F 9E";
+
+// One end of the line as a plain client has it: the pseudo-terminal opened raw at
+// 9600 baud, or a TCP connection; closed when it goes.
+struct Wire
+{
+    explicit Wire(int fd) : fd(fd) {}
+    ~Wire()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Wire(const Wire &) = delete;
+    Wire &operator=(const Wire &) = delete;
+
+    void send(const std::string &hexText) const
+    {
+        const std::vector<std::uint8_t> data = bytes(hexText);
+        EXPECT_EQ(::write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    }
+
+    // Exactly count bytes, fewer when the guard ran out or the peer closed; the guard
+    // only keeps a broken simulator from hanging the test.
+    std::string read(std::size_t count) const
+    {
+        std::string data;
+        pollfd ready{fd, POLLIN, 0};
+        while (data.size() < count && poll(&ready, 1, 3000) > 0) {
+            char buffer[512];
+            const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, count - data.size()));
+            if (n <= 0)
+                break;
+            data.append(buffer, static_cast<std::size_t>(n));
+        }
+        return data;
+    }
+
+    std::string exchange(const std::string &request, std::size_t replyBytes) const
+    {
+        send(request);
+        return hex(read(replyBytes));
+    }
+
+    // The far side has closed: the next read ends the stream instead of waiting.
+    bool closedByPeer() const
+    {
+        pollfd ready{fd, POLLIN, 0};
+        char byte = 0;
+        return poll(&ready, 1, 3000) > 0 && ::read(fd, &byte, 1) == 0;
+    }
+
+    int fd;
+};
+
+int openRaw(const QString &path)
+{
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    termios settings{};
+    if (fd >= 0 && tcgetattr(fd, &settings) == 0) {
+        cfmakeraw(&settings);
+        cfsetspeed(&settings, B9600);
+        tcsetattr(fd, TCSANOW, &settings);
+    }
+    return fd;
+}
+
+// -1 when nobody listens.
+int connectTcp(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
 
 using Master = std::unique_ptr<modbus_t, void (*)(modbus_t *)>;
 
@@ -56,7 +148,117 @@ TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
     EXPECT_EQ(words[0], 60);
 
     EXPECT_EQ(sim.quit(), 0);
-    EXPECT_EQ(sim.readLine(), "STATS requests=6 replies=5 ignored=1 uploads=0");
+    EXPECT_EQ(sim.readLine(), "STATS requests=6 replies=5 ignored=1 uploads=0 rx_bytes=48 "
+                              "master_requests=0 master_replies=0");
+}
+
+// RTU over TCP: each client's requests framed by their length, however the stream cuts
+// or joins them, answered to that client alone; drop shuts the door until restore,
+// kick only sends the clients away.
+TEST(SimBinary, TcpClientsShareTheLine)
+{
+    SimProcess sim({"--tcp", "0", "--fixed"});
+    ASSERT_TRUE(sim.ready());
+    const int port = sim.tcpPort();
+    const Wire a(connectTcp(port));
+    const Wire b(connectTcp(port));
+    ASSERT_GE(b.fd, 0);
+
+    a.send("01 03 00");
+    QThread::msleep(50); // far beyond the frame gap that would end it on a serial line
+    EXPECT_EQ(a.exchange("00 00 01 84 0A", 7), oneWord);
+    EXPECT_EQ(a.exchange(readOne + " 01 03 00 01 00 01 D5 CA", 14),
+              oneWord + " 01 03 02 19 78 B3 F6");
+    EXPECT_EQ(b.exchange(readOne, 7), oneWord);
+
+    {
+        // A device server takes a few clients; the one too many is closed at once.
+        const Wire c(connectTcp(port));
+        const Wire d(connectTcp(port));
+        EXPECT_TRUE(Wire(connectTcp(port)).closedByPeer());
+    }
+    sim.command(QStringLiteral("drop"));
+    sim.stats();
+    EXPECT_TRUE(a.closedByPeer());
+    EXPECT_TRUE(b.closedByPeer());
+    EXPECT_EQ(connectTcp(port), -1);
+    sim.command(QStringLiteral("restore"));
+    EXPECT_EQ(sim.readLine(), QStringLiteral("TCP %1").arg(port));
+    const Wire c(connectTcp(port));
+    EXPECT_EQ(c.exchange(readOne, 7), oneWord);
+    sim.command(QStringLiteral("kick"));
+    EXPECT_TRUE(c.closedByPeer());
+    EXPECT_EQ(Wire(connectTcp(port)).exchange(readOne, 7), oneWord);
+    EXPECT_EQ(sim.stats().requests, 6);
+}
+
+TEST(SimBinary, TcpRecordsReachEveryClient)
+{
+    SimProcess sim({"--tcp", "0", "--fixed", "--upload-ms", "20"});
+    ASSERT_TRUE(sim.ready());
+    const Wire a(connectTcp(sim.tcpPort()));
+    const Wire b(connectTcp(sim.tcpPort()));
+    for (const Wire *client : {&a, &b})
+        EXPECT_EQ(client->read(13), "[025.3,065.2]");
+}
+
+// What the line faults put on the wire, as the options set them and the commands change them.
+TEST(SimBinary, FaultsShowOnTheWire)
+{
+    using Steps = std::vector<std::pair<std::string, std::string>>;
+    const std::pair<QStringList, Steps> cases[] = {
+        {{"--stray-before", "FF:2", "--cut-replies", "2"},
+         {{readOne, "FF FF 01 03 02 09 E6"}, {"cut off", ""}, {readOne, "FF FF " + oneWord}}},
+        {{"--echo"}, {{readOne, readOne + " " + oneWord}, {"echo off", ""}, {readOne, oneWord}}},
+        // A new burst setting starts its round afresh.
+        {{"--crc-burst", "4:1"},
+         {{readOne, oneWord},
+          {readOne, oneWord},
+          {readOne, oneWord},
+          {"crc-burst 2:1", ""},
+          {readOne, oneWord},
+          {readOne, "flipped"},
+          {"crc-burst off", ""},
+          {readOne, oneWord}}},
+    };
+    for (const auto &[options, steps] : cases) {
+        SimProcess sim(QStringList(options) << QStringLiteral("--fixed"));
+        const Wire line(openRaw(sim.ptyPath()));
+        for (const auto &[sent, expected] : steps) {
+            if (sent.find(' ') > 2) {
+                sim.command(QString::fromStdString(sent));
+                sim.stats();
+                continue;
+            }
+            const std::size_t length = expected == "flipped" ? 7 : bytes(expected).size();
+            const std::string got = line.exchange(sent, length);
+            if (expected == "flipped")
+                EXPECT_TRUE(got != oneWord && got.size() == oneWord.size()) << got;
+            else
+                EXPECT_EQ(got, expected) << options.join(' ').toStdString();
+        }
+    }
+}
+
+// The simulator as a second master: a listening tool hears its requests and the
+// module's replies, and sends nothing itself.
+TEST(SimBinary, OtherMasterIsHeardByAListener)
+{
+    SimProcess sim({"--fixed", "--master-poll", "20"});
+    const Wire line(openRaw(sim.ptyPath()));
+    const std::string all = "01 03 00 00 00 0F 05 CE 01 03 1E 09 E6 19 78 00 00 00 00 00 00 13 "
+                            "88 FC 17 23 28 03 E8 00 01 00 02 00 05 25 80 00 01 00 01 A2 3F";
+    const std::string two = "01 03 00 00 00 02 C4 0B 01 03 04 09 E6 19 78 13 EA";
+    const std::string rewrite = "01 06 0A 04 13 88 C6 85 01 06 0A 04 13 88 C6 85";
+    const std::string nobody = "63 03 00 00 00 0F 0D 8C";
+    const std::string round = all + " " + all + " " + two + " " + all + " " + rewrite + " " + all +
+                              " " + nobody + " " + two;
+    EXPECT_EQ(hex(line.read(bytes(round).size())), round);
+    const SimProcess::Stats stats = sim.stats();
+    EXPECT_EQ(stats.rxBytes, 0);
+    EXPECT_EQ(stats.requests, 0);
+    EXPECT_GE(stats.masterRequests, 8);
+    EXPECT_GE(stats.masterReplies, 7);
 }
 
 } // namespace

@@ -1,15 +1,16 @@
 #include "Bus.h"
 #include "Crc16.h"
+#include "HexText.h"
 #include "LineEndpoint.h"
 #include "ModbusSlave.h"
+#include "OtherMaster.h"
 #include "SimOptions.h"
 #include "UploadRecord.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <bitset>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <tuple>
@@ -22,32 +23,16 @@
 
 namespace {
 
-std::vector<std::string> words(const std::string &text)
+// "??" in the pattern stands for any byte.
+bool matches(const std::string &text, const std::string &pattern)
 {
-    std::vector<std::string> out;
-    std::istringstream stream(text);
-    for (std::string word; stream >> word;)
-        out.push_back(word);
-    return out;
-}
-
-std::vector<std::uint8_t> bytes(const std::string &hex)
-{
-    std::vector<std::uint8_t> out;
-    for (const std::string &word : words(hex))
-        out.push_back(static_cast<std::uint8_t>(std::stoul(word, nullptr, 16)));
-    return out;
-}
-
-std::string hex(const std::vector<std::uint8_t> &data)
-{
-    std::string text;
-    for (const auto byte : data) {
-        char part[4];
-        std::snprintf(part, sizeof part, text.empty() ? "%02X" : " %02X", byte);
-        text += part;
+    if (text.size() != pattern.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (pattern[i] != '?' && pattern[i] != text[i])
+            return false;
     }
-    return text;
+    return true;
 }
 
 using Steps = std::vector<std::pair<const char *, const char *>>;
@@ -132,6 +117,18 @@ const std::pair<const char *, Steps> lineCases[] = {
       {"ignore-writes off", ""},
       {"01 06 0A 00 FF 9C CB 8B", "01 06 0A 00 FF 9C CB 8B"},
       {"01 03 00 03 00 01 74 0A", "01 03 02 FF 9C F9 DD"}}},
+    {"--stations 3,1 --collisions first", // the lowest station wins, not the first set up
+     {{"FA 03 00 00 00 01 91 81", "01 03 02 09 E6 3F 9E"},
+      {"collisions garble", ""},
+      {"FA 03 00 00 00 01 91 81", "03 03 02 09 E6 7F DE"}}},
+    {"--twin 1", // alike, so ORed they would pass; with first, the one set up first wins
+     {{"01 03 00 00 00 01 84 0A", "01 03 02 09 E6 3F 61"},
+      {"collisions first", ""},
+      {"01 03 00 00 00 01 84 0A", "01 03 02 09 E6 3F 9E"}}},
+    {"--twin 1 --silent-station 1", {{"01 03 00 00 00 01 84 0A", ""}}},
+    {"--baud 19200 --wrong-rate-garbage", // about as long as the reply would be
+     {{"01 03 00 00 00 01 84 0A", "?? ?? ?? ?? ?? ?? ??"},
+      {"01 26 00 00 00 05 C8 0E", "?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ??"}}},
     {"", // another station's request leaves it armed; the write it swallows is not done
      {{"silent-once", ""},
       {"02 03 00 00 00 01 84 39", ""},
@@ -147,8 +144,64 @@ TEST(SimLine, ModulesAnswerForThemselvesAndCollide)
             if (request[2] != ' ') // a control command
                 EXPECT_TRUE(bus.apply(kcsim::parseControlCommand(request))) << request;
             else
-                EXPECT_EQ(hex(bus.handle(bytes(request), 9600).bytes), reply) << options << request;
+                EXPECT_PRED2(matches, hex(bus.handle(bytes(request), 9600).bytes), reply)
+                    << options << ": " << request;
         }
+    }
+}
+
+TEST(SimLine, RepliesAreSpoiltAsTheFaultsAsk)
+{
+    const std::string clean = "01 03 02 09 E6 3F 9E";
+    // What replies in a row become; "flipped": the reply with exactly one bit changed.
+    const std::pair<const char *, std::vector<std::string>> cases[] = {
+        {"--stray-before FF:2 --cut-replies 2", {"FF FF 01 03 02 09 E6"}},
+        {"--stray-before 0", {"00 " + clean}},
+        {"--cut-replies 200", {"01"}},
+        {"--crc-burst 3:2", {clean, "flipped", "flipped", clean, "flipped", "flipped", clean}},
+        {"--crc-burst 1:1", {"flipped", "flipped"}},
+    };
+    for (const auto &[options, replies] : cases) {
+        kcsim::LineShaper shaper(
+            kcsim::parseOptions(words(std::string("kc4420-sim ") + options)).options.shape, 1);
+        for (const std::string &expected : replies) {
+            std::vector<std::uint8_t> line;
+            for (const kcsim::Piece &piece : shaper.shape(bytes(clean)))
+                line.insert(line.end(), piece.bytes.begin(), piece.bytes.end());
+            if (expected != "flipped") {
+                EXPECT_EQ(hex(line), expected) << options;
+                continue;
+            }
+            std::size_t changed = line.size() == 7 ? 0 : 99;
+            for (std::size_t i = 0; i < line.size() && i < 7; ++i)
+                changed += std::bitset<8>(line[i] ^ bytes(clean)[i]).count();
+            EXPECT_EQ(changed, 1u) << options << ": " << hex(line);
+        }
+    }
+}
+
+TEST(SimLine, OtherMasterGoesRoundItsStations)
+{
+    // Its round: all, all, two, all, register 5 rewritten, all, nobody, two.
+    const std::pair<const char *, std::vector<const char *>> cases[] = {
+        {"--stations 1,3",
+         {"01 03 00 00 00 0F 05 CE", "03 03 00 00 00 0F 04 2C", "01 03 00 00 00 02 C4 0B",
+          "03 03 00 00 00 0F 04 2C", "01 06 0A 04 13 88 C6 85", "03 03 00 00 00 0F 04 2C",
+          "63 03 00 00 00 0F 0D 8C", "01 03 00 00 00 02 C4 0B", "03 03 00 00 00 0F 04 2C"}},
+        // Nobody is at 100 to have its word rewritten, so it is read; nobody skips
+        // the stations taken.
+        {"--stations 1-99 --master-poll 10 --master-stations 100",
+         {"64 03 00 00 00 0F 0C 3B", "64 03 00 00 00 0F 0C 3B", "64 03 00 00 00 02 CD FE",
+          "64 03 00 00 00 0F 0C 3B", "64 03 00 00 00 0F 0C 3B", "64 03 00 00 00 0F 0C 3B",
+          "65 03 00 00 00 0F 0D EA"}},
+    };
+    for (const auto &[options, requests] : cases) {
+        const kcsim::SimOptions parsed =
+            kcsim::parseOptions(words(std::string("kc4420-sim ") + options)).options;
+        const kcsim::Bus bus(parsed);
+        kcsim::OtherMaster master(parsed.masterStations, bus);
+        for (const char *request : requests)
+            EXPECT_EQ(hex(master.nextRequest(bus)), request) << options;
     }
 }
 
@@ -206,16 +259,45 @@ TEST(SimModule, OptionsTakeOnlyWhatTheModuleWould)
     const auto error = [](const std::string &line) {
         return kcsim::parseOptions(words("kc4420-sim " + line)).error;
     };
-    for (const char *line :
-         {"--address 251", "--address 0", "--set 2=1", "--set 11=0", "--set 12=38400", "--set 13=3",
-          "--set 15=1", "--reply-delay nan", "--bogus", "stray", "--stations 1,2 --address 3",
-          "--stations 1,2 --silent-station 3", "--bad-crc-station 2", "--station-baud 1=1200",
-          "--baud 14400", "--refuse-writes 0", "--answer-as 256"})
+    for (const char *line : {"--address 251",
+                             "--address 0",
+                             "--set 2=1",
+                             "--set 11=0",
+                             "--set 12=38400",
+                             "--set 13=3",
+                             "--set 15=1",
+                             "--reply-delay nan",
+                             "--bogus",
+                             "stray",
+                             "--stations 1,2 --address 3",
+                             "--stations 1,2 --silent-station 3",
+                             "--bad-crc-station 2",
+                             "--station-baud 1=1200",
+                             "--baud 14400",
+                             "--refuse-writes 0",
+                             "--answer-as 256",
+                             "--twin 2",
+                             "--collisions both",
+                             "--tcp 65536",
+                             "--tcp 0 --link /tmp/x",
+                             "--stray-before 100",
+                             "--stray-before F:0",
+                             "--crc-burst 3:4",
+                             "--crc-burst 0:0",
+                             "--cut-replies 0",
+                             "--master-stations 1",
+                             "--master-poll 0"})
         EXPECT_NE(error(line), "") << line;
     // Parsing again starts afresh.
     EXPECT_EQ(error("--address 250 --set 0=65000 --upload-ms 250 --baud 38400 --refuse-writes 255 "
-                    "--answer-as 0 --station-baud 250=2400 --silent-station 250"),
+                    "--answer-as 0 --station-baud 250=2400 --silent-station 250 --twin 250 "
+                    "--tcp 65535 --stray-before fF:255 --crc-burst 5:5 --master-poll 1 "
+                    "--master-stations 1-250"),
               "");
+    // And so are the control commands.
+    for (const char *line : {"collisions both", "echo", "crc-burst 2:3", "crc-burst 0:0", "cut 0",
+                             "cut 256", "kick 1"})
+        EXPECT_EQ(kcsim::parseControlCommand(line).kind, kcsim::CommandKind::Invalid) << line;
 }
 
 TEST(SimModule, LinkNeverReplacesARegularFile)

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QThread>
 
+#include <utility>
+
 namespace {
 
 constexpr int pollMs = 5;
@@ -27,6 +29,8 @@ SimProcess::SimProcess(const QStringList &arguments)
     const QString first = readLine(5000);
     if (first.startsWith(QLatin1String("PTY ")))
         m_ptyPath = first.mid(4);
+    else if (first.startsWith(QLatin1String("TCP ")))
+        m_tcpPort = first.mid(4).toInt();
 }
 
 SimProcess::~SimProcess()
@@ -90,18 +94,22 @@ QString SimProcess::ask(const QString &command, const QString &prefix)
 SimProcess::Stats SimProcess::stats()
 {
     Stats stats;
+    const std::pair<const char *, long long *> fields[] = {
+        {"requests", &stats.requests},
+        {"replies", &stats.replies},
+        {"ignored", &stats.ignored},
+        {"uploads", &stats.uploads},
+        {"rx_bytes", &stats.rxBytes},
+        {"master_requests", &stats.masterRequests},
+        {"master_replies", &stats.masterReplies},
+    };
     const QString line = ask(QStringLiteral("stats"), QStringLiteral("STATS "));
     for (const QString &pair : line.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QString key = pair.section(QLatin1Char('='), 0, 0);
-        const long long value = pair.section(QLatin1Char('='), 1).toLongLong();
-        if (key == QLatin1String("requests"))
-            stats.requests = value;
-        else if (key == QLatin1String("replies"))
-            stats.replies = value;
-        else if (key == QLatin1String("ignored"))
-            stats.ignored = value;
-        else if (key == QLatin1String("uploads"))
-            stats.uploads = value;
+        for (const auto &[name, field] : fields) {
+            if (key == QLatin1String(name))
+                *field = pair.section(QLatin1Char('='), 1).toLongLong();
+        }
     }
     return stats;
 }

@@ -20,6 +20,9 @@ public:
         long long replies = -1;
         long long ignored = -1;
         long long uploads = -1;
+        long long rxBytes = -1; // all the tool's side sent
+        long long masterRequests = -1;
+        long long masterReplies = -1;
     };
 
     explicit SimProcess(const QStringList &arguments);
@@ -30,8 +33,10 @@ public:
     // $KC4420_SIM, else the one this build made.
     static QString program();
 
-    bool ready() const { return !m_ptyPath.isEmpty(); }
+    bool ready() const { return !m_ptyPath.isEmpty() || m_tcpPort > 0; }
     QString ptyPath() const { return m_ptyPath; }
+    // The port on 127.0.0.1 a start with --tcp listens on, 0 otherwise.
+    int tcpPort() const { return m_tcpPort; }
 
     void command(const QString &line);
     // The next line not read yet, empty when none came within timeoutMs.
@@ -56,5 +61,6 @@ private:
     QString m_outputPath;
     QProcess m_process;
     QString m_ptyPath;
+    int m_tcpPort = 0;
     qsizetype m_linesRead = 0;
 };
