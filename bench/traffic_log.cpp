@@ -29,7 +29,7 @@ double usPerLine(kc::TrafficLogWindow &w, int lines, int &serial)
     t.start();
     for (int i = 0; i < lines; ++i, ++serial) {
         w.record({QDateTime::currentDateTime(), kc::TrafficEntry::Direction::Sent, frame,
-                  QStringLiteral("应答正常 %1 ms").arg(serial % 100)});
+                  QStringLiteral("应答正常 %1 ms").arg(serial % 100), {}});
         if (i % 100 == 99)
             QApplication::processEvents();
     }

@@ -121,7 +121,7 @@ bool TrafficLogWindow::saveTo(const QString &path)
     QTextStream out(&file);
     if (csv)
         out << TrafficLog::csvHeader() << '\n';
-    for (const TrafficEntry &e : m_log.entries())
+    for (const TrafficLog::Row &e : m_log.entries())
         out << (csv ? TrafficLog::csvRow(e) : TrafficLog::line(e)) << '\n';
     out.flush();
     return file.commit();
