@@ -12,7 +12,6 @@
 #include <QSaveFile>
 #include <QScopedValueRollback>
 #include <QScrollBar>
-#include <QStyle>
 #include <QTableView>
 #include <QTextStream>
 #include <QTimer>
@@ -57,10 +56,10 @@ QVariant TrafficLogModel::data(const QModelIndex &index, int role) const
         return TrafficLog::directionText(*row);
     case Port:
         return row->port;
-    case Bytes:
-        return TrafficLog::bytesText(*row);
     case Outcome:
         return row->outcome;
+    case Bytes:
+        return TrafficLog::bytesText(*row);
     }
     return {};
 }
@@ -68,8 +67,8 @@ QVariant TrafficLogModel::data(const QModelIndex &index, int role) const
 QVariant TrafficLogModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     static const QString titles[ColumnCount] = {QStringLiteral("时间"), QStringLiteral("方向"),
-                                                QStringLiteral("端口"), QStringLiteral("数据"),
-                                                QStringLiteral("结果")};
+                                                QStringLiteral("端口"), QStringLiteral("结果"),
+                                                QStringLiteral("数据")};
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < ColumnCount)
         return titles[section];
@@ -208,18 +207,14 @@ void TrafficLogWindow::widenToVisibleRows()
     int last = m_view->rowAt(m_view->viewport()->height() - 1);
     if (last < 0)
         last = m_model->rowCount() - 1;
-    // The margins the item delegate leaves either side of a cell's text.
-    const int margins =
-        2 * (m_view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_view) + 1);
-    const QFontMetrics metrics = m_view->fontMetrics();
     QHeaderView *header = m_view->horizontalHeader();
     for (int column = 0; column < TrafficLogModel::ColumnCount; ++column) {
-        int widest = header->sectionSize(column) - margins;
+        int widest = header->sectionSize(column);
         for (int row = first; row <= last; ++row)
-            widest = std::max(
-                widest, metrics.horizontalAdvance(m_model->index(row, column).data().toString()));
-        if (widest + margins > header->sectionSize(column))
-            header->resizeSection(column, widest + margins);
+            widest =
+                std::max(widest, m_view->sizeHintForIndex(m_model->index(row, column)).width());
+        if (widest > header->sectionSize(column))
+            header->resizeSection(column, widest);
     }
 }
 

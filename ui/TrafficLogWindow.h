@@ -20,7 +20,9 @@ class MessageSink;
 class TrafficLogModel : public QAbstractTableModel
 {
 public:
-    enum Column { Time, Direction, Port, Bytes, Outcome, ColumnCount };
+    // The outcome before the bytes: a frame may be hundreds of characters wide,
+    // and an outcome after it would be out of sight.
+    enum Column { Time, Direction, Port, Outcome, Bytes, ColumnCount };
 
     TrafficLogModel(const TrafficLog &log, QObject *parent);
     int rowCount(const QModelIndex &parent = {}) const override;

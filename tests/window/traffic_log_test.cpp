@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,17 +48,17 @@ TEST(TrafficLog, RowsShowEachKindOfLine)
         QString line;
     } cases[] = {
         {{at, Dir::Sent, QByteArray::fromHex("01030000000F05CE"), {}, "COM1"},
-         {"2026-12-07 10:15:02.123", "发送", "COM1", "01 03 00 00 00 0F 05 CE", ""},
+         {"2026-12-07 10:15:02.123", "发送", "COM1", "", "01 03 00 00 00 0F 05 CE"},
          "2026-12-07 10:15:02.123  发送  COM1  01 03 00 00 00 0F 05 CE"},
         {{at, Dir::Received, delivered("0103020001"), {}, "/dev/ttyUSB0"},
-         {"2026-12-07 10:15:02.123", "接收", "/dev/ttyUSB0", "01 03 02 00 01", ""},
+         {"2026-12-07 10:15:02.123", "接收", "/dev/ttyUSB0", "", "01 03 02 00 01"},
          "2026-12-07 10:15:02.123  接收  /dev/ttyUSB0  01 03 02 00 01"},
         {{at, Dir::Note, {}, "应答正常 12.4 ms"},
-         {"2026-12-07 10:15:02.123", "结果", "", "", "应答正常 12.4 ms"},
+         {"2026-12-07 10:15:02.123", "结果", "", "应答正常 12.4 ms", ""},
          "2026-12-07 10:15:02.123  结果  应答正常 12.4 ms"},
         {{at, Dir::Received, QByteArray(300, '\x11'), {}, "COM2"},
-         {"2026-12-07 10:15:02.123", "接收", "COM2",
-          QStringList(256, "11").join(' ') + " …(共 300 字节)", ""},
+         {"2026-12-07 10:15:02.123", "接收", "COM2", "",
+          QStringList(256, "11").join(' ') + " …(共 300 字节)"},
          "2026-12-07 10:15:02.123  接收  COM2  " + QStringList(256, "11").join(' ') +
              " …(共 300 字节)"},
     };
@@ -177,7 +178,7 @@ TEST_F(ShownLog, RowsAreReadableThroughAccessibility)
     QStringList read;
     for (int c = 0; c < table->tableInterface()->columnCount(); ++c)
         read << table->tableInterface()->cellAt(2, c)->text(QAccessible::Name);
-    EXPECT_EQ(read, QStringList({"2026-12-07 10:15:02.125", "结果", "COM1", "", "#2"}));
+    EXPECT_EQ(read, QStringList({"2026-12-07 10:15:02.125", "结果", "COM1", "#2", ""}));
 }
 
 // Saved as text, the lines as shown; as CSV, a header and the fields quoted
