@@ -161,6 +161,13 @@ TrafficLogWindow::TrafficLogWindow(MessageSink *messages, QWidget *parent)
     connect(save, &QPushButton::clicked, this, &TrafficLogWindow::saveClicked);
 }
 
+// The table goes first: going, it may still lay itself out and ask for rows,
+// which must not reach a log already gone.
+TrafficLogWindow::~TrafficLogWindow()
+{
+    delete m_view;
+}
+
 void TrafficLogWindow::record(const TrafficEntry &entry)
 {
     if (m_paused)

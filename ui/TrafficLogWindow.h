@@ -49,6 +49,7 @@ class TrafficLogWindow : public QWidget
     Q_OBJECT
 public:
     explicit TrafficLogWindow(MessageSink *messages, QWidget *parent = nullptr);
+    ~TrafficLogWindow() override;
 
     void record(const TrafficEntry &entry);
     // See TrafficLog::setCapacity.

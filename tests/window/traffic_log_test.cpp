@@ -6,10 +6,11 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -179,6 +180,44 @@ TEST_F(ShownLog, RowsAreReadableThroughAccessibility)
     for (int c = 0; c < table->tableInterface()->columnCount(); ++c)
         read << table->tableInterface()->cellAt(2, c)->text(QAccessible::Name);
     EXPECT_EQ(read, QStringList({"2026-12-07 10:15:02.125", "结果", "COM1", "#2", ""}));
+}
+
+// Reading at the end, the table follows new lines; scrolled back, the lines in
+// sight stay in place as the oldest go, until they are gone themselves.
+TEST(TrafficLogWindow, FollowsTheEndOnlyFromTheEnd)
+{
+    const struct
+    {
+        int top; // the first row in sight; -1: scrolled to the end
+        int added;
+        QString topLine; // or, from the end, the last line in sight
+    } cases[] = {
+        {-1, 20, "#69"},
+        {10, 4, "#10"},
+        {2, 4, "#4"},
+    };
+    for (const auto &c : cases) {
+        MessageRecorder messages;
+        kc::TrafficLogWindow window(&messages);
+        window.setCapacity(50);
+        int serial = 0;
+        const auto add = [&](int lines) {
+            for (int i = 0; i < lines; ++i)
+                window.record({at, Dir::Note, {}, QStringLiteral("#%1").arg(serial++)});
+        };
+        add(50);
+        window.resize(500, 300);
+        window.show();
+        auto *view = window.findChild<QTableView *>("trafficLines");
+        QScrollBar *bar = view->verticalScrollBar();
+        bar->setValue(c.top < 0 ? bar->maximum() : c.top);
+        add(c.added);
+        QMetaObject::invokeMethod(window.findChild<QTimer *>("trafficCatchUp"), "timeout");
+        const int row = c.top < 0 ? view->rowAt(view->viewport()->height() - 1) : view->rowAt(0);
+        EXPECT_EQ(view->model()->index(row, kc::TrafficLogModel::Outcome).data().toString(),
+                  c.topLine)
+            << c.top;
+    }
 }
 
 // Saved as text, the lines as shown; as CSV, a header and the fields quoted
