@@ -214,12 +214,14 @@ void TrafficLogWindow::widenToVisibleRows()
     int last = m_view->rowAt(m_view->viewport()->height() - 1);
     if (last < 0)
         last = m_model->rowCount() - 1;
+    // A character's width between columns, which have no grid lines.
+    const int gap = m_view->fontMetrics().averageCharWidth();
     QHeaderView *header = m_view->horizontalHeader();
     for (int column = 0; column < TrafficLogModel::ColumnCount; ++column) {
         int widest = header->sectionSize(column);
         for (int row = first; row <= last; ++row)
-            widest =
-                std::max(widest, m_view->sizeHintForIndex(m_model->index(row, column)).width());
+            widest = std::max(widest,
+                              m_view->sizeHintForIndex(m_model->index(row, column)).width() + gap);
         if (widest > header->sectionSize(column))
             header->resizeSection(column, widest);
     }
