@@ -16,6 +16,7 @@
 #include "protocol/QtSerialLink.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
+#include "ui/TrafficLogWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,6 +32,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -512,7 +514,10 @@ int floodMode(double seconds)
 // module that answers as soon as a request is in. A cycle is decoded when the
 // lamp is green and the boxes show exactly the module's reply; a foreign value is
 // a box showing anything else once the first reply was shown; rejected cycles
-// ended with the red lamp. Memory is compared from the end of the first tenth.
+// ended with the red lamp. The traffic log, three lines a cycle, is made to fill
+// at half the run: memory grown a cycle is told from the end of the first tenth
+// to the half (the log filling) and over the last two fifths (the log full,
+// each line dropping the oldest), resident and heap.
 int soakMode(long long cycles)
 {
     SimProcess sim({QStringLiteral("--fixed"), QStringLiteral("--seed"), QStringLiteral("7"),
@@ -521,8 +526,17 @@ int soakMode(long long cycles)
         return 1;
     const Expected expected = expectedFor(sim.registers());
     Rig rig(sim.ptyPath());
+    const long long linesPerCycle = 3; // request, reply, outcome
+    rig.window->trafficLog()->setCapacity(int(cycles / 2 * linesPerCycle));
+    struct Mark
+    {
+        long long cycle = 0;
+        std::int64_t resident = 0;
+        std::int64_t heap = 0;
+    };
+    const long long marks[] = {std::max(1LL, cycles / 10), cycles / 2, cycles * 3 / 5, cycles};
+    std::vector<Mark> at;
     long long decoded = 0, foreign = 0, rejected = 0;
-    std::int64_t residentWarm = 0;
     const std::int64_t t0 = monotonicNs();
     for (long long cycle = 1; cycle <= cycles; ++cycle) {
         rig.request("comDoOnce");
@@ -530,15 +544,22 @@ int soakMode(long long cycles)
         rejected += rig.window->frontLamp() == QLatin1String("imgNotConnected");
         for (int i = 0; decoded > 0 && i < rig.values.size(); ++i)
             foreign += rig.values[i]->text() != expected.texts[i];
-        if (cycle == std::max(1LL, cycles / 10))
-            residentWarm = residentBytes();
+        if (std::find(std::begin(marks), std::end(marks), cycle) != std::end(marks))
+            at.push_back({cycle, residentBytes(), heapBytes()});
     }
     const double elapsed = double(monotonicNs() - t0) / 1e9;
-    const std::int64_t residentEnd = residentBytes();
     const kc::OutcomeTotals &t = rig.window->totals();
+    const auto perCycle = [&](std::size_t from, std::size_t to, std::int64_t Mark::*field) {
+        if (to >= at.size() || at[to].cycle == at[from].cycle)
+            return QStringLiteral("nan");
+        return num(double(at[to].*field - at[from].*field) / double(at[to].cycle - at[from].cycle),
+                   0);
+    };
     printLine(QStringLiteral("soak cycles=%1 decoded=%2 foreign_values=%3 rejected=%4 answered=%5 "
                              "no_reply=%6 errors=%7 replies=%8 seconds=%9 cycles_per_s=%10 "
-                             "rss_growth_kib=%11 messages=%12")
+                             "rss_growth_kib=%11 messages=%12 log_lines=%13 log_capacity=%14 "
+                             "filling_rss_bytes_per_cycle=%15 filling_heap_bytes_per_cycle=%16 "
+                             "full_rss_bytes_per_cycle=%17 full_heap_bytes_per_cycle=%18")
                   .arg(cycles)
                   .arg(decoded)
                   .arg(foreign)
@@ -549,8 +570,12 @@ int soakMode(long long cycles)
                   .arg(sim.stats().replies)
                   .arg(num(elapsed, 1))
                   .arg(num(double(cycles) / elapsed, 1))
-                  .arg((residentEnd - residentWarm) / 1024)
-                  .arg(rig.messages.count));
+                  .arg((at.back().resident - at.front().resident) / 1024)
+                  .arg(rig.messages.count)
+                  .arg(rig.window->trafficLog()->log().entries().size())
+                  .arg(cycles / 2 * linesPerCycle)
+                  .arg(perCycle(0, 1, &Mark::resident), perCycle(0, 1, &Mark::heap),
+                       perCycle(2, 3, &Mark::resident), perCycle(2, 3, &Mark::heap)));
     return 0;
 }
 
