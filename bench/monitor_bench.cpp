@@ -11,9 +11,9 @@
 #include "SimProcess.h"
 #include "WireLimit.h"
 
-#include "line/DataLog.h"
 #include "line/Monitor.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "protocol/QtSerialLink.h"
 #include "ui/MainWindow.h"
 #include "ui/MonitorWindow.h"

@@ -1,9 +1,9 @@
 #include "line/Monitor.h"
 
-#include "line/DataLog.h"
 #include "line/LineEngine.h"
 #include "line/PortClaims.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "protocol/QtSerialLink.h"
 
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "line/DataLog.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "operations/Outcomes.h"
 #include "operations/Replies.h"
 #include "operations/Requests.h"

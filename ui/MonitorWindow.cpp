@@ -1,6 +1,6 @@
 #include "ui/MonitorWindow.h"
 
-#include "line/DataLog.h"
+#include "operations/DataLog.h"
 #include "ui/CommSettingsDialog.h"
 #include "ui/MessageSink.h"
 #include "ui/ToolControls.h"

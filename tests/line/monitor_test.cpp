@@ -1,7 +1,7 @@
-#include "line/DataLog.h"
 #include "line/LineEngine.h"
 #include "line/Monitor.h"
 #include "line/PortClaims.h"
+#include "operations/DataLog.h"
 #include "support/FakeSerialLink.h"
 #include "support/Frames.h"
 #include "support/QtPrint.h"
@@ -41,11 +41,12 @@ struct Rig
     Rig()
     {
         monitor.setTimeout(100);
-        monitor.setClocks(
-            [this] { return now; },
-            [this] {
-                return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9)).addMSecs(qint64(now));
-            });
+        monitor.setClocks([this] { return now; },
+                          [this] {
+                              return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9),
+                                               Qt::OffsetFromUTC, 8 * 3600)
+                                  .addMSecs(qint64(now));
+                          });
     }
     void fire(const QString &port, const char *timer)
     {
@@ -161,10 +162,10 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
     EXPECT_TRUE(all.startsWith("\xEF\xBB\xBF")); // UTF-8, for spreadsheets
     EXPECT_EQ(QString::fromUtf8(all.mid(3)),
               "time,port,station,temperature_C,humidity_RH,alarm,outcome,response_ms\n"
-              "2026-12-06T21:05:09.025,COM1,1,25.34,65.20,正常,应答正常 10.0 ms,10.0\n"
-              "2026-12-06T21:05:09.230,COM1,2,,,,无应答 (超时 100 ms),\n"
-              "2026-12-06T21:05:09.235,COM1,1,,,,线路断开,\n"
-              "2026-12-06T21:05:09.235,COM1,2,,,,线路断开,\n");
+              "2026-12-06T21:05:09.025+08:00,COM1,1,25.34,65.20,正常,应答正常 10.0 ms,10.0\n"
+              "2026-12-06T21:05:09.230+08:00,COM1,2,,,,无应答 (超时 100 ms),\n"
+              "2026-12-06T21:05:09.235+08:00,COM1,1,,,,线路断开,\n"
+              "2026-12-06T21:05:09.235+08:00,COM1,2,,,,线路断开,\n");
 }
 
 // A port held by the monitor is one port under each of its names; a second

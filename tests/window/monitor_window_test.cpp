@@ -1,9 +1,9 @@
 #include "support/MessageRecorder.h"
 #include "support/QtPrint.h"
 
-#include "line/DataLog.h"
 #include "line/PortClaims.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "ui/MonitorWindow.h"
 
 #include <QLineEdit>
