@@ -227,9 +227,8 @@ TrendRun trendRun(int perSeries, int draws)
             temperature[m] += double(int(noise >> 28) - 8) / 100;
             humidity[m] += double(int((noise >> 24) & 15) - 8) / 50;
             store->add(kc::Monitor::sourceKey(QStringLiteral("COM1"), m + 1),
-                       kc::Monitor::sourceLabel(QStringLiteral("COM1"), m + 1),
-                       start + qint64(i) * 1000, temperature[m], humidity[m],
-                       kc::AlarmLimits{5000, -1000, 9000, 1000});
+                       kc::TrendOrigin{QStringLiteral("COM1"), m + 1}, start + qint64(i) * 1000,
+                       temperature[m], humidity[m], kc::AlarmLimits{5000, -1000, 9000, 1000});
         }
     }
     TrendRun r;

@@ -291,11 +291,6 @@ QString Monitor::sourceKey(const QString &port, int station)
     return port + QLatin1Char('#') + QString::number(station);
 }
 
-QString Monitor::sourceLabel(const QString &port, int station)
-{
-    return port + QStringLiteral(" 站") + QString::number(station);
-}
-
 void Monitor::onPolled(WatchedModule *m, const Outcome &outcome)
 {
     const QDateTime now = m_wallClock();
@@ -305,9 +300,8 @@ void Monitor::onPolled(WatchedModule *m, const Outcome &outcome)
     if (m_log && m_log->enabled())
         writeLog(pollRow(m->port, m->station, m->reading, outcome, now));
     if (m_trend && answered)
-        m_trend->add(sourceKey(m->port, m->station), sourceLabel(m->port, m->station),
-                     now.toMSecsSinceEpoch(), m->reading->temperature / 100.0,
-                     m->reading->humidity / 100.0, m->limits);
+        m_trend->add(sourceKey(m->port, m->station), {m->port, m->station}, now.toMSecsSinceEpoch(),
+                     m->reading->temperature / 100.0, m->reading->humidity / 100.0, m->limits);
     emit rowChanged(m->row);
 }
 

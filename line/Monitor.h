@@ -74,9 +74,8 @@ public:
     bool running() const { return m_running; }
     PortPoller *poller(const QString &port) const { return m_pollers.value(port); }
 
-    // The trend's name for a module, and how the trend labels it.
+    // The trend's name for a module.
     static QString sourceKey(const QString &port, int station);
-    static QString sourceLabel(const QString &port, int station);
 
 signals:
     void rowChanged(int row);

@@ -8,4 +8,5 @@ kc_add_test(window_tests
     window/tools_test.cpp
     window/port_claim_test.cpp
     window/monitor_window_test.cpp
+    window/trend_window_test.cpp
   LABELS window)

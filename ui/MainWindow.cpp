@@ -719,7 +719,7 @@ void MainWindow::recordRead(const Outcome &outcome)
     const QDateTime now = m_clock();
     if (reading)
         m_trendStore.add(TrendStore::mainWindowKey(m_lastStation),
-                         TrendStore::mainWindowLabel(m_lastStation), now.toMSecsSinceEpoch(),
+                         {portName(), m_lastStation, true}, now.toMSecsSinceEpoch(),
                          reading->temperature / 100.0, reading->humidity / 100.0, reading->limits);
     if (m_dataLog.enabled() &&
         !m_dataLog.write(pollRow(portName(), m_lastStation, reading, outcome, now))) {
@@ -731,8 +731,8 @@ void MainWindow::recordRead(const Outcome &outcome)
 void MainWindow::recordUpload(const UploadReadings &record)
 {
     const QDateTime now = m_clock();
-    m_trendStore.add(TrendStore::mainWindowKey(0), TrendStore::mainWindowLabel(0),
-                     now.toMSecsSinceEpoch(), record.first.toDouble(), record.second.toDouble());
+    m_trendStore.add(TrendStore::mainWindowKey(0), {portName(), 0, true}, now.toMSecsSinceEpoch(),
+                     record.first.toDouble(), record.second.toDouble());
     if (m_dataLog.enabled() && !m_dataLog.write(uploadRow(portName(), record, now))) {
         m_dataLog.setEnabled(false);
         showStatus(m_dataLog.error());
