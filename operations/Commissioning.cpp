@@ -94,7 +94,8 @@ bool ReportFile::append(const ModuleReport &report)
 {
     if (!m_file.isOpen())
         return false;
-    if (appendWhole(m_file, (reportLine(report) + QLatin1Char('\n')).toUtf8(), true))
+    if (appendWhole(m_file, (reportLine(report) + QLatin1Char('\n')).toUtf8(),
+                    [this] { return putOnDisk(m_file); }))
         return true;
     m_file.close();
     return false;

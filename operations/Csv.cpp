@@ -32,10 +32,10 @@ bool openLines(QFile &file, const QByteArray &header)
     return file.read(1) == "\n" || appendWhole(file, "\n");
 }
 
-bool appendWhole(QFile &file, const QByteArray &bytes, bool toDisk)
+bool appendWhole(QFile &file, const QByteArray &bytes, const std::function<bool()> &toDisk)
 {
     const qint64 before = file.size();
-    if (file.write(bytes) == bytes.size() && file.flush() && (!toDisk || putOnDisk(file)))
+    if (file.write(bytes) == bytes.size() && file.flush() && (!toDisk || toDisk()))
         return true;
     file.resize(before);
     return false;

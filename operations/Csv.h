@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
+
 namespace kc {
 
 // A CSV field as a spreadsheet reads it back: quoted when it holds a comma, a
@@ -18,9 +20,9 @@ QString csvField(const QString &text);
 // last line cut short (a pulled plug) is ended first. False when the file
 // cannot be opened (file is then closed) or the header or line end not written.
 bool openLines(QFile &file, const QByteArray &header);
-// Appends bytes in one write, then, when toDisk, puts the file on the disk. On
-// any failure the file is cut back to where it was and false returned.
-bool appendWhole(QFile &file, const QByteArray &bytes, bool toDisk = false);
+// Appends bytes in one write, then runs toDisk if given (to put the file on the
+// disk). On any failure the file is cut back to where it was and false returned.
+bool appendWhole(QFile &file, const QByteArray &bytes, const std::function<bool()> &toDisk = {});
 // Asks the system to put what was written to the file on the disk.
 bool putOnDisk(QFile &file);
 

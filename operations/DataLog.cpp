@@ -174,14 +174,13 @@ bool DataLog::write(const LogRow &row)
     const QByteArray bytes = line(row);
     if (!openFor(row.time.date(), bytes.size()))
         return false;
-    if (!appendWhole(m_file, bytes, m_syncDelayMs == 0)) {
+    const auto now = [this] { return sync(); };
+    if (!appendWhole(m_file, bytes, m_syncDelayMs == 0 ? now : std::function<bool()>())) {
         close();
         m_lostPath.clear(); // said now
         return fail(msg::logFileUnwritable.arg(m_file.fileName()));
     }
-    if (m_syncDelayMs == 0)
-        ++m_syncs;
-    else if (!m_syncTimer.isActive())
+    if (m_syncDelayMs > 0 && !m_syncTimer.isActive())
         m_syncTimer.start(m_syncDelayMs);
     m_error.clear();
     return true;
