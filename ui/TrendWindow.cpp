@@ -80,14 +80,11 @@ struct Span
     }
 };
 
-// "COM3", "ttyUSB0", "10.0.0.5:4001": what tells ports apart once they
-// share a folder or a scheme.
+// "COM3", "ttyUSB0", "10.0.0.5:4001" (of tcp://10.0.0.5:4001): the last
+// part, which tells ports apart once they share a folder or a scheme.
 QString shortPortName(const QString &port)
 {
     QString name = port.trimmed();
-    const qsizetype scheme = name.indexOf(QLatin1String("://"));
-    if (scheme >= 0)
-        name = name.mid(scheme + 3);
     while (name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\')))
         name.chop(1);
     const qsizetype cut =

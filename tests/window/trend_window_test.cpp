@@ -37,30 +37,40 @@ TEST(TrendLegend, StationShortPortAndQuantity)
 }
 
 // Temperature solid, humidity dashed, alarm limits dotted and out of the
-// legend; an entry's tooltip gives the whole port.
+// legend; an entry's tooltip gives the whole port, and the entries follow the
+// port the main window reads next.
 TEST(TrendWindow, LinesToldApart)
 {
+    const QString key = kc::TrendStore::mainWindowKey(3);
     const QString port = "/tmp/kc4420-demo/rack-A";
     kc::TrendStore store;
-    store.add("rack-A#3", {port, 3, false}, 1000, 25, 60, kc::AlarmLimits{5000, -1000, 9000, 1000});
+    store.add(key, {port, 3, true}, 1000, 25, 60, kc::AlarmLimits{5000, -1000, 9000, 1000});
     MessageRecorder messages;
     kc::TrendWindow w(&store, &messages);
-    w.setMonitorSources({"rack-A#3"});
+    w.setMainWindowShown(true);
     w.setRange(0, 2000);
     w.show();
     QChart *chart = w.findChild<QChartView *>("trendChart")->chart();
-    QStringList lines;
-    for (QAbstractSeries *s : chart->series()) {
-        const Qt::PenStyle style = static_cast<QLineSeries *>(s)->pen().style();
-        const QLegendMarker *marker = chart->legend()->markers(s).value(0);
-        lines << (marker->isVisible() ? marker->label() : QString("-")) + " " +
-                     (style == Qt::SolidLine  ? "solid"
-                      : style == Qt::DashLine ? "dashed"
-                      : style == Qt::DotLine  ? "dotted"
-                                              : "other");
-    }
-    EXPECT_EQ(lines, (QStringList{"站3 rack-A 温度 solid", "站3 rack-A 湿度 dashed", "- dotted",
-                                  "- dotted", "- dotted", "- dotted"}));
+    const auto lines = [chart] {
+        QStringList shown;
+        for (QAbstractSeries *s : chart->series()) {
+            const Qt::PenStyle style = static_cast<QLineSeries *>(s)->pen().style();
+            const QLegendMarker *marker = chart->legend()->markers(s).value(0);
+            shown << (marker->isVisible() ? marker->label() : QString("-")) + " " +
+                         (style == Qt::SolidLine  ? "solid"
+                          : style == Qt::DashLine ? "dashed"
+                          : style == Qt::DotLine  ? "dotted"
+                                                  : "other");
+        }
+        return shown;
+    };
+    EXPECT_EQ(lines(), (QStringList{"主窗口 站3 rack-A 温度 solid", "主窗口 站3 rack-A 湿度 dashed",
+                                    "- dotted", "- dotted", "- dotted", "- dotted"}));
     emit chart->legend()->markers(chart->series()[1]).value(0)->hovered(true);
     EXPECT_EQ(QToolTip::text(), port);
+
+    store.add(key, {"COM2", 3, true}, 1500, 25, 60);
+    w.redraw();
+    EXPECT_EQ(lines().mid(0, 2),
+              (QStringList{"主窗口 站3 COM2 温度 solid", "主窗口 站3 COM2 湿度 dashed"}));
 }
