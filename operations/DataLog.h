@@ -38,7 +38,8 @@ LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateT
 // (kc4420-2026-12-06.csv), or a new part (kc4420-2026-12-06_2.csv) whenever a
 // file would pass the size the operator set, each starting with a header row.
 // Every row goes to the system in one write the moment it is logged, so a
-// crash of the program loses nothing and never leaves half a row. The system
+// crash of the program loses no logged row (a kill can cut only the row being
+// written; a cut last row is ended when the file is opened again). The system
 // is asked to put the file on the disk a second after the first row not yet
 // there (and when a file is closed), so a pulled plug loses at most the rows
 // of the last second: syncing every row would cost a disk flush per poll.

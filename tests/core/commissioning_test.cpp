@@ -267,7 +267,7 @@ TEST(Csv, FieldsASpreadsheetReadsBack)
         {"a,b", "\"a,b\""},
         {"KC\"4420\"", "\"KC\"\"4420\"\"\""},
         {"two\nlines", "\"two\nlines\""},
-        {"cr\r", "\"cr\r\""},
+        {"a\rb", "\"a\rb\""},
         {" lead", "\" lead\""},
         {"trail\t", "\"trail\t\""},
     };
