@@ -5,27 +5,31 @@
 //   bench_monitor wire SECONDS    forty modules on one line: rate against the wire, CPU
 //   bench_monitor two SECONDS     two lines of forty, alone and at once
 //   bench_monitor trend           redraw time and memory, 7 million samples against 1,000
+//   bench_monitor sync SECONDS    the data log put on the disk a second after its first
+//                                 unsynced row, against every row before write() returns
 
 #include "BenchSupport.h"
 #include "CountingSink.h"
 #include "SimProcess.h"
 #include "WireLimit.h"
 
-#include "line/DataLog.h"
 #include "line/Monitor.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "protocol/QtSerialLink.h"
 #include "ui/MainWindow.h"
 #include "ui/MonitorWindow.h"
 #include "ui/TrendWindow.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -228,9 +232,8 @@ TrendRun trendRun(int perSeries, int draws)
             temperature[m] += double(int(noise >> 28) - 8) / 100;
             humidity[m] += double(int((noise >> 24) & 15) - 8) / 50;
             store->add(kc::TrendStore::sourceKey(QStringLiteral("COM1"), m + 1),
-                       kc::TrendStore::sourceLabel(QStringLiteral("COM1"), m + 1),
-                       start + qint64(i) * 1000, temperature[m], humidity[m],
-                       kc::AlarmLimits{5000, -1000, 9000, 1000});
+                       kc::TrendOrigin{QStringLiteral("COM1"), m + 1}, start + qint64(i) * 1000,
+                       temperature[m], humidity[m], kc::AlarmLimits{5000, -1000, 9000, 1000});
         }
     }
     TrendRun r;
@@ -275,6 +278,119 @@ int trendMode(bool quick)
     return 0;
 }
 
+// Bytes this process sent toward the disk (/proc/self/io write_bytes: a page
+// counts each time a clean page is written to, so a row synced on its own
+// costs a whole page); -1 where the system does not say.
+qint64 storageBytes()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("write_bytes:"))
+            return line.mid(12).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+qint64 loggedRows(const QString &folder)
+{
+    qint64 rows = 0;
+    for (const QFileInfo &f : QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files)) {
+        QFile file(f.filePath());
+        if (file.open(QIODevice::ReadOnly))
+            rows += file.readAll().count('\n') - 1; // the header
+    }
+    return rows;
+}
+
+// What a disk flush per row costs against one a second: forty paced modules
+// on one line with the data log on, once with each, in a folder on the disk
+// (the working directory, or KC_BENCH_LOG_DIR: /tmp may be memory); then
+// write() alone at 70 rows a second, its time with and without the flush.
+int syncMode(double seconds)
+{
+    QTemporaryDir dir;
+    const QString line = dir.filePath(QStringLiteral("line"));
+    SimProcess sim(pacedSim(line));
+    if (!sim.ready())
+        return 1;
+    const QString base = qEnvironmentVariable("KC_BENCH_LOG_DIR", QDir::currentPath());
+    struct Run
+    {
+        double cyclesPerSecond = 0, cpuMsPerCycle = 0, rowsPerSecond = 0, syncsPerSecond = 0;
+        double storageBytesPerRow = 0;
+        Spread writeMs;
+    };
+    auto run = [&](int delayMs) {
+        QTemporaryDir logs(QDir(base).filePath(QStringLiteral("kc-sync-XXXXXX")));
+        Run r;
+        {
+            Program program({line});
+            kc::DataLog *log = program.window.recorder()->log();
+            log->setFolder(logs.path());
+            log->setSyncDelay(delayMs);
+            const qint64 bytes = storageBytes();
+            const int syncs = log->syncs();
+            QElapsedTimer wall;
+            wall.start();
+            const Program::Rates rates = program.measure({line}, seconds);
+            log->close();
+            const double elapsed = double(wall.nsecsElapsed()) / 1e9;
+            const double rows = double(loggedRows(logs.path()));
+            r.cyclesPerSecond = rates.cyclesPerSecond[0];
+            r.cpuMsPerCycle = 1000 * rates.cpuSeconds / rates.cycles;
+            r.rowsPerSecond = rows / elapsed;
+            r.syncsPerSecond = (log->syncs() - syncs) / elapsed;
+            r.storageBytesPerRow = double(storageBytes() - bytes) / rows;
+        }
+        // write() alone, a row every 1000/70 ms, as two such lines would log.
+        kc::DataLog log;
+        log.setFolder(logs.path());
+        log.setSyncDelay(delayMs);
+        const kc::LogRow row{QDateTime::currentDateTime(),
+                             QStringLiteral("/dev/ttyUSB0"),
+                             12,
+                             QStringLiteral("25.34"),
+                             QStringLiteral("65.20"),
+                             QStringLiteral("正常"),
+                             QStringLiteral("应答正常 4.4 ms"),
+                             4.4};
+        std::vector<double> times;
+        for (int i = 0; i < int(seconds * 70); ++i) {
+            QElapsedTimer t;
+            t.start();
+            log.write(row);
+            times.push_back(double(t.nsecsElapsed()) / 1e6);
+            QCoreApplication::processEvents(); // the sync timer
+            QThread::usleep(1'000'000 / 70);
+        }
+        r.writeMs = spread(times);
+        return r;
+    };
+    const Run timer = run(1000);
+    const Run each = run(0);
+    printLine(
+        QStringLiteral("data_log_sync modules=%1 baud=%2 seconds=%3 "
+                       "timer_cycles_per_s=%4 each_cycles_per_s=%5 cycles_ratio=%6 "
+                       "timer_cpu_ms_per_cycle=%7 each_cpu_ms_per_cycle=%8 "
+                       "timer_rows_per_s=%9 timer_syncs_per_s=%10 each_syncs_per_s=%11 "
+                       "timer_storage_bytes_per_row=%12 each_storage_bytes_per_row=%13 "
+                       "timer_write_ms_p50=%14 timer_write_ms_p99=%15 timer_write_ms_max=%16 "
+                       "each_write_ms_p50=%17 each_write_ms_p99=%18 each_write_ms_max=%19")
+            .arg(modules)
+            .arg(baud)
+            .arg(num(seconds, 0), num(timer.cyclesPerSecond, 4), num(each.cyclesPerSecond, 4),
+                 num(each.cyclesPerSecond / timer.cyclesPerSecond, 4), num(timer.cpuMsPerCycle, 2),
+                 num(each.cpuMsPerCycle, 2), num(timer.rowsPerSecond, 2))
+            .arg(num(timer.syncsPerSecond, 2), num(each.syncsPerSecond, 2),
+                 num(timer.storageBytesPerRow, 0), num(each.storageBytesPerRow, 0),
+                 num(timer.writeMs.p50, 3), num(timer.writeMs.p99, 3), num(timer.writeMs.max, 3),
+                 num(each.writeMs.p50, 3), num(each.writeMs.p99, 3))
+            .arg(num(each.writeMs.max, 3)));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -291,6 +407,8 @@ int main(int argc, char **argv)
         return twoMode(seconds);
     if (mode == QLatin1String("trend"))
         return trendMode(argc > 2 && QString::fromLocal8Bit(argv[2]) == QLatin1String("--quick"));
-    std::fprintf(stderr, "usage: bench_monitor wire|two SECONDS | trend [--quick]\n");
+    if (mode == QLatin1String("sync"))
+        return syncMode(seconds);
+    std::fprintf(stderr, "usage: bench_monitor wire|two|sync SECONDS | trend [--quick]\n");
     return 2;
 }

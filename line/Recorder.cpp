@@ -1,6 +1,6 @@
 #include "line/Recorder.h"
 
-#include "line/DataLog.h"
+#include "operations/DataLog.h"
 #include "line/TrendHistory.h"
 #include "operations/ModuleReading.h"
 #include "operations/RegisterMap.h"
@@ -34,9 +34,8 @@ void Recorder::recordRead(const QString &port, int station, const Outcome &outco
     if (reading) {
         const QString key = mainWindow ? TrendStore::mainWindowKey(station)
                                        : TrendStore::sourceKey(port, station);
-        m_trend->add(key, mainWindow ? TrendStore::mainWindowLabel(station)
-                                     : TrendStore::sourceLabel(port, station),
-                     now.toMSecsSinceEpoch(), realValue(temperatureRow, reading->temperature),
+        m_trend->add(key, TrendOrigin{port, station, mainWindow}, now.toMSecsSinceEpoch(),
+                     realValue(temperatureRow, reading->temperature),
                      realValue(humidityRow, reading->humidity), reading->limits);
     }
     if (m_log->enabled())
@@ -46,8 +45,8 @@ void Recorder::recordRead(const QString &port, int station, const Outcome &outco
 void Recorder::recordUpload(const QString &port, const UploadReadings &record)
 {
     const QDateTime now = m_clock();
-    m_trend->add(TrendStore::mainWindowKey(0), TrendStore::mainWindowLabel(0),
-                 now.toMSecsSinceEpoch(), record.first.toDouble(), record.second.toDouble());
+    m_trend->add(TrendStore::mainWindowKey(0), TrendOrigin{port, 0, true}, now.toMSecsSinceEpoch(),
+                 record.first.toDouble(), record.second.toDouble());
     if (m_log->enabled())
         write(uploadRow(port, record, now));
 }

@@ -199,20 +199,9 @@ QString TrendStore::mainWindowKey(int station)
     return QStringLiteral("main#%1").arg(station);
 }
 
-QString TrendStore::mainWindowLabel(int station)
-{
-    return station > 0 ? QStringLiteral("主窗口 站%1").arg(station)
-                       : QStringLiteral("主窗口 主动上传");
-}
-
 QString TrendStore::sourceKey(const QString &port, int station)
 {
     return port + QLatin1Char('#') + QString::number(station);
-}
-
-QString TrendStore::sourceLabel(const QString &port, int station)
-{
-    return port + QStringLiteral(" 站") + QString::number(station);
 }
 
 bool TrendStore::isMainWindowKey(const QString &key)
@@ -220,15 +209,15 @@ bool TrendStore::isMainWindowKey(const QString &key)
     return key.startsWith(QLatin1String("main#"));
 }
 
-void TrendStore::add(const QString &key, const QString &label, qint64 timeMs, double temperature,
-                     double humidity, const std::optional<AlarmLimits> &limits)
+void TrendStore::add(const QString &key, const TrendOrigin &origin, qint64 timeMs,
+                     double temperature, double humidity, const std::optional<AlarmLimits> &limits)
 {
     std::shared_ptr<Source> &source = m_sources[key];
     if (!source) {
         source = std::make_shared<Source>();
         m_order << key;
     }
-    source->label = label;
+    source->origin = origin;
     source->temperature.append(timeMs, float(temperature));
     source->humidity.append(timeMs, float(humidity));
     if (limits)

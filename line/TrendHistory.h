@@ -83,6 +83,19 @@ private:
     qint64 m_size = 0;
 };
 
+// Where a source's samples come from; the trend's window names it from these.
+struct TrendOrigin
+{
+    QString port;            // as the poller was given it ("COM3", a device path)
+    int station = 0;         // 0: upload records, which name no station
+    bool mainWindow = false; // the main window's own reads, not the monitor's
+    bool operator==(const TrendOrigin &o) const
+    {
+        return port == o.port && station == o.station && mainWindow == o.mainWindow;
+    }
+    bool operator!=(const TrendOrigin &o) const { return !(*this == o); }
+};
+
 // Temperature and humidity histories of every source that was sampled (a
 // monitored module, the main window's polling), with its latest limits.
 class TrendStore
@@ -90,7 +103,7 @@ class TrendStore
 public:
     struct Source
     {
-        QString label;
+        TrendOrigin origin;
         TrendHistory temperature;
         TrendHistory humidity;
         std::optional<AlarmLimits> limits;
@@ -98,14 +111,12 @@ public:
 
     // The main window's reads of a station (0: its upload records), as sources of their own.
     static QString mainWindowKey(int station);
-    static QString mainWindowLabel(int station);
     static bool isMainWindowKey(const QString &key);
-    // A monitored module, and how the trend labels it.
+    // A monitored module.
     static QString sourceKey(const QString &port, int station);
-    static QString sourceLabel(const QString &port, int station);
 
-    // Values in degrees and %RH.
-    void add(const QString &key, const QString &label, qint64 timeMs, double temperature,
+    // Values in degrees and %RH. The origin is the latest one given for the key.
+    void add(const QString &key, const TrendOrigin &origin, qint64 timeMs, double temperature,
              double humidity, const std::optional<AlarmLimits> &limits = {});
     const Source *source(const QString &key) const;
     QStringList keys() const { return m_order; }

@@ -2,12 +2,9 @@
 #include "operations/Csv.h"
 
 #include "operations/Scan.h"
+#include "operations/TimeText.h"
 
 #include <QStringList>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace kc {
 
@@ -97,7 +94,7 @@ QString reportLine(const ModuleReport &r)
                          w.result == RowResult::Failed ? QStringLiteral("fail")
                                                        : QStringLiteral("pass"));
     const auto address = [](int a) { return a < 0 ? QString() : QString::number(a); };
-    const QStringList fields{r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+    const QStringList fields{isoTime(r.time),
                              r.device,
                              address(r.oldAddress),
                              address(r.newAddress),
@@ -114,25 +111,21 @@ bool ReportFile::open(const QString &path)
 {
     m_file.close();
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    return m_file.size() > 0 || writeLine(reportHeader());
+    if (openLines(m_file, (reportHeader() + QLatin1Char('\n')).toUtf8()) && putOnDisk(m_file))
+        return true;
+    m_file.close();
+    return false;
 }
 
 bool ReportFile::append(const ModuleReport &report)
 {
-    return m_file.isOpen() && writeLine(reportLine(report));
-}
-
-bool ReportFile::writeLine(const QString &line)
-{
-    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-    if (m_file.write(bytes) != bytes.size() || !m_file.flush())
+    if (!m_file.isOpen())
         return false;
-#ifdef Q_OS_UNIX
-    ::fsync(m_file.handle());
-#endif
-    return true;
+    if (appendWhole(m_file, (reportLine(report) + QLatin1Char('\n')).toUtf8(),
+                    [this] { return putOnDisk(m_file); }))
+        return true;
+    m_file.close();
+    return false;
 }
 
 } // namespace kc

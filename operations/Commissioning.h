@@ -85,19 +85,22 @@ QString reportHeader();
 // "5:30.00>35.00:pass;12:9600>19200:fail".
 QString reportLine(const ModuleReport &report);
 
-// The commissioning report: appended one whole line at a time and flushed to
-// the disk, so pulling the plug loses at most the module in progress.
+// The commissioning report: appended one whole line at a time, each on the
+// disk before append() returns, so pulling the plug loses at most the module
+// in progress and a full disk never leaves half a line.
 class ReportFile
 {
 public:
-    // Creates the file with its header, or appends to it.
+    // Creates the file with its header, or appends to it (a last line cut
+    // short is ended first).
     bool open(const QString &path);
+    // False when the line is not on the disk; nothing of it is in the file
+    // then, and the report is closed until opened again.
     bool append(const ModuleReport &report);
     QString path() const { return m_file.fileName(); }
     bool isOpen() const { return m_file.isOpen(); }
 
 private:
-    bool writeLine(const QString &line);
     QFile m_file;
 };
 

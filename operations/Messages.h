@@ -119,6 +119,17 @@ inline const QString noPort = QStringLiteral("请输入串口，如 COM3 或设�
 inline const QString moduleListed = QStringLiteral("该模块已在列表中");
 inline const QString baudPerPort = QStringLiteral("同一串口上的模块须使用同一波特率");
 inline const QString badModuleList = QStringLiteral("无法读取模块列表文件，格式有误");
+
+// The data log and the commissioning report; %1 is the folder or the file.
+inline const QString logNoFolder = QStringLiteral("请先选择数据记录文件夹");
+inline const QString logFolderUnmade = QStringLiteral("无法创建数据记录文件夹：%1");
+inline const QString logFileUnopened = QStringLiteral("无法打开数据记录文件：%1");
+inline const QString logFileUnwritable = QStringLiteral("无法写入数据记录文件：%1");
+// %2 is the line that is missing from the report.
+inline const QString reportLineUnwritten =
+    QStringLiteral("报告文件写入失败：%1\n该模块未计入，下一地址不变。未写入报告的一行：\n%2\n"
+                   "请腾出磁盘空间或另选报告文件后再继续。");
+inline const QString reportStopped = QStringLiteral("报告文件写入失败，该模块未计入");
 } // namespace msg
 
 } // namespace kc

@@ -4,12 +4,14 @@ namespace kc {
 
 QString isoTime(const QDateTime &time)
 {
-    const QDateTime fixed = time.toOffsetFromUtc(time.offsetFromUtc());
-    QString text = fixed.toString(Qt::ISODateWithMs);
-    // Qt writes "Z" for a zero offset; keep one form.
-    if (text.endsWith(QLatin1Char('Z')))
-        text.chop(1), text += QStringLiteral("+00:00");
-    return text;
+    // Qt's own ISO text leaves the offset out of local times and writes "Z" for UTC.
+    const int offsetMinutes = time.offsetFromUtc() / 60;
+    const int minutes = qAbs(offsetMinutes);
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           QLatin1Char(offsetMinutes < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace kc

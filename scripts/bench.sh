@@ -51,6 +51,7 @@ if [ "$quick" = 1 ]; then
   "$b/bench_monitor" wire 3
   "$b/bench_monitor" two 2
   "$b/bench_monitor" trend --quick
+  "$b/bench_monitor" sync 2
   exit 0
 fi
 "$b/bench_wire_limits"
@@ -72,3 +73,4 @@ fi
 "$b/bench_monitor" wire 60
 "$b/bench_monitor" two 30
 "$b/bench_monitor" trend
+"$b/bench_monitor" sync 30

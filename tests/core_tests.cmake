@@ -7,4 +7,5 @@ kc_add_test(core_tests
     core/replies_test.cpp
     core/outcomes_test.cpp
     core/commissioning_test.cpp
+    core/time_text_test.cpp
   LABELS core)

@@ -9,4 +9,5 @@ kc_add_test(window_tests
     window/port_claim_test.cpp
     window/monitor_window_test.cpp
     window/traffic_log_test.cpp
+    window/trend_window_test.cpp
   LABELS window)

@@ -260,9 +260,15 @@ void CommissioningWindow::nextModule()
     m_diffs.clear(); // written already: nothing for "写入差异"
     for (const RowWrite &w : r.rows)
         showRow(w);
-    if (r.oldAddress >= 0 && !m_report.append(r))
+    if (r.oldAddress >= 0 && !m_report.append(r)) {
+        // A module without its line in the report is not done: the address stays
+        // and the run waits for a report that takes it.
+        say(msg::reportStopped);
         m_messages->show(this,
-                         UserMessage{msg::fileUnwritable + m_report.path(), msg::errorTitle, true});
+                         UserMessage{msg::reportLineUnwritten.arg(m_report.path(), reportLine(r)),
+                                     msg::errorTitle, true});
+        return;
+    }
     if (r.newAddress >= 0) {
         m_nextAddress += m_step->value();
         showNextAddress();

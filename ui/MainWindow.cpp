@@ -656,14 +656,15 @@ void MainWindow::portReleased(const QString &identity, Holder holder)
 
 void MainWindow::watchTraffic(LineEngine *engine)
 {
-    connect(engine, &LineEngine::sent, m_traffic, [this](const QByteArray &frame) {
-        m_traffic->record({m_clock(), TrafficEntry::Direction::Sent, frame, {}});
+    const QString port = engine->port();
+    connect(engine, &LineEngine::sent, m_traffic, [this, port](const QByteArray &frame) {
+        m_traffic->record({m_clock(), TrafficEntry::Direction::Sent, frame, {}, port});
     });
-    connect(engine, &LineEngine::received, m_traffic, [this](const QByteArray &bytes) {
-        m_traffic->record({m_clock(), TrafficEntry::Direction::Received, bytes, {}});
+    connect(engine, &LineEngine::received, m_traffic, [this, port](const QByteArray &bytes) {
+        m_traffic->record({m_clock(), TrafficEntry::Direction::Received, bytes, {}, port});
     });
-    connect(engine, &LineEngine::finished, m_traffic, [this](const Outcome &o) {
-        m_traffic->record({m_clock(), TrafficEntry::Direction::Note, {}, outcomeText(o)});
+    connect(engine, &LineEngine::finished, m_traffic, [this, port](const Outcome &o) {
+        m_traffic->record({m_clock(), TrafficEntry::Direction::Note, {}, outcomeText(o), port});
     });
 }
 

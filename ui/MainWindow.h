@@ -1,9 +1,9 @@
 #pragma once
 
-#include "line/DataLog.h"
 #include "line/PortClaims.h"
 #include "line/Recorder.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "operations/Outcomes.h"
 #include "operations/Requests.h"
 #include "protocol/Framing.h"

@@ -1,12 +1,12 @@
 #include "ui/MonitorWindow.h"
 
-#include "line/DataLog.h"
 #include "line/Recorder.h"
+#include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "operations/ModuleReading.h"
 #include "operations/RegisterMap.h"
 #include "ui/CommSettingsDialog.h"
 #include "ui/MessageSink.h"
-#include "line/TrendHistory.h"
 #include "ui/ToolControls.h"
 
 #include <QCheckBox>

@@ -16,12 +16,14 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace kc {
 
@@ -78,7 +80,35 @@ struct Span
     }
 };
 
+// "COM3", "ttyUSB0", "10.0.0.5:4001" (of tcp://10.0.0.5:4001): the last
+// part, which tells ports apart once they share a folder or a scheme.
+QString shortPortName(const QString &port)
+{
+    QString name = port.trimmed();
+    while (name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\')))
+        name.chop(1);
+    const qsizetype cut =
+        std::max(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
+    return name.mid(cut + 1).isEmpty() ? port : name.mid(cut + 1);
+}
+
+// The legend's words for a source, without the quantity.
+QString sourceText(const TrendOrigin &origin)
+{
+    QString text = origin.station > 0 ? QStringLiteral("站%1").arg(origin.station)
+                                      : QStringLiteral("主动上传");
+    if (origin.mainWindow)
+        text.prepend(QStringLiteral("主窗口 "));
+    return text + QLatin1Char(' ') + shortPortName(origin.port);
+}
+
 } // namespace
+
+QString legendText(const TrendOrigin &origin, TrendQuantity quantity)
+{
+    return sourceText(origin) + (quantity == TrendQuantity::Temperature ? QStringLiteral(" 温度")
+                                                                        : QStringLiteral(" 湿度"));
+}
 
 // The chart's mouse: where the cursor is as a fraction of the plot's width.
 class TrendView : public QChartView
@@ -139,9 +169,10 @@ private:
 struct TrendWindow::Drawn
 {
     QString key;
-    QLineSeries *temperature;
-    QLineSeries *humidity;
-    QLineSeries *limits[4]; // temperature high, low, humidity high, low
+    std::optional<TrendOrigin> origin; // what the legend names, once the source has samples
+    QLineSeries *temperature = nullptr;
+    QLineSeries *humidity = nullptr;
+    QLineSeries *limits[4] = {}; // temperature high, low, humidity high, low
 };
 
 TrendWindow::TrendWindow(TrendStore *store, MessageSink *messages, QWidget *parent)
@@ -158,6 +189,7 @@ TrendWindow::TrendWindow(TrendStore *store, MessageSink *messages, QWidget *pare
     resize(1000, 600);
     m_chart->setAnimationOptions(QChart::NoAnimation);
     m_chart->legend()->setAlignment(Qt::AlignBottom);
+    m_chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
     m_chart->setMargins(QMargins(4, 4, 4, 4));
     m_time->setTitleText(QStringLiteral("时间"));
     m_time->setTickCount(7);
@@ -275,29 +307,35 @@ void TrendWindow::rebuild(const QStringList &keys)
     m_drawn.clear();
     int colour = 0;
     for (const QString &key : keys) {
-        const TrendStore::Source *source = m_store->source(key);
-        const QString label = source ? source->label : key;
         const QColor c = lineColours[colour++ % std::size(lineColours)];
-        auto line = [&](const QString &name, QValueAxis *axis, Qt::PenStyle style, qreal width,
-                        QColor shade) {
+        auto *d = new Drawn;
+        d->key = key;
+        auto line = [&](Qt::PenStyle style, qreal width, QColor shade, QValueAxis *axis) {
             auto *s = new QLineSeries;
-            s->setName(name);
+            s->setName(key);
             s->setPen(QPen(shade, width, style));
             m_chart->addSeries(s);
             s->attachAxis(m_time);
             s->attachAxis(axis);
+            // A marker has no tooltip of its own; the full port tells apart
+            // ports whose short names agree.
+            for (QLegendMarker *marker : m_chart->legend()->markers(s)) {
+                connect(marker, &QLegendMarker::hovered, this, [this, d](bool on) {
+                    if (on && d->origin)
+                        QToolTip::showText(QCursor::pos(), d->origin->port, m_view);
+                    else
+                        QToolTip::hideText();
+                });
+            }
             return s;
         };
-        auto *d = new Drawn{
-            key,
-            line(label + QStringLiteral(" 温度"), m_temperatureAxis, Qt::SolidLine, 1.6, c),
-            line(label + QStringLiteral(" 湿度"), m_humidityAxis, Qt::SolidLine, 1.0,
-                 c.lighter(150)),
-            {}};
+        // Solid temperature, dashed humidity, dotted limits: told apart
+        // without the axes, and in a picture printed without colour.
+        d->temperature = line(Qt::SolidLine, 1.6, c, m_temperatureAxis);
+        d->humidity = line(Qt::DashLine, 1.4, c, m_humidityAxis);
         for (int i = 0; i < 4; ++i) {
-            d->limits[i] =
-                line(label + QStringLiteral(" 报警线"), i < 2 ? m_temperatureAxis : m_humidityAxis,
-                     Qt::DashLine, 1.0, i < 2 ? c : c.lighter(150));
+            d->limits[i] = line(Qt::DotLine, 1.0, i < 2 ? c : c.lighter(150),
+                                i < 2 ? m_temperatureAxis : m_humidityAxis);
             for (QLegendMarker *marker : m_chart->legend()->markers(d->limits[i]))
                 marker->setVisible(false);
         }
@@ -321,10 +359,15 @@ void TrendWindow::redraw()
     Span temperature, humidity;
     QVector<double> temperatureLimits, humidityLimits;
     m_drawnPoints = 0;
-    for (const Drawn *d : std::as_const(m_drawn)) {
+    for (Drawn *d : std::as_const(m_drawn)) {
         const TrendStore::Source *source = m_store->source(d->key);
         if (!source)
             continue;
+        if (d->origin != source->origin) {
+            d->origin = source->origin;
+            d->temperature->setName(legendText(source->origin, TrendQuantity::Temperature));
+            d->humidity->setName(legendText(source->origin, TrendQuantity::Humidity));
+        }
         const QVector<QPointF> t =
             TrendHistory::points(source->temperature.decimate(m_from, m_to, columns));
         const QVector<QPointF> h =
@@ -396,7 +439,7 @@ void TrendWindow::hover(double fraction)
         if (!temperature || !humidity)
             continue;
         parts << QStringLiteral("%1: %2 ℃ %3 %RH")
-                     .arg(source->label, QString::number(temperature->value, 'f', 2),
+                     .arg(sourceText(source->origin), QString::number(temperature->value, 'f', 2),
                           QString::number(humidity->value, 'f', 2));
     }
     m_cursor->setText(parts.join(QStringLiteral("    ")));

@@ -20,10 +20,20 @@ namespace kc {
 class MessageSink;
 class TrendStore;
 class TrendView;
+struct TrendOrigin;
 
-// "趋势图": temperature (left axis) and humidity (right axis) of the modules
-// ticked in the monitor, and of the main window's reads when asked, against
-// time, with each module's alarm limits as dashed lines. The wheel zooms
+enum class TrendQuantity { Temperature, Humidity };
+
+// What the legend calls a line, short enough that entries stay apart when the
+// legend is crowded: "站3 ttyUSB0 温度". The station ("主动上传" for upload
+// records), the port's short name (COM3; of a path or address its last part,
+// without a scheme: "10.0.0.5:4001"), the quantity; the main window's own
+// reads begin with "主窗口". The full port is in the entry's tooltip.
+QString legendText(const TrendOrigin &origin, TrendQuantity quantity);
+
+// "趋势图": temperature (left axis, solid lines) and humidity (right axis,
+// dashed) of the modules ticked in the monitor, and of the main window's reads
+// when asked, against time, with each module's alarm limits as dotted lines. The wheel zooms
 // around the cursor, dragging pans, a double click goes back to following the
 // newest minute, hour or day; the values nearest the cursor are shown below.
 // Each line is drawn from its history decimated to the plot's width, so a

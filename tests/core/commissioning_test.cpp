@@ -1,7 +1,10 @@
-// Scan ranges, snapshot and template files, and what commissioning writes and reports.
+// Scan ranges, snapshot and template files, what commissioning writes and
+// reports, and the CSV files' rules.
 
 #include "operations/Commissioning.h"
+#include "operations/Csv.h"
 #include "operations/Scan.h"
+#include "support/FileSizeCap.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -192,29 +195,83 @@ TEST(Commissioning, WriteOrderAndReportRows)
     EXPECT_EQ(order.join(' ').toStdString(), "5:50.00>35.00 13:1>2 12:9600>19200");
 
     ModuleReport r;
-    r.time = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 5));
+    r.time = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 5), Qt::OffsetFromUTC, 8 * 3600);
     r.device = "KC,4420\"P";
     r.oldAddress = 1;
     r.newAddress = 10;
     for (const RowDiff &d : writeOrder(diffs))
         r.rows.push_back(RowWrite(d, d.row == 12 ? RowResult::Failed : RowResult::Confirmed));
     r.failure = ModuleFailure::RowsFailed;
+    EXPECT_EQ(reportLine(r).toStdString(),
+              "2026-12-07T09:30:05.000+08:00,\"KC,4420\"\"P\",1,10,fail,"
+              "5:50.00>35.00:pass;13:1>2:pass;12:9600>19200:fail,有行写入失败");
     ModuleReport missing;
     missing.time = r.time;
     missing.failure = ModuleFailure::NoModule;
+    EXPECT_EQ(reportLine(missing).toStdString(),
+              "2026-12-07T09:30:05.000+08:00,,,,fail,,线路上没有找到模块!");
+}
 
-    QTemporaryDir dir;
-    const QString path = dir.filePath("report.csv");
-    for (const ModuleReport &each : {r, missing}) {
-        ReportFile file; // opened again for each: the header goes in once
-        ASSERT_TRUE(file.open(path));
-        ASSERT_TRUE(file.append(each));
+// The report grows by whole lines only: the header once, a line cut short by
+// an earlier run ended before the next, and a line the disk cannot take left
+// out entirely, the report closed so the run stops.
+TEST(ReportFile, WholeLinesOnly)
+{
+    const QByteArray header = "time,device,old_address,new_address,result,rows,note\n";
+    const QByteArray cut = "2026-12-06 21:05:09,KC4420P-001,1,";
+    ModuleReport r;
+    r.time = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 5), Qt::OffsetFromUTC, 8 * 3600);
+    r.device = "KC4420P-002";
+    r.failure = ModuleFailure::NoModule;
+    const QByteArray line = (reportLine(r) + '\n').toUtf8();
+    const struct
+    {
+        const char *what;
+        QByteArray before; // empty: no file yet
+        qint64 room;       // bytes the file may grow by; -1: no limit
+        QByteArray after;
+    } cases[] = {
+        {"new", "", -1, header + line},
+        {"appended", header + line, -1, header + line + line},
+        {"cut line ended", header + cut, -1, header + cut + "\n" + line},
+        {"disk full", header + line, 10, header + line},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("report.csv");
+        if (!c.before.isEmpty()) {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.before);
+        }
+        bool appended;
+        {
+            const FileSizeCap cap(c.room < 0 ? RLIM_INFINITY : rlim_t(c.before.size() + c.room));
+            ReportFile file;
+            ASSERT_TRUE(file.open(path)) << c.what;
+            appended = file.append(r);
+            EXPECT_EQ(file.isOpen(), appended) << c.what;
+        }
+        EXPECT_EQ(appended, c.room < 0) << c.what;
+        QFile written(path);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_EQ(written.readAll().toStdString(), c.after.toStdString()) << c.what;
     }
-    QFile written(path);
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_EQ(written.readAll().toStdString(),
-              "time,device,old_address,new_address,result,rows,note\n"
-              "2026-12-07 09:30:05,\"KC,4420\"\"P\",1,10,fail,"
-              "5:50.00>35.00:pass;13:1>2:pass;12:9600>19200:fail,有行写入失败\n"
-              "2026-12-07 09:30:05,,,,fail,,线路上没有找到模块!\n");
+}
+
+TEST(Csv, FieldsASpreadsheetReadsBack)
+{
+    const char *cases[][2] = {
+        {"COM1", "COM1"},
+        {"", ""},
+        {"应答正常，4.2 ms", "应答正常，4.2 ms"}, // a full-width comma is text
+        {"a,b", "\"a,b\""},
+        {"KC\"4420\"", "\"KC\"\"4420\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"a\rb", "\"a\rb\""},
+        {" lead", "\" lead\""},
+        {"trail\t", "\"trail\t\""},
+    };
+    for (const auto &[text, field] : cases)
+        EXPECT_EQ(csvField(text), field) << text;
 }

@@ -1,4 +1,3 @@
-#include "line/DataLog.h"
 #include "line/LineEngine.h"
 #include "line/Monitor.h"
 #include "line/PortClaims.h"
@@ -6,6 +5,7 @@
 #include "line/TrendHistory.h"
 #include "protocol/PortNaming.h"
 #include "support/FakeLink.h"
+#include "operations/DataLog.h"
 #include "ui/MonitorWindow.h"
 #include "support/Frames.h"
 #include "support/QtPrint.h"
@@ -42,11 +42,12 @@ struct Rig
         links.present = {"COM1", "/dev/ttyX"};
         claims.setClock([this] { return now; });
         monitor.setTimeout(100);
-        monitor.setClocks(
-            [this] { return now; },
-            [this] {
-                return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9)).addMSecs(qint64(now));
-            });
+        monitor.setClocks([this] { return now; },
+                          [this] {
+                              return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9),
+                                               Qt::OffsetFromUTC, 8 * 3600)
+                                  .addMSecs(qint64(now));
+                          });
     }
     void fire(const QString &port, const char *timer)
     {
@@ -151,7 +152,10 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
     log.setEnabled(true);
     Rig rig;
     recorder.setClock(
-        [&rig] { return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9)).addMSecs(qint64(rig.now)); });
+        [&rig] {
+            return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::OffsetFromUTC, 8 * 3600)
+                .addMSecs(qint64(rig.now));
+        });
     rig.silent = {2};
     rig.monitor.setRecorder(&recorder);
     ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
@@ -170,10 +174,10 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
     EXPECT_EQ(trend.source(TrendStore::sourceKey("COM1", 1))->temperature.size(), 1);
     EXPECT_EQ(QString::fromUtf8(all.mid(3)),
               "time,port,station,temperature_C,humidity_RH,alarm,outcome,response_ms\n"
-              "2026-12-06T21:05:09.025,COM1,1,25.34,65.20,正常,应答正常 10.0 ms,10.0\n"
-              "2026-12-06T21:05:09.230,COM1,2,,,,无应答 (超时 100 ms),\n"
-              "2026-12-06T21:05:09.235,COM1,1,,,,线路断开,\n"
-              "2026-12-06T21:05:09.235,COM1,2,,,,线路断开,\n");
+              "2026-12-06T21:05:09.025+08:00,COM1,1,25.34,65.20,正常,应答正常 10.0 ms,10.0\n"
+              "2026-12-06T21:05:09.230+08:00,COM1,2,,,,无应答 (超时 100 ms),\n"
+              "2026-12-06T21:05:09.235+08:00,COM1,1,,,,线路断开,\n"
+              "2026-12-06T21:05:09.235+08:00,COM1,2,,,,线路断开,\n");
 }
 
 // A port is one port under each of its names: a second holder is refused;

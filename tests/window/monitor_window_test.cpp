@@ -1,10 +1,10 @@
 #include "support/MessageRecorder.h"
 #include "support/QtPrint.h"
 
-#include "line/DataLog.h"
 #include "line/PortClaims.h"
 #include "line/Recorder.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "ui/MonitorWindow.h"
 
 #include <QLineEdit>

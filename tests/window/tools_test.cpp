@@ -1,11 +1,15 @@
 #include "WindowHarness.h"
 
 #include "line/LineEngine.h"
+#include "line/Monitor.h"
+#include "support/FileSizeCap.h"
+#include "support/Frames.h"
 #include "ui/BusScanWindow.h"
 #include "ui/CommissioningWindow.h"
-#include "line/Monitor.h"
 #include "ui/MonitorWindow.h"
 
+#include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QTableWidget>
@@ -90,4 +94,53 @@ TEST(CommissioningWindow, RefusedTemplateIsNamed)
               QStringList{"第 12 行（12波特率）：你输入的值有误，正确的值范围为2400,4800,9600,"
                           "19200或38400!"});
     EXPECT_TRUE(h.link()->written.isEmpty());
+}
+
+// A report line the disk cannot take stops the run: the wizard says why, the
+// module is not counted (the next address stays) and no part of the line is
+// left in the report.
+TEST(CommissioningWindow, UnwrittenReportLineStopsTheRun)
+{
+    WindowHarness h;
+    h.claims->setClock(kc::LineEngine::monotonicClock()); // the wizard waits in real time
+    // One module, at 7, whose every register is 0: the template asks nothing of it.
+    h.links.onMade = [](FakeLink *link) {
+        link->onWrite = [link](const QByteArray &frame) {
+            const int station = quint8(frame[0]) == 0xFA ? 7 : quint8(frame[0]);
+            const QByteArray reply =
+                frame[1] == 0x06 ? frame
+                : frame[1] == 0x26
+                    ? withCrc(bytes({station, 0x26, 11}) + "KC4420P-001")
+                    : withCrc(bytes({station, 0x03, 2 * frame[5]}) + QByteArray(2 * frame[5], 0));
+            QTimer::singleShot(0, link, [link, reply] { link->deliver(reply); });
+        };
+    };
+    QTemporaryDir dir;
+    QFile file(dir.filePath("t.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"kind":"template","rows":[{"row":5,"text":"0"}]})");
+    file.close();
+    kc::showCommissioning(h.window.get(), &h.messages, file.fileName());
+    auto *wizard = h.window->findChild<kc::CommissioningWindow *>();
+    const QString report = dir.filePath("report.csv");
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(report);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    QTest::mouseClick(wizard->findChild<QPushButton *>("wizardReport"), Qt::LeftButton);
+    ASSERT_EQ(QFileInfo(report).size(), 53); // the header
+    {
+        const FileSizeCap cap(53 + 10);
+        QTest::mouseClick(wizard->findChild<QPushButton *>("wizardNextModule"), Qt::LeftButton);
+    }
+    EXPECT_EQ(wizard->findChild<QLabel *>("wizardStatus")->text(),
+              "报告文件写入失败，该模块未计入");
+    EXPECT_EQ(wizard->findChild<QLabel *>("wizardNext")->text(), "下一地址：1");
+    EXPECT_EQ(QFileInfo(report).size(), 53);
+    ASSERT_EQ(h.messages.texts().size(), 1);
+    EXPECT_TRUE(h.messages.texts()[0].startsWith("报告文件写入失败：" + report));
+    EXPECT_TRUE(h.messages.texts()[0].contains(",KC4420P-001,7,1,pass,,"))
+        << h.messages.texts()[0].toStdString();
 }

@@ -7,9 +7,9 @@
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+#include <QTimer>
 
 #include <optional>
 
@@ -34,17 +34,22 @@ LogRow pollRow(const QString &port, int station, const std::optional<Reading> &r
 // The row of an upload record, at the time it came in.
 LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateTime &at);
 
-// The CSV data log: one file a day (kc4420-2026-12-06.csv), or a new part
-// (kc4420-2026-12-06_2.csv) whenever a file would pass the size the operator
-// set, each starting with a header row. Every row goes to the system in one
-// write the moment it is logged, so a crash or a pulled plug loses at most the
-// row in progress, never half of one; the system is asked to put the file on
-// disk at most once a second. Numbers carry a point and no thousands
-// separator, whatever the desktop's language, so spreadsheets read them as numbers.
+// The CSV data log: one file a day, named by the date of its rows' times
+// (kc4420-2026-12-06.csv), or a new part (kc4420-2026-12-06_2.csv) whenever a
+// file would pass the size the operator set, each starting with a header row.
+// Every row goes to the system in one write the moment it is logged, so a
+// crash of the program loses no logged row (a kill can cut only the row being
+// written; a cut last row is ended when the file is opened again). The system
+// is asked to put the file on the disk a second after the first row not yet
+// there (and when a file is closed), so a pulled plug loses at most the rows
+// of the last second: syncing every row would cost a disk flush per poll.
+// Numbers carry a point and no thousands separator, whatever the desktop's
+// language, so spreadsheets read them as numbers.
 class DataLog
 {
 public:
-    DataLog() = default;
+    DataLog();
+    ~DataLog();
     DataLog(const DataLog &) = delete;
     DataLog &operator=(const DataLog &) = delete;
 
@@ -55,9 +60,14 @@ public:
     // 0: one file a day, however large.
     void setMaxBytes(qint64 bytes) { m_maxBytes = bytes; }
     qint64 maxBytes() const { return m_maxBytes; }
+    // How long a written row may wait for the disk; 0: each row is on the disk
+    // before write() returns.
+    void setSyncDelay(int ms) { m_syncDelayMs = ms; }
+    // The times the file was put on the disk.
+    int syncs() const { return m_syncs; }
 
-    // False, with error() saying why, when the row could not be written;
-    // nothing of it is left in the file then.
+    // False, with error() saying why (a text of the message table), when the
+    // row could not be written; nothing of it is left in the file then.
     bool write(const LogRow &row);
     QString error() const { return m_error; }
     QString currentPath() const { return m_file.fileName(); }
@@ -72,6 +82,8 @@ private:
     bool openPart(const QDate &day, int part);
     QString pathFor(const QDate &day, int part) const;
     bool fail(const QString &why);
+    // False when the system could not put the file on the disk.
+    bool sync();
 
     bool m_enabled = false;
     QString m_folder;
@@ -80,7 +92,10 @@ private:
     QDate m_day;
     int m_part = 1;
     QString m_error;
-    QElapsedTimer m_sinceSync;
+    QTimer m_syncTimer;
+    int m_syncDelayMs = 1000;
+    int m_syncs = 0;
+    QString m_lostPath; // a file whose rows the system could not put on the disk
 };
 
 } // namespace kc

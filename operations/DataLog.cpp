@@ -1,14 +1,13 @@
-#include "line/DataLog.h"
+#include "operations/DataLog.h"
 #include "operations/Csv.h"
 
+#include "operations/Messages.h"
 #include "operations/RegisterMap.h"
-#include "operations/TrafficLog.h"
+#include "operations/TimeText.h"
 
 #include <QDir>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include <utility>
 
 namespace kc {
 
@@ -46,7 +45,7 @@ QByteArray DataLog::header()
 QByteArray DataLog::line(const LogRow &r)
 {
     const QString fields[] = {
-        r.time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")),
+        isoTime(r.time),
         csvField(r.port),
         r.station > 0 ? QString::number(r.station) : QString(),
         r.temperature,
@@ -60,6 +59,20 @@ QByteArray DataLog::line(const LogRow &r)
         text += f + QLatin1Char(',');
     text.back() = QLatin1Char('\n');
     return text.toUtf8();
+}
+
+DataLog::DataLog()
+{
+    m_syncTimer.setSingleShot(true);
+    m_syncTimer.callOnTimeout([this] {
+        if (!sync())
+            m_lostPath = m_file.fileName();
+    });
+}
+
+DataLog::~DataLog()
+{
+    close();
 }
 
 void DataLog::setEnabled(bool on)
@@ -78,8 +91,19 @@ void DataLog::setFolder(const QString &folder)
 
 void DataLog::close()
 {
+    if (m_syncTimer.isActive() && !sync())
+        m_lostPath = m_file.fileName();
     m_file.close();
     m_day = {};
+}
+
+bool DataLog::sync()
+{
+    m_syncTimer.stop();
+    if (!m_file.isOpen())
+        return true;
+    ++m_syncs;
+    return putOnDisk(m_file);
 }
 
 QString DataLog::pathFor(const QDate &day, int part) const
@@ -98,24 +122,15 @@ bool DataLog::fail(const QString &why)
 
 bool DataLog::openPart(const QDate &day, int part)
 {
-    m_file.close();
+    close();
     m_file.setFileName(pathFor(day, part));
-    // Unbuffered: each row is one write to the system, whole or not at all.
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
-        return fail(QStringLiteral("无法打开数据记录文件：") + m_file.fileName());
+    if (!openLines(m_file, byteOrderMark + header())) {
+        const QString why = m_file.isOpen() ? msg::logFileUnwritable : msg::logFileUnopened;
+        close();
+        return fail(why.arg(m_file.fileName()));
+    }
     m_day = day;
     m_part = part;
-    QByteArray start;
-    if (m_file.size() == 0) {
-        start = byteOrderMark + header();
-    } else {
-        // A row cut short by a power failure must not swallow the next one.
-        m_file.seek(m_file.size() - 1);
-        if (m_file.read(1) != "\n")
-            start = "\n";
-    }
-    if (!start.isEmpty() && m_file.write(start) != start.size())
-        return fail(QStringLiteral("无法写入数据记录文件：") + m_file.fileName());
     return true;
 }
 
@@ -132,9 +147,9 @@ bool DataLog::openFor(const QDate &day, qint64 rowBytes)
     if (m_file.isOpen() && day == m_day && !full)
         return true;
     if (m_folder.isEmpty())
-        return fail(QStringLiteral("请先选择数据记录文件夹"));
+        return fail(msg::logNoFolder);
     if (!QDir().mkpath(m_folder))
-        return fail(QStringLiteral("无法创建数据记录文件夹：") + m_folder);
+        return fail(msg::logFolderUnmade.arg(m_folder));
     int part = 1;
     if (day == m_day && full) {
         part = m_part + 1;
@@ -150,23 +165,23 @@ bool DataLog::openFor(const QDate &day, qint64 rowBytes)
 
 bool DataLog::write(const LogRow &row)
 {
+    if (!m_lostPath.isEmpty()) {
+        // The system could not put earlier rows on the disk: they may be gone.
+        const QString path = std::exchange(m_lostPath, {});
+        close();
+        return fail(msg::logFileUnwritable.arg(path));
+    }
     const QByteArray bytes = line(row);
     if (!openFor(row.time.date(), bytes.size()))
         return false;
-    const qint64 before = m_file.size();
-    if (m_file.write(bytes) != bytes.size()) {
-        // Leave no part of a row behind for the next one to run into.
-        m_file.resize(before);
-        const QString path = m_file.fileName();
+    const auto now = [this] { return sync(); };
+    if (!appendWhole(m_file, bytes, m_syncDelayMs == 0 ? now : std::function<bool()>())) {
         close();
-        return fail(QStringLiteral("无法写入数据记录文件：") + path);
+        m_lostPath.clear(); // said now
+        return fail(msg::logFileUnwritable.arg(m_file.fileName()));
     }
-#ifdef Q_OS_UNIX
-    if (!m_sinceSync.isValid() || m_sinceSync.elapsed() >= 1000) {
-        ::fdatasync(m_file.handle());
-        m_sinceSync.start();
-    }
-#endif
+    if (m_syncDelayMs > 0 && !m_syncTimer.isActive())
+        m_syncTimer.start(m_syncDelayMs);
     m_error.clear();
     return true;
 }
