@@ -201,6 +201,15 @@ bool MqttPublisher::start()
                                         .arg(m_broker.url, QString::fromStdString(e.what())));
         return false;
     }
+    if (m_broker.tls && !m_ssl) {
+        m_ssl = std::make_unique<mqtt::ssl_options>();
+        if (!m_broker.caFile.isEmpty())
+            m_ssl->set_trust_store(m_broker.caFile.toStdString());
+        m_ssl->set_enable_server_cert_auth(true);
+        m_ssl->set_verify(true); // the certificate must name the host we asked for
+        Bridge *bridge = m_bridge.get();
+        m_ssl->set_error_handler([bridge](const std::string &text) { bridge->setTlsError(text); });
+    }
     m_stopping = false;
     m_statusTimer->start();
     connectNow();
@@ -221,16 +230,8 @@ void MqttPublisher::connectNow()
         options.set_user_name(m_broker.username.toStdString());
         options.set_password(m_password.toStdString());
     }
-    if (m_broker.tls) {
-        mqtt::ssl_options ssl;
-        if (!m_broker.caFile.isEmpty())
-            ssl.set_trust_store(m_broker.caFile.toStdString());
-        ssl.set_enable_server_cert_auth(true);
-        ssl.set_verify(true); // the certificate must name the host we asked for
-        Bridge *bridge = m_bridge.get();
-        ssl.set_error_handler([bridge](const std::string &text) { bridge->setTlsError(text); });
-        options.set_ssl(std::move(ssl));
-    }
+    if (m_ssl)
+        options.set_ssl(*m_ssl);
     m_connecting = true;
     try {
         m_client->connect(options, nullptr, m_bridge->connectListener);

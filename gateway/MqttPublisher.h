@@ -14,7 +14,8 @@ class QTimer;
 
 namespace mqtt {
 class async_client;
-}
+class ssl_options;
+} // namespace mqtt
 
 namespace kc {
 
@@ -94,6 +95,9 @@ private:
     QString m_prefix;
     int m_qos;
     std::shared_ptr<Bridge> m_bridge;
+    // The library keeps the address of the TLS options it reports errors
+    // through, so they stay put for as long as the client lives.
+    std::unique_ptr<mqtt::ssl_options> m_ssl;
     std::unique_ptr<mqtt::async_client> m_client;
     QTimer *m_retryTimer;
     QTimer *m_statusTimer;
