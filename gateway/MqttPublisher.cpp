@@ -39,8 +39,7 @@ QString connectFailureText(int code)
     case 5:
         return QStringLiteral("the broker refused: not authorized (user name or password)");
     case -1:
-        return QStringLiteral("no connection (broker not running, wrong port or address, or "
-                              "a TLS failure)");
+        return QStringLiteral("nothing answers at that address and port");
     default:
         return QString::fromStdString(mqtt::exception::error_str(code));
     }
@@ -276,6 +275,10 @@ void MqttPublisher::onConnectFailed(int code, const QString &tlsError)
     QString why = connectFailureText(code);
     if (!tlsError.isEmpty())
         why = QStringLiteral("TLS: %1").arg(tlsError);
+    // The library checks the certificate's names after the handshake and
+    // says nothing of it; a broker that is up is then the likely cause.
+    else if (code == -1 && m_broker.tls)
+        why += QStringLiteral(", or the broker's certificate does not name %1").arg(m_broker.host);
     scheduleRetry(why);
 }
 

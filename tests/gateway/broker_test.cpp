@@ -98,11 +98,12 @@ private:
     std::vector<Received> m_received;
 };
 
-kc::BrokerConfig brokerConfig(const MosquittoBroker &broker, const QString &clientId)
+kc::BrokerConfig brokerConfig(const MosquittoBroker &broker, const QString &clientId,
+                              const QString &host = QStringLiteral("127.0.0.1"))
 {
     kc::BrokerConfig config;
     config.url = broker.url();
-    config.host = QStringLiteral("127.0.0.1");
+    config.host = host;
     config.port = broker.port();
     config.tls = broker.url().startsWith(QLatin1String("mqtts"));
     config.clientId = clientId;
@@ -236,8 +237,8 @@ TEST(GatewayBroker, PublicationsWaitForABrokerThatIsAwayWithinTheirBound)
     }
 }
 
-// TLS under the plant's CA with a password connects; without the CA or with
-// a wrong password the log says which.
+// TLS under the plant's CA with a password connects; without the CA, to a
+// host the certificate does not name, or with a wrong password the log says which.
 TEST(GatewayBroker, TlsAndPasswordConnectOnlyWithTheRightOnes)
 {
     SKIP_WITHOUT_MOSQUITTO();
@@ -246,19 +247,23 @@ TEST(GatewayBroker, TlsAndPasswordConnectOnlyWithTheRightOnes)
     struct Row
     {
         const char *name;
+        const char *host;
         bool ca;
         QByteArray password;
         bool connects;
         const char *logged;
     };
     const Row rows[] = {
-        {"CA and password", true, MosquittoBroker::secret, true, "connected to mqtts://127.0.0.1"},
-        {"no CA", false, MosquittoBroker::secret, false, "certificate verify failed"},
-        {"wrong password", true, "not-the-password", false, "user name or password"},
+        {"CA and password", "127.0.0.1", true, MosquittoBroker::secret, true, "connected to mqtts"},
+        {"no CA", "127.0.0.1", false, MosquittoBroker::secret, false, "certificate verify failed"},
+        {"host not named", "127.0.0.2", true, MosquittoBroker::secret, false,
+         "certificate does not name 127.0.0.2"},
+        {"wrong password", "127.0.0.1", true, "not-the-password", false, "user name or password"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        kc::BrokerConfig config = brokerConfig(broker, QStringLiteral("gateway-tls"));
+        kc::BrokerConfig config =
+            brokerConfig(broker, QStringLiteral("gateway-tls"), QLatin1String(row.host));
         config.username = QLatin1String(MosquittoBroker::user);
         if (row.ca)
             config.caFile = broker.caFile();

@@ -117,9 +117,13 @@ bool MosquittoBroker::prepare()
                   QStringLiteral("server.crt"), QStringLiteral("-days"), days,
                   QStringLiteral("-extfile"), QStringLiteral("san.cnf")}))
             return false;
-        config += "cafile " + caFile().toUtf8() + "\ncertfile " +
-                  m_dir.filePath(QStringLiteral("server.crt")).toUtf8() + "\nkeyfile " +
-                  m_dir.filePath(QStringLiteral("server.key")).toUtf8() + '\n';
+        const QByteArray certificate = "cafile " + caFile().toUtf8() + "\ncertfile " +
+                                       m_dir.filePath(QStringLiteral("server.crt")).toUtf8() +
+                                       "\nkeyfile " +
+                                       m_dir.filePath(QStringLiteral("server.key")).toUtf8() + '\n';
+        // The same certificate on an address it does not name.
+        config += certificate + QStringLiteral("listener %1 127.0.0.2\n").arg(m_port).toUtf8() +
+                  certificate;
     }
     if (!writeFile(m_dir.filePath(QStringLiteral("mosquitto.conf")), config)) {
         m_why = QStringLiteral("cannot write the configuration");

@@ -16,7 +16,7 @@ public:
     static constexpr const char *secret = "s3cret-pass";
 
     // password: only user/secret may connect; tls: a server certificate for
-    // 127.0.0.1 and localhost.
+    // 127.0.0.1 and localhost, also offered on 127.0.0.2, which it does not name.
     explicit MosquittoBroker(bool password = false, bool tls = false);
     ~MosquittoBroker();
     MosquittoBroker(const MosquittoBroker &) = delete;
