@@ -164,8 +164,9 @@ if [ -f "$tmp$unit" ]; then
     fi
   fi
 fi
-postinst=$(dpkg-deb -I "$deb" postinst 2>/dev/null)
-grep -Eq '^\s*adduser --system --group .*kc4420$' <<<"$postinst" ||
+# Continued lines joined, so a command reads as one.
+postinst=$(dpkg-deb -I "$deb" postinst 2>/dev/null | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta')
+grep -Eq '^\s*adduser --system --group .* kc4420$' <<<"$postinst" ||
   fail "postinst does not make the system user kc4420 with adduser --system --group"
 grep -Eq '^\s*adduser (--quiet )?kc4420 dialout$' <<<"$postinst" ||
   fail "postinst does not put kc4420 in the dialout group"
