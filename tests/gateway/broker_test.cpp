@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -150,6 +153,7 @@ TEST(GatewayBroker, StatusOnlineRetainedThenOfflineWhenTheGatewayEnds)
         Subscriber early(broker, status, QStringLiteral("early"));
         QProcess gateway;
         gateway.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        gateway.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         gateway.start(QStringLiteral(KC_GATEWAY_PATH), {QStringLiteral("--config"), config});
         ASSERT_TRUE(early.waitFor(status, "online"));
         Subscriber late(broker, status, QStringLiteral("late"));

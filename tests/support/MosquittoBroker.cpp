@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +30,8 @@ int freePort()
 MosquittoBroker::MosquittoBroker(bool password, bool tls) : m_password(password), m_tls(tls)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // A test that crashes takes its broker with it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("mosquitto.log")),
                                     QIODevice::Append);
 }
