@@ -33,26 +33,12 @@ QByteArray compact(const QJsonObject &object)
 
 } // namespace
 
-QString outcomeKey(OutcomeKind kind)
+const QStringList &outcomeKeys()
 {
-    switch (kind) {
-    case OutcomeKind::Answered:
-        return QStringLiteral("answered");
-    case OutcomeKind::Refused:
-        return QStringLiteral("refused");
-    case OutcomeKind::BadChecksum:
-        return QStringLiteral("bad_checksum");
-    case OutcomeKind::WrongStation:
-        return QStringLiteral("wrong_station");
-    case OutcomeKind::Incomplete:
-        return QStringLiteral("incomplete");
-    case OutcomeKind::NoReply:
-    case OutcomeKind::Superseded:
-        return QStringLiteral("no_reply");
-    case OutcomeKind::Broadcast:
-        break;
-    }
-    return {};
+    static const QStringList keys{QStringLiteral("answered"),     QStringLiteral("refused"),
+                                  QStringLiteral("bad_checksum"), QStringLiteral("wrong_station"),
+                                  QStringLiteral("incomplete"),   QStringLiteral("no_reply")};
+    return keys;
 }
 
 QString isoTime(const QDateTime &time)

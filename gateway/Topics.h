@@ -1,7 +1,5 @@
 #pragma once
 
-#include "operations/Outcomes.h"
-
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -35,10 +33,8 @@ struct TopicMessage
     bool retain = true;
 };
 
-// The key of a poll's outcome in the state payload: answered, refused,
-// bad_checksum, wrong_station, incomplete, no_reply (a reply cut short by the
-// next request counts as none); empty for a broadcast, which no module answers.
-QString outcomeKey(OutcomeKind kind);
+// The outcome keys a state payload may carry.
+const QStringList &outcomeKeys();
 
 // "2026-10-25T02:30:00.000+02:00": milliseconds and the offset in force, so
 // the hour that repeats when clocks go back stays two distinct hours.

@@ -141,18 +141,6 @@ TEST(GatewayTopics, DocumentsParseAndPointAtTheirTopics)
     EXPECT_TRUE(discovery[0].retain && discovery[1].retain);
 }
 
-TEST(GatewayTopics, EveryOutcomeHasItsKey)
-{
-    const std::pair<OutcomeKind, const char *> rows[] = {
-        {OutcomeKind::Answered, "answered"},        {OutcomeKind::Refused, "refused"},
-        {OutcomeKind::BadChecksum, "bad_checksum"}, {OutcomeKind::WrongStation, "wrong_station"},
-        {OutcomeKind::Incomplete, "incomplete"},    {OutcomeKind::NoReply, "no_reply"},
-        {OutcomeKind::Superseded, "no_reply"},      {OutcomeKind::Broadcast, ""},
-    };
-    for (const auto &[kind, key] : rows)
-        EXPECT_EQ(outcomeKey(kind), QLatin1String(key));
-}
-
 TEST(GatewayTopics, WriteRequestsAreTakenApartOnlyUnderThePrefix)
 {
     struct Row
