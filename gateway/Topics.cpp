@@ -33,14 +33,6 @@ QByteArray compact(const QJsonObject &object)
 
 } // namespace
 
-const QStringList &outcomeKeys()
-{
-    static const QStringList keys{QStringLiteral("answered"),     QStringLiteral("refused"),
-                                  QStringLiteral("bad_checksum"), QStringLiteral("wrong_station"),
-                                  QStringLiteral("incomplete"),   QStringLiteral("no_reply")};
-    return keys;
-}
-
 QString isoTime(const QDateTime &time)
 {
     if (!time.isValid())

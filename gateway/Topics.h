@@ -9,8 +9,9 @@
 
 namespace kc {
 
-// One poll of one module, as the gateway publishes it. The engine's outcome
-// is mapped to its key by whoever polls; values are absent unless answered.
+// One poll of one module, as the gateway publishes it. Whoever polls gives
+// the outcome as its key (outcomeKey of the outcome's kind); values are
+// absent unless answered.
 struct PollReport
 {
     QDateTime time;
@@ -32,9 +33,6 @@ struct TopicMessage
     QByteArray payload;
     bool retain = true;
 };
-
-// The outcome keys a state payload may carry.
-const QStringList &outcomeKeys();
 
 // "2026-10-25T02:30:00.000+02:00": milliseconds and the offset in force, so
 // the hour that repeats when clocks go back stays two distinct hours.
