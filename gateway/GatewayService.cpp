@@ -3,6 +3,7 @@
 #include "gateway/GatewayConfig.h"
 #include "gateway/MqttPublisher.h"
 #include "gateway/Topics.h"
+#include "operations/TimeText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,5 +1,7 @@
 #include "gateway/Topics.h"
 
+#include "operations/TimeText.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,19 +34,6 @@ QByteArray compact(const QJsonObject &object)
 }
 
 } // namespace
-
-QString isoTime(const QDateTime &time)
-{
-    if (!time.isValid())
-        return {};
-    const int offset = time.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
-           QStringLiteral("%1%2:%3")
-               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
 
 QString alarmWord(int code)
 {

@@ -10,7 +10,7 @@
 namespace kc {
 
 // One poll of one module, as the gateway publishes it. Whoever polls gives
-// the outcome as its key (outcomeKey of the outcome's kind); values are
+// the outcome as its key (outcomeKey in operations/Outcomes.h); values are
 // absent unless answered.
 struct PollReport
 {
@@ -33,10 +33,6 @@ struct TopicMessage
     QByteArray payload;
     bool retain = true;
 };
-
-// "2026-10-25T02:30:00.000+02:00": milliseconds and the offset in force, so
-// the hour that repeats when clocks go back stays two distinct hours.
-QString isoTime(const QDateTime &time);
 
 // "normal", "temperature", "humidity"; empty for a code the module does not define.
 QString alarmWord(int code);
