@@ -2,7 +2,8 @@
 # Builds the Debian package in an already configured build directory and
 # checks what a technician would get from it: the programs, the launcher
 # entry, the icons and the dependencies that make the window open and show
-# its Chinese texts. Prints every failed check; exits non-zero if any failed.
+# its Chinese texts; and what a plant engineer gets for the gateway service:
+# its unit, its system user and its configuration file. Prints every failed check; exits non-zero if any failed.
 set -uo pipefail
 
 if [ $# -ne 1 ] || [ ! -f "$1/CMakeCache.txt" ]; then
@@ -67,7 +68,7 @@ alternatives_of() {
   done <<<"$depends"
   return 1
 }
-for package in libqt6widgets6 libqt6serialport6; do
+for package in libqt6widgets6 libqt6serialport6 adduser; do
   depends_on "$package" || fail "Depends does not name $package: $(field Depends)"
 done
 alternatives_of fonts-wqy-microhei fonts-noto-cjk ||
@@ -81,16 +82,21 @@ else
   depends_on "$xcb_owner" || fail "Depends lacks $xcb_owner, which holds the X11 platform plugin"
 fi
 
-# The command-line program needs no display and no widget library.
-if [ -x "$build/cli/kc4420-cli" ] && ldd "$build/cli/kc4420-cli" | grep -q 'libQt6Widgets'; then
-  fail "kc4420-cli links the widget library"
-fi
+# The command-line program and the service need no display and no widget library.
+for program in cli/kc4420-cli gateway/kc4420-gateway; do
+  if [ -x "$build/$program" ] && ldd "$build/$program" | grep -q 'libQt6Widgets'; then
+    fail "$(basename "$program") links the widget library"
+  fi
+done
 
 # Contents
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
-expected=(/usr/bin/kc4420-tool /usr/bin/kc4420-sim /usr/bin/kc4420-cli
+unit=/usr/lib/systemd/system/kc4420-gateway.service
+gateway_config=/etc/kc4420/gateway.json
+expected=(/usr/bin/kc4420-tool /usr/bin/kc4420-sim /usr/bin/kc4420-cli /usr/bin/kc4420-gateway
   /usr/share/man/man1/kc4420-cli.1 /usr/share/bash-completion/completions/kc4420-cli
-  "/usr/share/applications/$name.desktop")
+  "/usr/share/applications/$name.desktop" "$unit" "$gateway_config"
+  "/usr/share/doc/$name/MQTT.md")
 for size in "${icon_sizes[@]}"; do
   expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/$name.png")
 done
@@ -116,7 +122,7 @@ owner_of() {
   done
   return 1
 }
-for program in kc4420-tool kc4420-sim kc4420-cli; do
+for program in kc4420-tool kc4420-sim kc4420-cli kc4420-gateway; do
   binary="$tmp/usr/bin/$program"
   [ -x "$binary" ] || continue
   file -b "$binary" | grep -q '^ELF' || fail "$program is not an ELF program: $(file -b "$binary")"
@@ -134,6 +140,42 @@ for program in kc4420-tool kc4420-sim kc4420-cli; do
     fi
   done
 done
+
+# The gateway service: a unit systemd accepts, run by the system user the
+# package makes, and an example configuration kept across upgrades that the
+# gateway itself accepts.
+if [ -f "$tmp$unit" ]; then
+  unit_key() { sed -n "s/^$1=//p" "$tmp$unit"; }
+  for wanted in "ExecStart=/usr/bin/kc4420-gateway --config $gateway_config" User=kc4420 \
+    Group=kc4420 SupplementaryGroups=dialout Restart=on-failure StateDirectory=kc4420 \
+    WantedBy=multi-user.target; do
+    [ "$(unit_key "${wanted%%=*}")" = "${wanted#*=}" ] || fail "the unit lacks $wanted"
+  done
+  if command -v systemd-analyze >/dev/null; then
+    # The unit names the program by its installed path; point it at the
+    # unpacked one so verify can see it. Any remark counts: verify only
+    # warns about unknown keys.
+    mkdir -p "$tmp/verify"
+    sed "s|/usr/bin/kc4420-gateway|$tmp/usr/bin/kc4420-gateway|" "$tmp$unit" \
+      >"$tmp/verify/kc4420-gateway.service"
+    if ! verdict=$(systemd-analyze verify "$tmp/verify/kc4420-gateway.service" 2>&1) ||
+      [ -n "$verdict" ]; then
+      fail "systemd-analyze verify: $verdict"
+    fi
+  fi
+fi
+# Continued lines joined, so a command reads as one.
+postinst=$(dpkg-deb -I "$deb" postinst 2>/dev/null | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta')
+grep -Eq '^\s*adduser --system --group .* kc4420$' <<<"$postinst" ||
+  fail "postinst does not make the system user kc4420 with adduser --system --group"
+grep -Eq '^\s*adduser (--quiet )?kc4420 dialout$' <<<"$postinst" ||
+  fail "postinst does not put kc4420 in the dialout group"
+dpkg-deb -I "$deb" conffiles 2>/dev/null | grep -qx "$gateway_config" ||
+  fail "$gateway_config is not a conffile"
+if [ -f "$tmp$gateway_config" ] && [ -x "$build/gateway/kc4420-gateway" ] &&
+  ! verdict=$("$build/gateway/kc4420-gateway" --check "$tmp$gateway_config" 2>&1); then
+  fail "the example configuration is refused: $verdict"
+fi
 
 # Launcher entry
 desktop="$tmp/usr/share/applications/$name.desktop"

@@ -10,6 +10,8 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils dpkg-dev file
+  libpaho-mqttpp-dev libpaho-mqtt-dev
+  mosquitto mosquitto-clients openssl
 )
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo

@@ -1,0 +1,151 @@
+#include "gateway/GatewayConfig.h"
+#include "support/QtPrint.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using kc::parseGatewayConfig;
+
+namespace {
+
+const QString host = QStringLiteral("cab7");
+
+// A sound file but for what a row puts in place of the marked part.
+QByteArray withLines(const char *lines, const char *rest = R"("broker": {"url": "mqtt://b"})")
+{
+    return QByteArray(R"({"lines": )") + lines + ", " + rest + "}";
+}
+
+} // namespace
+
+TEST(GatewayConfig, EachFaultIsOneLineNamingItsKey)
+{
+    struct Row
+    {
+        QByteArray json;
+        QStringList faults;
+    };
+    const Row rows[] = {
+        {"{\"lines\": [}", {"line 1, column 13: not JSON: object is missing after a comma"}},
+        {"[1]", {"the file must hold one JSON object"}},
+        {"{}", {"lines: missing", "broker: missing"}},
+        {withLines(R"([{"port": "COM1", "stations": "1-3", "baud": 1200}])"),
+         {"lines[0].baud: 1200 is not one of 2400, 4800, 9600, 19200, 38400"}},
+        {withLines(R"([{"port": "COM1", "stations": "1-3"}, {"port": "COM2", "stations": "0-3"}])"),
+         {"lines[1].stations: \"0-3\" is not a list of stations 1..250, each once"}},
+        {withLines(R"([{"port": "COM1", "stations": [1, 2, 2]}])"),
+         {"lines[0].stations: \"1,2,2\" is not a list of stations 1..250, each once"}},
+        {withLines(R"([{"port": "COM1", "stations": [1, 2.5]}])"),
+         {"lines[0].stations: every station must be a whole number 1..250"}},
+        {withLines(R"([{"port": "COM1"}])"), {"lines[0].stations: missing"}},
+        {withLines(R"([{"port": "", "stations": "1"}])"),
+         {"lines[0].port: must be a non-empty text"}},
+        {withLines(R"([{"port": "COM1", "stations": "1", "cycle_ms": 20}])"),
+         {"lines[0].cycle_ms: 20 is neither 0 (back to back) nor within 50..3600000"}},
+        {withLines(R"([{"port": "COM1", "stations": "1", "cycle_ms": 3600001}])"),
+         {"lines[0].cycle_ms: 3600001 is not within 0..3600000"}},
+        {withLines(R"([{"port": "COM1", "stations": "1", "name": "a/b"}])"),
+         {"lines[0].name: must be 1 to 64 of A-Z, a-z, 0-9, '_' and '-'"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}, {"port": "COM1", "stations": "2"}])"),
+         {"lines[1].port: COM1 is listed twice; give each line once"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}, {"port": "/x/com1", "stations": "2"}])"),
+         {"lines[1].name: com1 is the name of another line too"}},
+        {withLines(R"([{"port": "COM1", "stations": "1", "speed": 9600}])"),
+         {"lines[0].speed: unknown key"}},
+        {withLines(R"([])"), {"lines: must be a non-empty array of lines"}},
+        {withLines(R"({"ports": [{"port": "COM3", "baud": 1200, "stations": [1]}]})"),
+         {"lines.ports[0].baud: 1200 is not one of 2400, 4800, 9600, 19200, 38400"}},
+        {withLines(R"("COM1")", R"("broker": {"url": "http://b"})"),
+         {"lines: must be a non-empty array of lines",
+          "broker.url: \"http://b\" is not mqtt://host[:port] or mqtts://host[:port]"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://u:hunter2@b"})"),
+         {"broker.url: holds a user name or password; give them in broker.username and "
+          "broker.password_file"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b", "username": "u", "password": "hunter2"})"),
+         {"broker.password: not allowed here; put the password in a file named by "
+          "password_file"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b", "password_file": "/nonexistent/pw"})"),
+         {"broker.password_file: cannot read /nonexistent/pw",
+          "broker.password_file: a password needs a user name in broker.username"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b", "ca_file": "/etc/hostname"})"),
+         {"broker.ca_file: only used with an mqtts:// url"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b", "keepalive_s": "30", "buffer_messages": 0})"),
+         {"broker.keepalive_s: must be a whole number",
+          "broker.buffer_messages: 0 is not within 1..10000000"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b"}, "qos": 2, "discovery": "yes")"),
+         {"qos: 2 is not within 0..1", "discovery: must be true or false"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b"}, "topic_prefix": "plant/#")"),
+         {"topic_prefix: \"plant/#\" must not hold '+' or '#', nor begin or end with '/', nor "
+          "have an empty level"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b"}, "data_log": {"on": true}, "colour": 1)"),
+         {"colour: unknown key", "data_log.on: unknown key"}},
+    };
+    for (const Row &row : rows) {
+        const kc::ConfigReading reading = parseGatewayConfig(row.json, host);
+        EXPECT_FALSE(reading.config) << row.json.constData();
+        EXPECT_EQ(reading.faults, row.faults) << row.json.constData();
+        EXPECT_FALSE(reading.faults.join(QString()).contains(QLatin1String("hunter2")));
+    }
+}
+
+TEST(GatewayConfig, DefaultsNamesAndTheMonitorsSavedList)
+{
+    const auto plain = parseGatewayConfig(
+        withLines(R"([{"port": "/dev/serial/by-id/usb-FTDI_X-if00-port0", "stations": "1-40"},
+                      {"port": "COM1", "baud": 19200, "stations": [1, 3], "cycle_ms": 0,
+                       "name": "Hall_2"},
+                      {"port": "tcp://10.0.0.5:502", "stations": "1,3,5-8"}])",
+                  R"("broker": {"url": "mqtts://broker.plant"})"),
+        host);
+    ASSERT_TRUE(plain.config) << plain.faults.join(QLatin1Char('\n')).toStdString();
+    const kc::GatewayConfig &c = *plain.config;
+    ASSERT_EQ(c.lines.size(), 3);
+    EXPECT_EQ(c.lines[0].name, QStringLiteral("usb-ftdi_x-if00-port0"));
+    EXPECT_EQ(c.lines[0].baud, 9600);
+    EXPECT_EQ(c.lines[0].cycleMs, 1000);
+    EXPECT_EQ(c.lines[0].stations.size(), 40);
+    EXPECT_EQ(c.lines[1].name, QStringLiteral("Hall_2"));
+    EXPECT_EQ(c.lines[1].stations, (QVector<int>{1, 3}));
+    EXPECT_EQ(c.lines[1].cycleMs, 0);
+    EXPECT_EQ(c.lines[2].name, QStringLiteral("10_0_0_5_502"));
+    EXPECT_EQ(c.broker.port, 8883);
+    EXPECT_TRUE(c.broker.tls);
+    EXPECT_EQ(c.broker.clientId, QStringLiteral("kc4420-gateway-cab7"));
+    EXPECT_EQ(c.broker.keepaliveS, 30);
+    EXPECT_EQ(c.broker.bufferMessages, 100000);
+    EXPECT_EQ(c.topicPrefix, QStringLiteral("kc4420/cab7"));
+    EXPECT_EQ(c.qos, 1);
+    EXPECT_FALSE(c.discovery || c.writesAllowed || c.dataLogEnabled);
+    EXPECT_EQ(kc::configSummary(c),
+              QStringLiteral("3 line(s), 48 module(s), broker mqtts://broker.plant:8883"));
+
+    const auto saved = parseGatewayConfig(
+        withLines(R"({"ports":[{"port":"COM3","baud":19200,"stations":[1,2,3]}]})"), host);
+    ASSERT_TRUE(saved.config) << saved.faults.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(saved.config->lines.size(), 1);
+    EXPECT_EQ(saved.config->lines[0].name, QStringLiteral("com3"));
+    EXPECT_EQ(saved.config->lines[0].baud, 19200);
+    EXPECT_EQ(saved.config->lines[0].stations, (QVector<int>{1, 2, 3}));
+}
+
+TEST(GatewayConfig, PasswordFileGivesItsFirstLine)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("pw")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("sec ret\r\nsecond line\n");
+    file.close();
+    QString fault;
+    EXPECT_EQ(kc::readPasswordFile(file.fileName(), &fault), QByteArray("sec ret"));
+    EXPECT_EQ(kc::readPasswordFile(dir.filePath(QStringLiteral("none")), &fault), std::nullopt);
+    EXPECT_TRUE(fault.startsWith(QStringLiteral("broker.password_file: cannot read ")));
+}

@@ -1,0 +1,176 @@
+#include "support/MosquittoBroker.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+int freePort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
+} // namespace
+
+MosquittoBroker::MosquittoBroker(bool password, bool tls) : m_password(password), m_tls(tls)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // A test that crashes takes its broker with it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("mosquitto.log")),
+                                    QIODevice::Append);
+}
+
+MosquittoBroker::~MosquittoBroker()
+{
+    stop();
+}
+
+QString MosquittoBroker::program()
+{
+    return QStringLiteral("/usr/sbin/mosquitto");
+}
+
+bool MosquittoBroker::available()
+{
+    return QFileInfo(program()).isExecutable();
+}
+
+QString MosquittoBroker::url() const
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(m_tls ? "mqtts" : "mqtt").arg(m_port);
+}
+
+bool MosquittoBroker::run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        m_why = QStringLiteral("%1 %2 failed: %3")
+                    .arg(program, arguments.join(QLatin1Char(' ')),
+                         QString::fromLocal8Bit(process.readAll()));
+        return false;
+    }
+    return true;
+}
+
+bool MosquittoBroker::prepare()
+{
+    m_port = freePort();
+    QByteArray config = QStringLiteral("listener %1 127.0.0.1\n").arg(m_port).toUtf8();
+    // Kept across a restart, so a test's subscriber session gets what was
+    // published while it had not yet come back.
+    config += "persistence true\npersistence_location " + m_dir.path().toUtf8() +
+              "/\nmax_queued_messages 100000\n";
+    // Run as root, the broker would switch to its own user, which cannot read
+    // this test's private folder.
+    if (::geteuid() == 0)
+        config += "user root\n";
+    if (m_password) {
+        if (!run(QStringLiteral("mosquitto_passwd"),
+                 {QStringLiteral("-c"), QStringLiteral("-b"), QStringLiteral("passwd"),
+                  QLatin1String(user), QLatin1String(secret)}) ||
+            !writeFile(passwordFile(), QByteArray(secret) + '\n'))
+            return false;
+        config += "allow_anonymous false\npassword_file " +
+                  m_dir.filePath(QStringLiteral("passwd")).toUtf8() + '\n';
+    } else {
+        config += "allow_anonymous true\n";
+    }
+    if (m_tls) {
+        const QString days = QStringLiteral("2");
+        const QStringList ec{
+            QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+        if (!writeFile(m_dir.filePath(QStringLiteral("san.cnf")),
+                       "subjectAltName=IP:127.0.0.1,DNS:localhost\n") ||
+            !run(QStringLiteral("openssl"),
+                 QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec +
+                     QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"),
+                                 QStringLiteral("-out"), QStringLiteral("ca.crt"),
+                                 QStringLiteral("-days"), days, QStringLiteral("-subj"),
+                                 QStringLiteral("/CN=kc4420 test CA")}) ||
+            !run(QStringLiteral("openssl"),
+                 QStringList{QStringLiteral("req")} + ec +
+                     QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"),
+                                 QStringLiteral("-out"), QStringLiteral("server.csr"),
+                                 QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}) ||
+            !run(QStringLiteral("openssl"),
+                 {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                  QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
+                  QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
+                  QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
+                  QStringLiteral("server.crt"), QStringLiteral("-days"), days,
+                  QStringLiteral("-extfile"), QStringLiteral("san.cnf")}))
+            return false;
+        const QByteArray certificate = "cafile " + caFile().toUtf8() + "\ncertfile " +
+                                       m_dir.filePath(QStringLiteral("server.crt")).toUtf8() +
+                                       "\nkeyfile " +
+                                       m_dir.filePath(QStringLiteral("server.key")).toUtf8() + '\n';
+        // The same certificate on an address it does not name.
+        config += certificate + QStringLiteral("listener %1 127.0.0.2\n").arg(m_port).toUtf8() +
+                  certificate;
+    }
+    if (!writeFile(m_dir.filePath(QStringLiteral("mosquitto.conf")), config)) {
+        m_why = QStringLiteral("cannot write the configuration");
+        return false;
+    }
+    m_prepared = true;
+    return true;
+}
+
+bool MosquittoBroker::start()
+{
+    if (!m_prepared && !prepare())
+        return false;
+    m_process.start(program(),
+                    {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("mosquitto.conf"))});
+    if (!m_process.waitForStarted(5000)) {
+        m_why = m_process.errorString();
+        return false;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+        if (probe.waitForConnected(100))
+            return true;
+        if (m_process.state() != QProcess::Running)
+            break;
+        QThread::msleep(50);
+    }
+    QFile log(m_dir.filePath(QStringLiteral("mosquitto.log")));
+    log.open(QIODevice::ReadOnly);
+    m_why = QStringLiteral("mosquitto does not listen on %1: %2")
+                .arg(m_port)
+                .arg(QString::fromLocal8Bit(log.readAll().right(400)));
+    return false;
+}
+
+void MosquittoBroker::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
