@@ -29,7 +29,7 @@ struct CliOptions
     long long cycles = -1; // poll: -1 runs until stopped
     QString csv;          // poll, uploads
     double seconds = -1;  // uploads: -1 runs until stopped
-    QString bauds = QStringLiteral("2400,4800,9600,19200,38400"); // scan
+    QString bauds;        // scan: empty tries every rate a module can have
     QString stations = QStringLiteral("1-247");                   // scan
     QString probeTimeout = QStringLiteral("100");                 // scan
     bool singleModule = false;                                    // scan

@@ -57,6 +57,18 @@ std::optional<int> CliSession::answeringStation(const std::optional<int> &statio
     return station;
 }
 
+std::optional<Request> CliSession::accepted(const Planned &planned)
+{
+    if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
+        refuse(refusal->text);
+        return std::nullopt;
+    }
+    const Request request = std::get<Request>(planned);
+    if (!answeringStation(request.station))
+        return std::nullopt;
+    return request;
+}
+
 bool CliSession::openLine()
 {
     m_engine = std::make_unique<LineEngine>(systemLink(m_options.port));

@@ -32,6 +32,8 @@ public:
     // Station 0 is a broadcast, which nothing answers: refused for a command
     // that needs an answer, before anything is sent.
     std::optional<int> answeringStation(const std::optional<int> &station);
+    // The request the options make, or nothing after its refusal was printed.
+    std::optional<Request> accepted(const Planned &planned);
     // Opens the line; false after printing why (status 6).
     bool openLine();
     LineEngine *engine() const { return m_engine.get(); }

@@ -35,13 +35,11 @@ int runPoll(CliSession &s)
             return s.refuse(refusal->text);
         periodMs = std::get<int>(period);
     }
-    const Planned planned =
-        planRegisterRead({o.station, QStringLiteral("3"), o.start, o.registersToRead()});
-    if (const auto *refusal = std::get_if<UserMessage>(&planned))
-        return s.refuse(refusal->text);
-    const Request request = std::get<Request>(planned);
-    if (!s.answeringStation(request.station))
+    const auto planned =
+        s.accepted(planRegisterRead({o.station, QStringLiteral("3"), o.start, o.registersToRead()}));
+    if (!planned)
         return Exit::Refused;
+    const Request request = *planned;
     QStringList header = {QStringLiteral("time"), QStringLiteral("cycle"),
                           QStringLiteral("outcome"), QStringLiteral("response_ms")};
     for (int k = 0; k < request.count && request.start + k < registerCount; ++k)

@@ -51,17 +51,15 @@ int runPorts(CliSession &s)
 int runRead(CliSession &s)
 {
     const CliOptions &o = s.options();
-    const Planned planned = planRegisterRead({o.station, QStringLiteral("3"), o.start, o.registersToRead()});
-    if (const auto *refusal = std::get_if<UserMessage>(&planned))
-        return s.refuse(refusal->text);
-    const Request request = std::get<Request>(planned);
-    if (!s.answeringStation(request.station))
+    const auto request =
+        s.accepted(planRegisterRead({o.station, QStringLiteral("3"), o.start, o.registersToRead()}));
+    if (!request)
         return Exit::Refused;
     if (!s.openLine())
         return Exit::Port;
-    const Outcome outcome = s.transact(request);
+    const Outcome outcome = s.transact(*request);
     QJsonObject j = Output::outcomeJson(outcome);
-    j[QStringLiteral("station")] = request.station;
+    j[QStringLiteral("station")] = request->station;
     QString text;
     QJsonArray rows;
     for (const RegisterValue &v : registerValues(outcome)) {
@@ -150,10 +148,11 @@ int runAddress(CliSession &s)
 
 int runSetAddress(CliSession &s)
 {
-    const Planned planned = planAddressChange(s.options().station, s.options().arguments.value(0));
-    if (const auto *refusal = std::get_if<UserMessage>(&planned))
-        return s.refuse(refusal->text);
-    const Request change = std::get<Request>(planned);
+    const auto planned =
+        s.accepted(planAddressChange(s.options().station, s.options().arguments.value(0)));
+    if (!planned)
+        return Exit::Refused;
+    const Request change = *planned;
     if (!s.openLine())
         return Exit::Port;
     const Outcome o = s.transact(change);
@@ -174,15 +173,12 @@ int runSetAddress(CliSession &s)
 
 int runInfo(CliSession &s)
 {
-    const Planned planned = planDeviceInfo(s.options().station);
-    if (const auto *refusal = std::get_if<UserMessage>(&planned))
-        return s.refuse(refusal->text);
-    const Request request = std::get<Request>(planned);
-    if (!s.answeringStation(request.station))
+    const auto request = s.accepted(planDeviceInfo(s.options().station));
+    if (!request)
         return Exit::Refused;
     if (!s.openLine())
         return Exit::Port;
-    const Outcome o = s.transact(request);
+    const Outcome o = s.transact(*request);
     QJsonObject j = Output::outcomeJson(o);
     QString text = outcomeText(o);
     if (const auto device = deviceTextOf(o)) {

@@ -15,7 +15,11 @@ namespace kc {
 int runScan(CliSession &s)
 {
     const CliOptions &o = s.options();
-    auto planned = planScan(o.bauds, o.stations, o.probeTimeout);
+    QStringList every;
+    for (const int baud : moduleBauds())
+        every << QString::number(baud);
+    auto planned = planScan(o.bauds.isEmpty() ? every.join(QLatin1Char(',')) : o.bauds, o.stations,
+                            o.probeTimeout);
     if (const auto *refusal = std::get_if<UserMessage>(&planned))
         return s.refuse(refusal->text);
     ScanRange range = std::get<ScanRange>(planned);

@@ -1,5 +1,6 @@
 #include "gateway/Topics.h"
 
+#include "operations/RegisterMap.h"
 #include "operations/TimeText.h"
 
 #include <QJsonArray>
@@ -13,11 +14,11 @@ namespace kc {
 
 namespace {
 
-// Hundredths as a JSON number with two decimals' worth of value; going
-// through the text keeps 25.1 from turning into 25.099999999999998.
-QJsonValue hundredths(int value)
+// A reading as a JSON number with the value the window shows; going through
+// the text keeps 25.1 from turning into 25.099999999999998.
+QJsonValue reading(int row, int value)
 {
-    return QString::number(value / 100.0, 'f', 2).toDouble();
+    return valueText(row, value).toDouble();
 }
 
 // Home Assistant takes only these in an object id.
@@ -101,9 +102,9 @@ QByteArray statePayload(const PollReport &report)
     QJsonObject state{{QStringLiteral("time"), isoTime(report.time)},
                       {QStringLiteral("outcome"), report.outcome}};
     if (report.temperature)
-        state.insert(QStringLiteral("temperature_C"), hundredths(*report.temperature));
+        state.insert(QStringLiteral("temperature_C"), reading(temperatureRow, *report.temperature));
     if (report.humidity)
-        state.insert(QStringLiteral("humidity_RH"), hundredths(*report.humidity));
+        state.insert(QStringLiteral("humidity_RH"), reading(humidityRow, *report.humidity));
     if (report.alarmCode) {
         state.insert(QStringLiteral("alarm_code"), *report.alarmCode);
         const QString word = alarmWord(*report.alarmCode);

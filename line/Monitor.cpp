@@ -238,9 +238,7 @@ void Monitor::onLineDown(const QString &port)
         if (m->port != port)
             continue;
         if (m_recorder)
-            m_recorder->recordLineDown(m->port, m->station,
-                                       m->line == LineState::Lost ? msg::lineLost
-                                                                  : msg::portNotOpened);
+            m_recorder->recordLineDown(m->port, m->station, m->line == LineState::Lost);
         emit rowChanged(m->row);
     }
 }

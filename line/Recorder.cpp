@@ -51,10 +51,10 @@ void Recorder::recordUpload(const QString &port, const UploadReadings &record)
         write(uploadRow(port, record, now));
 }
 
-void Recorder::recordLineDown(const QString &port, int station, const QString &why)
+void Recorder::recordLineDown(const QString &port, int station, bool lost)
 {
     if (m_log->enabled())
-        write(LogRow{m_clock(), port, station, {}, {}, {}, why, -1});
+        write(lineDownRow(port, station, lost, m_clock()));
 }
 
 void Recorder::write(const LogRow &row)

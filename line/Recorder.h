@@ -33,8 +33,8 @@ public:
     void recordRead(const QString &port, int station, const Outcome &outcome, bool mainWindow);
     // A record a module sent on its own.
     void recordUpload(const QString &port, const UploadReadings &record);
-    // A module whose line is down, so the log shows the gap.
-    void recordLineDown(const QString &port, int station, const QString &why);
+    // A module whose line went away (lost) or would not open, so the log shows the gap.
+    void recordLineDown(const QString &port, int station, bool lost);
 
 signals:
     void logStateChanged(bool on);

@@ -4,7 +4,7 @@
 
 namespace kc {
 
-std::int32_t nextRecvCount(std::int32_t count)
+std::int32_t nextReceptionCount(std::int32_t count)
 {
     return count == std::numeric_limits<std::int32_t>::max() ? count : count + 1;
 }

@@ -36,6 +36,11 @@ LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateT
     return {at, port, 0, record.first, record.second, {}, QStringLiteral("主动上传"), -1};
 }
 
+LogRow lineDownRow(const QString &port, int station, bool lost, const QDateTime &at)
+{
+    return {at, port, station, {}, {}, {}, lost ? msg::lineLost : msg::portNotOpened, -1};
+}
+
 QByteArray DataLog::header()
 {
     return QByteArrayLiteral(

@@ -33,6 +33,8 @@ LogRow pollRow(const QString &port, int station, const std::optional<Reading> &r
                const Outcome &outcome, const QDateTime &at);
 // The row of an upload record, at the time it came in.
 LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateTime &at);
+// The row of a module whose line went away (lost), or would not open.
+LogRow lineDownRow(const QString &port, int station, bool lost, const QDateTime &at);
 
 // The CSV data log: one file a day, named by the date of its rows' times
 // (kc4420-2026-12-06.csv), or a new part (kc4420-2026-12-06_2.csv) whenever a

@@ -64,23 +64,26 @@ QString foundStatusText(const FoundModule &m)
     return m.answered() ? QStringLiteral("正常") : outcomeText(m.outcome);
 }
 
-QString scanCsv(const QVector<FoundModule> &modules)
+QStringList foundModuleFields(const FoundModule &m)
 {
-    QString csv = QStringLiteral("station,baud,device,temperature,humidity,response_ms,status\n");
     const auto value = [](int row, const std::optional<int> &v) {
         return v ? valueText(row, *v) : QString();
     };
-    for (const FoundModule &m : modules) {
-        const QStringList fields{
-            QString::number(m.station),
+    return {QString::number(m.station),
             QString::number(m.baud),
             m.device,
             value(temperatureRow, m.temperature),
             value(humidityRow, m.humidity),
             m.outcome.responseMs < 0 ? QString() : QString::number(m.outcome.responseMs, 'f', 1),
             foundStatusText(m)};
+}
+
+QString scanCsv(const QVector<FoundModule> &modules)
+{
+    QString csv = QStringLiteral("station,baud,device,temperature,humidity,response_ms,status\n");
+    for (const FoundModule &m : modules) {
         QStringList quoted;
-        for (const QString &f : fields)
+        for (const QString &f : foundModuleFields(m))
             quoted << csvField(f);
         csv += quoted.join(QLatin1Char(',')) + QLatin1Char('\n');
     }

@@ -73,6 +73,10 @@ struct FoundModule
 // "正常", or what came back instead.
 QString foundStatusText(const FoundModule &module);
 
+// A found module as the scan's table and its CSV show it: station, baud, device,
+// temperature, humidity, response time, status.
+QStringList foundModuleFields(const FoundModule &module);
+
 // The table of modules found as CSV, with a header.
 QString scanCsv(const QVector<FoundModule> &modules);
 

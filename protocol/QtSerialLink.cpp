@@ -158,7 +158,11 @@ QByteArray QtSerialLink::readAll()
 {
     if (!m_port.isOpen())
         return {};
-    return m_port.readAll();
+    // Qt hands the few bytes read inside a 64 KiB buffer; whoever keeps them
+    // (the traffic log, a trace) must not keep the buffer too.
+    QByteArray bytes = m_port.readAll();
+    bytes.squeeze();
+    return bytes;
 }
 
 void QtSerialLink::onReadyRead()

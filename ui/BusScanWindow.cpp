@@ -149,17 +149,7 @@ void BusScanWindow::addRow(const FoundModule &m)
     m_found.push_back(m);
     const int row = m_table->rowCount();
     m_table->insertRow(row);
-    const auto value = [](int row, const std::optional<int> &v) {
-        return v ? valueText(row, *v) : QString();
-    };
-    const QStringList cells{
-        QString::number(m.station),
-        QString::number(m.baud),
-        m.device,
-        value(temperatureRow, m.temperature),
-        value(humidityRow, m.humidity),
-        m.outcome.responseMs < 0 ? QString() : QString::number(m.outcome.responseMs, 'f', 1),
-        foundStatusText(m)};
+    const QStringList cells = foundModuleFields(m);
     for (int c = 0; c < cells.size(); ++c)
         m_table->setItem(row, c, new QTableWidgetItem(cells[c]));
     if (!m.answered())

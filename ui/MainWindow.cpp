@@ -503,7 +503,7 @@ void MainWindow::lineLost()
 
 void MainWindow::countReception()
 {
-    setCounters(nextRecvCount(m_receptions), m_cycles);
+    setCounters(nextReceptionCount(m_receptions), m_cycles);
 }
 
 void MainWindow::showStatus(const QString &text)

@@ -119,9 +119,9 @@ MonitorWindow::MonitorWindow(PortClaims *claims, Recorder *recorder, MessageSink
     m_stations->setObjectName(QStringLiteral("monitorStations"));
     m_stations->setPlaceholderText(QStringLiteral("如 1 或 1-40 或 1,3,5"));
     m_baud->setObjectName(QStringLiteral("monitorBaud"));
-    m_baud->addItems({QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
-                      QStringLiteral("19200"), QStringLiteral("38400")});
-    m_baud->setCurrentIndex(2);
+    for (const int baud : moduleBauds())
+        m_baud->addItem(QString::number(baud));
+    m_baud->setCurrentText(QStringLiteral("9600"));
     auto *save = namedButton(this, "monitorSaveList", QStringLiteral("保存列表..."));
     auto *list = new QHBoxLayout;
     list->addWidget(new QLabel(QStringLiteral("串口"), this));

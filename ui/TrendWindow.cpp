@@ -1,5 +1,7 @@
 #include "ui/TrendWindow.h"
 
+#include "operations/RegisterMap.h"
+
 #include "line/TrendHistory.h"
 #include "ui/MessageSink.h"
 
@@ -387,7 +389,7 @@ void TrendWindow::redraw()
                 d->limits[i]->clear();
                 continue;
             }
-            const double y = levels[i] / 100.0;
+            const double y = realValue(i < 2 ? temperatureRow : humidityRow, levels[i]);
             (i < 2 ? temperatureLimits : humidityLimits) << y;
             d->limits[i]->replace(QVector<QPointF>{{double(m_from), y}, {double(m_to), y}});
         }

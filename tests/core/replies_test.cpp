@@ -192,7 +192,7 @@ TEST(Counters, ReceptionsStopAtTheCeilingCyclesWrapAtATick)
     constexpr auto top = std::numeric_limits<std::int32_t>::max();
     const std::pair<std::int32_t, std::int32_t> receptions[] = {{0, 1}, {top - 1, top}, {top, top}};
     for (const auto &[count, next] : receptions)
-        EXPECT_EQ(nextRecvCount(count), next) << count;
+        EXPECT_EQ(nextReceptionCount(count), next) << count;
     const std::pair<std::int64_t, std::int64_t> cycles[] = {
         {0, 0}, {65535, 65535}, {65536, 0}, {1LL << 40, 0}};
     for (const auto &[count, atTick] : cycles)
