@@ -46,7 +46,7 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
       m_cancel(namedButton(this, "scanCancel", QStringLiteral("取消"))),
       m_export(namedButton(this, "scanExport", QStringLiteral("导出CSV..."))),
       m_watch(namedButton(this, "scanWatch", QStringLiteral("加入监视"))),
-      m_bar(new QProgressBar(this)), m_progressText(new QLabel(this)),
+      m_single(new QCheckBox(QStringLiteral("仅一个模块"), this)), m_bar(new QProgressBar(this)), m_progressText(new QLabel(this)),
       m_table(new QTableWidget(0, 8, this))
 {
     setObjectName(QStringLiteral("busScan"));
@@ -70,6 +70,10 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     form->addRow(QStringLiteral("波特率"), rates);
     form->addRow(QStringLiteral("站号范围"), range);
     form->addRow(QStringLiteral("探测超时"), m_timeout);
+    m_single->setObjectName(QStringLiteral("scanSingle"));
+    m_single->setToolTip(QStringLiteral(
+        "线路上只接了一个模块时勾选：站号 250 读地址一旦得到完整应答即不再逐站扫描该波特率"));
+    form->addRow(QString(), m_single);
 
     m_bar->setObjectName(QStringLiteral("scanProgress"));
     m_progressText->setObjectName(QStringLiteral("scanProgressText"));
@@ -122,7 +126,9 @@ void BusScanWindow::start()
         return;
     m_found.clear();
     m_table->setRowCount(0);
-    m_scan = new BusScan(m_engine, std::get<ScanRange>(planned), this);
+    ScanRange range = std::get<ScanRange>(planned);
+    range.singleModule = m_single->isChecked();
+    m_scan = new BusScan(m_engine, range, this);
     connect(m_scan, &BusScan::progress, this, &BusScanWindow::showProgress);
     connect(m_scan, &BusScan::moduleFound, this, &BusScanWindow::addRow);
     connect(m_scan, &BusScan::finished, this, &BusScanWindow::finished);

@@ -55,6 +55,7 @@ private:
     QPushButton *m_cancel;
     QPushButton *m_export;
     QPushButton *m_watch;
+    QCheckBox *m_single;
     QProgressBar *m_bar;
     QLabel *m_progressText;
     QTableWidget *m_table;

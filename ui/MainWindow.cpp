@@ -57,6 +57,8 @@ MainWindow::MainWindow(PortClaims *claims, MessageSink *messages, QWidget *paren
     connect(m_claims, &PortClaims::yieldWanted, this, &MainWindow::yieldPort);
     connect(m_claims, &PortClaims::claimed, this, &MainWindow::portClaimed);
     connect(m_claims, &PortClaims::released, this, &MainWindow::portReleased);
+    connect(&m_recorder, &Recorder::logFailed, this,
+            [this] { showStatus(m_dataLog.error()); });
     connectHandlers();
     startUp();
 }

@@ -1,4 +1,5 @@
 #include "protocol/FrameCodec.h"
+#include "protocol/Framing.h"
 #include "support/Frames.h"
 
 #include <gtest/gtest.h>
@@ -75,4 +76,18 @@ TEST(Traces, SentEndsWithASpaceReceivedStartsWithOne)
     EXPECT_EQ(sentTrace(frame).size(), 24);
     EXPECT_EQ(receivedTrace(bytes({0x01, 0x03, 0x02})), QStringLiteral(" 01 03 02"));
     EXPECT_EQ(receivedTrace({}), QString());
+}
+
+// A reply's length from its first bytes: what the engine waits for.
+TEST(Framing, ReplyLengthFromTheFunctionCode)
+{
+    const std::pair<QByteArray, int> cases[] = {
+        {bytes({1}), 0},           {bytes({1, 3}), 0},          {bytes({1, 3, 30}), 35},
+        {bytes({1, 4, 2}), 7},     {bytes({1, 1, 1}), 6},       {bytes({1, 2, 0}), 5},
+        {bytes({1, 6}), 8},        {bytes({1, 5}), 8},          {bytes({1, 0x0F}), 8},
+        {bytes({1, 0x10}), 8},     {bytes({1, 0x26}), 16},      {bytes({1, 0x83}), 5},
+        {bytes({1, 0xA6, 1}), 5},  {bytes({1, 0x41}), -1},      {bytes({1, 0x00}), -1},
+    };
+    for (const auto &[head, length] : cases)
+        EXPECT_EQ(replyFrameLength(head), length) << head.toHex().constData();
 }

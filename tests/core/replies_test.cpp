@@ -127,6 +127,10 @@ TEST(ModuleReading, ReadingAndLimitsOnlyWhenTheReadCoveredThem)
     ASSERT_TRUE(two);
     EXPECT_FALSE(two->limits || two->alarmCode);
     EXPECT_FALSE(readingOf(answer(Request::registerRead(1, 1, 2), readReply({6520, 0}))));
+    const std::pair<std::optional<int>, const char *> alarms[] = {
+        {0, "正常"}, {1, "温度报警"}, {2, "湿度报警"}, {7, "报警码 7"}, {std::nullopt, ""}};
+    for (const auto &[code, words] : alarms)
+        EXPECT_EQ(alarmText(code), QString::fromUtf8(words));
 }
 
 namespace {

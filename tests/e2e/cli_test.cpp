@@ -164,6 +164,23 @@ TEST(Cli, ScanFindsModulesAtTheirRates)
                                               "3");
 }
 
+// Two modules whose answers to the station-250 read do not garble: the nearer
+// one wins cleanly. The full pass still finds the other, unless the operator
+// says the line holds one module.
+TEST(Cli, ScanFindsAModuleACleanWinnerHid)
+{
+    for (const bool single : {false, true}) {
+        SimProcess sim({"--fixed", "--stations", "4,9", "--collisions", "first"});
+        QStringList args{"scan", "--bauds", "9600", "--stations", "1-10", "--probe-timeout", "30"};
+        if (single)
+            args << "--single";
+        const CliResult r = cli(sim, args);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out.contains("站 9"), !single) << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(single ? "找到 1 个模块" : "找到 2 个模块")) << r.out.toStdString();
+    }
+}
+
 // A template from one module applied to another with other values, the
 // baud-rate row last and confirmed at the new rate; a snapshot of the second
 // then equals the template in the template's rows.

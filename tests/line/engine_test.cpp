@@ -80,6 +80,32 @@ TEST(LineEngine, WholeFrameThenSilenceBeforeTheNext)
     EXPECT_DOUBLE_EQ(LineEngine::silenceMs(38400), 1.75);
 }
 
+// Only what a line's noise can cause is asked again: nothing back, a cut
+// reply, a garbled one. An answer of any kind from a module is final.
+TEST(LineEngine, WhichOutcomesAreRetried)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"", true},                          // no reply
+        {"0103", true},                      // incomplete
+        {"01030409E6FF38587B", true},        // bad checksum
+        {"0183030131", false},               // refused
+        {"07030409E6FF383E7A", false},       // another station
+        {"01030409E6FF38587A", false},       // answered
+    };
+    for (const auto &[reply, retried] : cases) {
+        EngineHarness h;
+        h.engine.setRetries(1);
+        h.engine.submit(read2);
+        h.now = 10;
+        h.link->deliver(QByteArray::fromHex(reply));
+        h.now = 200;
+        h.fire("engineDeadline");
+        h.now = 300;
+        h.fire("engineWake"); // after the line's silence
+        EXPECT_EQ(h.link->written.size(), retried ? 2 : 1) << reply;
+    }
+}
+
 // A request that got no reply is sent again up to the retry count, at once: the
 // line has been quiet since the request left. A refusal is not retried. Every
 // attempt counts in the station's totals.

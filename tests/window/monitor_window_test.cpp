@@ -1,3 +1,4 @@
+#include "WindowHarness.h"
 #include "support/MessageRecorder.h"
 #include "support/QtPrint.h"
 
@@ -7,6 +8,7 @@
 #include "operations/DataLog.h"
 #include "ui/MonitorWindow.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -43,4 +45,19 @@ TEST(MonitorWindow, ListKeptBetweenWindows)
     ASSERT_EQ(table->rowCount(), 2);
     EXPECT_EQ(table->item(0, 2)->text() + table->item(1, 2)->text(), "13");
     EXPECT_EQ(again.picked(), QStringList{"COM1#3"});
+}
+
+// The monitor's "数据记录" box shows whether rows are written, whichever
+// window's row the log refused.
+TEST(MonitorWindow, DataLogBoxFollowsTheLog)
+{
+    WindowHarness h;
+    auto *box = h.window->monitorWindow()->findChild<QCheckBox *>("monitorLog");
+    h.window->recorder()->log()->setFolder("/proc/no-such-folder");
+    h.window->recorder()->setLogging(true);
+    EXPECT_TRUE(box->isChecked());
+    h.act("txtDataLength=2 comDoOnce");
+    h.link()->deliver(QByteArray::fromHex("01030409E6FF38587A"));
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_EQ(h.text("outcomeText"), "无法创建数据记录文件夹：/proc/no-such-folder");
 }
