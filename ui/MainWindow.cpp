@@ -126,10 +126,11 @@ void MainWindow::buildStatusBar()
     m_totalsText->setToolTip(QStringLiteral("双击清零"));
     m_totalsText->installEventFilter(this);
     // Texts that change with every request must not make the window lay
-    // itself out again: the labels keep the room they were given.
+    // itself out again: the labels keep the room they were given. The totals'
+    // room is fixed, for an ignored size would let the status bar push them
+    // past its right edge.
     m_statusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_totalsText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_totalsText->setMinimumWidth(m_totalsText->fontMetrics().horizontalAdvance(
+    m_totalsText->setFixedWidth(m_totalsText->fontMetrics().horizontalAdvance(
         QStringLiteral("发送 000000  应答 000000  超时 00000  错误 00000  取代 00000  响应 "
                        "0000.0 / 0000.0 / 0000.0 ms")));
     m_totalsText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -1,5 +1,7 @@
 #include "WindowHarness.h"
 
+#include <QStatusBar>
+
 #include <QGroupBox>
 #include <QLabel>
 
@@ -108,4 +110,19 @@ TEST(Layout, EveryControlAtItsPlace)
     EXPECT_TRUE(h.find<QPushButton>("Command3")->font().bold());
     EXPECT_DOUBLE_EQ(h.find<QPushButton>("Command3")->font().pointSizeF(), 14.25);
     EXPECT_EQ(h.find<QLabel>("lblDanWei_0")->font().family(), "Arial");
+}
+
+// The status bar holds the last outcome and, beside it, the totals, both in
+// view at the window's size.
+TEST(Layout, StatusBarTotalsInView)
+{
+    WindowHarness h;
+    QTest::qWait(20);
+    QStatusBar *bar = h.window->statusBar();
+    for (const char *name : {"outcomeText", "totalsText"}) {
+        auto *label = h.find<QLabel>(name);
+        const QRect inBar(label->mapTo(bar, QPoint()), label->size());
+        EXPECT_TRUE(bar->rect().contains(inBar)) << name;
+        EXPECT_GT(inBar.width(), 200) << name;
+    }
 }
