@@ -5,7 +5,9 @@
 #include "protocol/PortNaming.h"
 #include "ui/LampImages.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QStyle>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -83,10 +85,35 @@ QGroupBox *frame(QWidget *parent, const QString &name, const QString &caption, Q
     return g;
 }
 
+// The lists are narrower than their longer entries ("COM10" read "C...0"):
+// the open list is as wide as its entries, while the box keeps its place and
+// size. The port list refreshes its tooltips each time it opens, so an
+// adapter plugged in after start-up shows its device.
+class FittedList : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+    void showPopup() override
+    {
+        if (beforePopup)
+            beforePopup();
+        QAbstractItemView *v = view();
+        int widest = 0;
+        for (int i = 0; i < count(); ++i)
+            widest = std::max(widest, v->sizeHintForIndex(model()->index(i, 0)).width());
+        const int scrollBar = count() > maxVisibleItems()
+                                  ? v->style()->pixelMetric(QStyle::PM_ScrollBarExtent)
+                                  : 0;
+        v->setMinimumWidth(widest + scrollBar + 2 * v->frameWidth());
+        QComboBox::showPopup();
+    }
+};
+
 QComboBox *list(QWidget *parent, const QString &name, const QStringList &entries, QRect at,
                 const QString &accessible)
 {
-    auto *c = new QComboBox(parent);
+    auto *c = new FittedList(parent);
     c->setObjectName(name);
     c->addItems(entries);
     c->setGeometry(at);
@@ -132,21 +159,6 @@ private:
     QPoint m_from, m_to;
 };
 
-// The port list refreshes its tooltips each time it opens, so an adapter
-// plugged in after start-up shows its device.
-class PortList : public QComboBox
-{
-public:
-    using QComboBox::QComboBox;
-    std::function<void()> beforePopup;
-    void showPopup() override
-    {
-        if (beforePopup)
-            beforePopup();
-        QComboBox::showPopup();
-    }
-};
-
 } // namespace
 
 MainForm buildMainForm(QWidget *window, std::function<void()> beforePortPopup)
@@ -170,7 +182,7 @@ MainForm buildMainForm(QWidget *window, std::function<void()> beforePortPopup)
                                  {QStringLiteral("Label5_1"), QStringLiteral("数据位"), {}},
                                  {QStringLiteral("Label5_3"), QStringLiteral("停止位"), {}}};
     label(frame5, QStringLiteral("Label3"), QStringLiteral("串口号"), twipRect(360, 270, 700, 255));
-    auto *ports = new PortList(frame5);
+    auto *ports = new FittedList(frame5);
     ports->setObjectName(QStringLiteral("Combo1"));
     for (int n = 1; n <= portCount; ++n)
         ports->addItem(QStringLiteral("COM%1").arg(n));

@@ -2,6 +2,7 @@
 
 #include <QStatusBar>
 
+#include <QAbstractItemView>
 #include <QGroupBox>
 #include <QLabel>
 
@@ -125,4 +126,25 @@ TEST(Layout, StatusBarTotalsInView)
         EXPECT_TRUE(bar->rect().contains(inBar)) << name;
         EXPECT_GT(inBar.width(), 200) << name;
     }
+}
+
+// The port list is narrow: open, it is as wide as its longest entry, while the
+// box keeps its place and size; an entry with no device says so in its tooltip.
+TEST(Layout, OpenPortListShowsWholeEntries)
+{
+    qputenv("KC4420_COM11", "/nonexistent-but-named");
+    WindowHarness h;
+    auto *ports = h.find<QComboBox>("Combo1");
+    const QRect box = ports->geometry();
+    ports->showPopup();
+    QAbstractItemView *view = ports->view();
+    for (int row : {0, 9, 24}) {
+        const QModelIndex entry = ports->model()->index(row, 0);
+        EXPECT_GE(view->viewport()->width(), view->sizeHintForIndex(entry).width()) << row;
+    }
+    ports->hidePopup();
+    EXPECT_EQ(ports->geometry(), box);
+    EXPECT_EQ(ports->itemData(10, Qt::ToolTipRole).toString(), "/nonexistent-but-named");
+    EXPECT_EQ(ports->itemData(24, Qt::ToolTipRole).toString(), "无设备");
+    qunsetenv("KC4420_COM11");
 }
