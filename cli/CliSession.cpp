@@ -91,7 +91,8 @@ bool CliSession::openLine()
     connect(m_engine.get(), &LineEngine::lineLost, this, [this] { m_stop = true; });
     if (m_engine->open())
         return true;
-    m_err << msg::portBusy << '\n';
+    const Link *link = m_engine->link();
+    m_err << openFailureText(m_options.port, link->device(), link->lastFailure()) << '\n';
     m_err.flush();
     meet(Exit::Port);
     return false;

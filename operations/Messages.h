@@ -65,6 +65,11 @@ inline const QString badRowValue =
     QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
 
 inline const QString choosePort = QStringLiteral("请选择端口");
+inline const QString openNoDevice = QStringLiteral("没有这个设备");
+inline const QString openNoPermission = QStringLiteral(
+    "没有权限：请把用户加入 dialout 组（sudo usermod -aG dialout $USER，重新登录后生效）");
+inline const QString openBusy = QStringLiteral("已被其他程序占用");
+inline const QString openOther = QStringLiteral("无法打开");
 inline const QString portBusy = QStringLiteral("串口已打开或被占用！");
 
 inline const QString scanBauds =

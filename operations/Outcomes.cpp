@@ -303,6 +303,30 @@ QString outcomeText(const Outcome &o)
     return {};
 }
 
+QString openFailureText(const QString &port, const QString &device, OpenFailure failure)
+{
+    QString why;
+    switch (failure) {
+    case OpenFailure::NoDevice:
+        why = msg::openNoDevice;
+        break;
+    case OpenFailure::NoPermission:
+        why = msg::openNoPermission;
+        break;
+    case OpenFailure::Busy:
+        why = msg::openBusy;
+        break;
+    case OpenFailure::None:
+    case OpenFailure::Other:
+        why = msg::openOther;
+        break;
+    }
+    const QString name = device.isEmpty() || device == port
+                             ? port
+                             : QStringLiteral("%1 (%2)").arg(port, device);
+    return name + QStringLiteral("：") + why;
+}
+
 QString outcomeKey(OutcomeKind kind)
 {
     switch (kind) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operations/Requests.h"
+#include "protocol/Link.h"
 
 #include <QByteArray>
 #include <QString>
@@ -89,6 +90,10 @@ QString exceptionName(int code);
 
 // The outcome in words, as the status bar shows it.
 QString outcomeText(const Outcome &outcome);
+
+// Why a port would not open, for the status bar and the CLI:
+// "COM3 (/dev/ttyUSB0)：已被其他程序占用".
+QString openFailureText(const QString &port, const QString &device, OpenFailure failure);
 
 // "answered", "refused", "bad_checksum", ...: the outcome's key in JSON and CSV.
 QString outcomeKey(OutcomeKind kind);

@@ -6,6 +6,7 @@
 #include "operations/RegisterMap.h"
 #include "operations/Replies.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/Link.h"
 #include "protocol/PortNaming.h"
 #include "ui/BusScanWindow.h"
 #include "ui/CommSettingsDialog.h"
@@ -243,9 +244,15 @@ bool MainWindow::openPort(bool sayWhenBusy)
 {
     if (m_engine && m_engine->open()) {
         bringToFront(m_form.greenLamp);
+        showStatus({});
         return true;
     }
     bringToFront(m_form.redLamp);
+    // The message box keeps the module family's words; the status bar says why.
+    if (m_engine) {
+        const Link *link = m_engine->link();
+        showStatus(openFailureText(m_port, link->device(), link->lastFailure()));
+    }
     if (sayWhenBusy)
         showMessage(UserMessage{msg::portBusy, msg::errorTitle, true});
     return false;

@@ -41,7 +41,7 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
     {
         QStringList sim, args;
         int status;
-        const char *out; // a piece of standard output, or of standard error for status 2
+        const char *out; // a piece of standard output, or of standard error for status 2 or 6
         long long requests;
         const char *never = "\x01"; // what must not be printed
     };
@@ -58,6 +58,8 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
         // Station 0 is a broadcast nothing answers: refused where an answer is needed.
         {{}, {"--station", "0", "read"}, 2, "站号 0 是广播地址", 0},
         {{}, {"--station", "0", "snapshot", "/tmp/kc4420-never.json"}, 2, "站号 0 是广播地址", 0},
+        // A port that will not open is named with its reason.
+        {{}, {"--port", "/no/such/tty", "read"}, 6, "/no/such/tty：没有这个设备", 0},
         // A file that takes no more rows stops the command.
         {{}, {"poll", "--period", "50", "--csv", "/dev/full"}, 7, "", 0},
         {{"--upload-ms", "50"}, {"uploads", "--csv", "/dev/full"}, 7, "", 0},
@@ -79,7 +81,8 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
         const CliResult r = cli(sim, c.args);
         const QString args = c.args.join(' ');
         EXPECT_EQ(r.status, c.status) << args.toStdString() << "\n" << r.err.toStdString();
-        EXPECT_TRUE((c.status == 2 ? r.err : r.out).contains(QString::fromUtf8(c.out)))
+        EXPECT_TRUE((c.status == 2 || c.status == 6 ? r.err : r.out)
+                        .contains(QString::fromUtf8(c.out)))
             << args.toStdString() << "\n"
             << r.out.toStdString() << r.err.toStdString();
         EXPECT_FALSE(r.out.contains(QString::fromUtf8(c.never))) << args.toStdString();

@@ -11,8 +11,10 @@ void FakeLink::setBaud(int baud)
 bool FakeLink::open()
 {
     calls << QStringLiteral("open");
-    if (m_open || !m_present) {
-        m_failure = m_open ? kc::OpenFailure::Busy : kc::OpenFailure::NoDevice;
+    if (m_open || !m_present || refuseWith != kc::OpenFailure::None) {
+        m_failure = m_open           ? kc::OpenFailure::Busy
+                    : !m_present     ? kc::OpenFailure::NoDevice
+                                     : refuseWith;
         return false;
     }
     m_failure = kc::OpenFailure::None;

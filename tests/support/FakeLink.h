@@ -22,6 +22,8 @@ public:
     QStringList written; // each frame as upper-case hex
     // Bytes that reach the port while it is read (inside readAll()).
     QByteArray arrivingDuringRead;
+    // Set: every open fails for this reason.
+    kc::OpenFailure refuseWith = kc::OpenFailure::None;
     // Called with each frame written, e.g. to answer it later.
     std::function<void(const QByteArray &)> onWrite;
 

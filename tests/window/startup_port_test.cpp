@@ -74,3 +74,29 @@ TEST(Port, ChoiceThatOpensBringsGreenForward)
     h.act("Combo2:3");
     h.expect("lamp=imgConnected");
 }
+
+// A port that will not open says why in the status bar: no such device, no
+// permission (with the dialout hint), in use by another program.
+TEST(Port, FailedOpenSaysWhy)
+{
+    WindowHarness h({"COM1", "COM2", "COM3"});
+    h.links.onMade = [](FakeLink *link) {
+        if (link->name() == "COM2")
+            link->refuseWith = kc::OpenFailure::NoPermission;
+        if (link->name() == "COM3")
+            link->refuseWith = kc::OpenFailure::Busy;
+    };
+    const char *cases[][2] = {
+        {"Combo1:4", "COM5：没有这个设备"},
+        {"Combo1:1", "COM2 (/dev/fake)：没有权限：请把用户加入 dialout 组"},
+        {"Combo1:2", "COM3 (/dev/fake)：已被其他程序占用"},
+        {"Combo1:0", ""},
+    };
+    for (const auto &[step, says] : cases) {
+        h.act(step);
+        EXPECT_EQ(h.text("outcomeText").left(int(QString::fromUtf8(says).size())),
+                  QString::fromUtf8(says))
+            << step;
+        EXPECT_EQ(h.text("outcomeText").isEmpty(), QByteArray(says).isEmpty()) << step;
+    }
+}
