@@ -344,11 +344,13 @@ void MainWindow::loopStart()
     }
     m_pollingAllowed = true;
     m_form.pollTimer->start(std::get<int>(period));
+    showMode(QStringLiteral("循环读取中，周期 %1 ms").arg(std::get<int>(period)));
 }
 
 void MainWindow::loopStop()
 {
     m_form.pollTimer->stop();
+    showMode({});
 }
 
 void MainWindow::timerTick()
@@ -401,8 +403,8 @@ void MainWindow::uploadMode()
     m_collecting = false;
     if (m_engine)
         m_engine->stopWaiting();
-    if (wasPolling)
-        showStatus(QStringLiteral("主动上传模式：循环读取已停止"));
+    showMode(QStringLiteral("主动上传模式：单次、循环或任一请求即退出"));
+    showStatus(wasPolling ? QStringLiteral("循环读取已停止") : QString());
     bringToFront(m_form.yellowLamp);
     setCounters(0, 0);
     m_form.uploadLog->clear();
@@ -414,11 +416,14 @@ void MainWindow::uploadMode()
 // A request goes out: whatever still waited is superseded.
 void MainWindow::send(const Request &request)
 {
-    m_uploadMode = false;
+    if (std::exchange(m_uploadMode, false))
+        showMode({});
     bringToFront(m_form.yellowLamp);
     m_form.sentBox->setPlainText(sentTrace(request.frame()));
     m_engine->sendNow(request);
     m_collecting = m_engine->busy();
+    if (m_collecting)
+        showStatus(QStringLiteral("等待应答…"));
 }
 
 // Common tail of the write, address and device-information requests: a closed
@@ -518,7 +523,17 @@ void MainWindow::countReception()
 
 void MainWindow::showStatus(const QString &text)
 {
-    m_statusText->setText(text);
+    m_status = text;
+    m_statusText->setText(m_mode.isEmpty() || text.isEmpty() ? m_mode + text
+                                                             : m_mode + QStringLiteral("｜") + text);
+}
+
+// What the window is doing, before the last outcome: polling and at what
+// period, or the upload mode and how to leave it.
+void MainWindow::showMode(const QString &mode)
+{
+    m_mode = mode;
+    showStatus(m_status);
 }
 
 void MainWindow::showTotals()
@@ -637,6 +652,7 @@ void MainWindow::yieldPort(const QString &identity)
         return;
     m_form.pollTimer->stop();
     m_uploadMode = false;
+    showMode({});
     m_openWhenBack = m_engine->isOpen();
     m_engine->stopWaiting();
     dropPort();

@@ -103,6 +103,7 @@ private:
     void dispatch(const Request &request);
     std::optional<Request> accepted(const Planned &planned);
     void showStatus(const QString &text);
+    void showMode(const QString &mode);
     void showTotals();
     void countReception();
     void setCounters(std::int32_t receptions, std::int64_t cycles);
@@ -146,6 +147,8 @@ private:
     OutcomeTotals m_totals;
     int m_timeoutMs = defaultTimeoutMs;
     bool m_messageOpen = false;
+    QString m_mode;   // polling or the upload mode, while on
+    QString m_status; // the last outcome, or what is awaited
     QLabel *m_statusText;
     QLabel *m_totalsText;
     TrafficLogWindow *m_traffic;

@@ -67,11 +67,24 @@ TEST(Outcomes, TotalsAddUpAndReset)
     EXPECT_EQ(h.window->trafficLog()->log().entries().size(), 3u + 1u + 3u);
 }
 
-// Starting the upload mode stops polling, which would end the log, and says so.
-TEST(Outcomes, UploadModeStopsPolling)
+// The status bar says what the window is doing: a request out is awaited,
+// polling runs at its period until stopped, and the upload mode, which
+// stops polling (it would end the log), says how to leave it.
+TEST(Outcomes, StatusBarShowsTheWindowsState)
 {
     WindowHarness h;
-    h.act("cmdOneM Command3");
+    const char *steps[][2] = {
+        {"comDoOnce", "等待应答…"},
+        {"txtTimerSet=250 cmdOneM Timer2", "循环读取中，周期 250 ms｜等待应答…"},
+        {"cmdStopOnce", "等待应答…"},
+        {"cmdOneM Command3", "主动上传模式：单次、循环或任一请求即退出｜循环读取已停止"},
+        {"cmdReadAdd", "等待应答…"},
+    };
+    for (const auto &[step, shown] : steps) {
+        h.act(step);
+        h.expect(QStringLiteral("outcomeText=") + QString::fromUtf8(shown));
+    }
     EXPECT_FALSE(h.find<QTimer>("Timer2")->isActive());
-    h.expect("outcomeText=主动上传模式：循环读取已停止");
+    h.link()->deliver(QByteArray::fromHex("11030200 11B98B"));
+    h.expect("outcomeText=应答正常 0.0 ms");
 }
