@@ -8,5 +8,6 @@ class CountingSink : public kc::MessageSink
 {
 public:
     void show(QWidget *, const kc::UserMessage &) override { ++count; }
+    bool ask(QWidget *, const kc::UserMessage &) override { return ++count, true; }
     int count = 0;
 };

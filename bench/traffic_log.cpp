@@ -22,6 +22,7 @@ class NoMessages : public kc::MessageSink
 {
 public:
     void show(QWidget *, const kc::UserMessage &) override {}
+    bool ask(QWidget *, const kc::UserMessage &) override { return true; }
 };
 
 // A poll cycle's three lines: the request, the reply, the outcome.

@@ -4,6 +4,7 @@
 #include "line/Recorder.h"
 #include "operations/NumberText.h"
 #include "operations/RegisterMap.h"
+#include "protocol/Framing.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -64,6 +65,7 @@ std::optional<UserMessage> Monitor::add(const QString &portGiven, const QString 
         auto m = std::make_unique<WatchedModule>();
         m->port = port;
         m->station = station;
+        m->baud = baud;
         m_modules.push_back(std::move(m));
     }
     m_baud[port] = baud;
@@ -154,6 +156,8 @@ void Monitor::start()
     if (m_running || m_modules.empty())
         return;
     m_running = true;
+    m_startedMs = m_msClock();
+    m_polls = 0;
     m_heldBy.clear();
     for (const auto &m : m_modules) {
         m->dead = false;
@@ -223,8 +227,28 @@ RowTone rowTone(const WatchedModule &m)
     return m.outsideLimits() ? RowTone::Alarm : RowTone::Normal;
 }
 
+double Monitor::pollsPerSecond() const
+{
+    const double elapsedMs = m_msClock() - m_startedMs;
+    if (m_running && elapsedMs >= 1000)
+        return m_polls * 1000.0 / elapsedMs;
+    double perSecond = 0;
+    for (auto it = m_baud.cbegin(); it != m_baud.cend(); ++it) {
+        // A read of the fifteen registers and its reply, each followed by the line's silence.
+        const Request read = Request::registerRead(1, 0, registerCount);
+        const double pollMs = wireMs(int(read.frame().size()) + read.replyLength(), it.value()) +
+                              2 * LineEngine::silenceMs(it.value());
+        const auto modules = std::count_if(m_modules.begin(), m_modules.end(),
+                                           [&](const auto &m) { return m->port == it.key(); });
+        perSecond += m_cycleMs > 0 ? std::min(1000.0 / pollMs, modules * 1000.0 / m_cycleMs)
+                                   : 1000.0 / pollMs;
+    }
+    return perSecond;
+}
+
 void Monitor::onPolled(WatchedModule *m, const Outcome &outcome)
 {
+    ++m_polls;
     if (outcome.answered() && m->reading)
         m->lastSeen = m_wallClock();
     if (m_recorder)

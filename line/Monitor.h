@@ -62,6 +62,9 @@ public:
     void start();
     void stop();
     bool running() const { return m_running; }
+    // Polls a second: as counted since the start once it has run a second,
+    // else what the wire allows polling back to back (or one a cycle period).
+    double pollsPerSecond() const;
     PortPoller *poller(const QString &port) const { return m_pollers.value(port); }
 
 signals:
@@ -85,6 +88,8 @@ private:
     int m_timeoutMs = defaultTimeoutMs;
     int m_cycleMs = 0;
     bool m_running = false;
+    double m_startedMs = 0;
+    long long m_polls = 0;
 };
 
 } // namespace kc

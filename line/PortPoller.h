@@ -30,7 +30,8 @@ struct WatchedModule
 {
     QString port;
     int station = 1;
-    int row = 0; // its place in the monitor's list
+    int baud = 9600; // its port's
+    int row = 0;     // its place in the monitor's list
 
     QString deviceText; // read once, at its first poll
     bool deviceTextRead = false;

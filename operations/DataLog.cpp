@@ -36,6 +36,16 @@ LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateT
     return {at, port, 0, record.first, record.second, {}, QStringLiteral("主动上传"), -1};
 }
 
+double dataLogBytesPerDay(double rowsPerSecond)
+{
+    Outcome answered;
+    answered.kind = OutcomeKind::Answered;
+    answered.responseMs = 12.3;
+    const LogRow row = pollRow(QStringLiteral("COM1"), 1, Reading{2534, 6520, 0, std::nullopt},
+                               answered, QDateTime::currentDateTime());
+    return double(DataLog::line(row).size()) * rowsPerSecond * 86400;
+}
+
 LogRow lineDownRow(const QString &port, int station, bool lost, const QDateTime &at)
 {
     return {at, port, station, {}, {}, {}, lost ? msg::lineLost : msg::portNotOpened, -1};

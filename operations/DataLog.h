@@ -33,6 +33,9 @@ LogRow pollRow(const QString &port, int station, const std::optional<Reading> &r
                const Outcome &outcome, const QDateTime &at);
 // The row of an upload record, at the time it came in.
 LogRow uploadRow(const QString &port, const UploadReadings &record, const QDateTime &at);
+// How many bytes a day the log grows by at a number of polls a second, from a
+// row of a module answering.
+double dataLogBytesPerDay(double rowsPerSecond);
 // The row of a module whose line went away (lost), or would not open.
 LogRow lineDownRow(const QString &port, int station, bool lost, const QDateTime &at);
 

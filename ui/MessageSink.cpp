@@ -12,4 +12,13 @@ void DialogMessageSink::show(QWidget *parent, const UserMessage &message)
     box.exec();
 }
 
+bool DialogMessageSink::ask(QWidget *parent, const UserMessage &message)
+{
+    QMessageBox box(QMessageBox::Question,
+                    message.title.isEmpty() ? msg::appTitle : message.title, message.text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace kc

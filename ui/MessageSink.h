@@ -13,6 +13,8 @@ class MessageSink
 public:
     virtual ~MessageSink() = default;
     virtual void show(QWidget *parent, const UserMessage &message) = 0;
+    // A question with 是 and 否; true for 是.
+    virtual bool ask(QWidget *parent, const UserMessage &message) = 0;
 };
 
 // Modal box with an OK button only; the application's title unless the
@@ -21,6 +23,7 @@ class DialogMessageSink : public MessageSink
 {
 public:
     void show(QWidget *parent, const UserMessage &message) override;
+    bool ask(QWidget *parent, const UserMessage &message) override;
 };
 
 } // namespace kc

@@ -37,11 +37,11 @@ const QString sizeKey = QStringLiteral("monitor/logMaxMb");
 const QString pickedKey = QStringLiteral("monitor/picked");
 
 const QStringList columns{
-    QStringLiteral("趋势"),     QStringLiteral("串口"),    QStringLiteral("站号"),
-    QStringLiteral("设备信息"), QStringLiteral("温度(℃)"), QStringLiteral("湿度(%RH)"),
-    QStringLiteral("报警状态"), QStringLiteral("结果"),    QStringLiteral("响应(ms)"),
-    QStringLiteral("应答"),     QStringLiteral("无应答"),  QStringLiteral("错误"),
-    QStringLiteral("最后应答"),
+    QStringLiteral("趋势"),      QStringLiteral("串口"),     QStringLiteral("站号"),
+    QStringLiteral("波特率"),    QStringLiteral("设备信息"), QStringLiteral("温度(℃)"),
+    QStringLiteral("湿度(%RH)"), QStringLiteral("报警状态"), QStringLiteral("结果"),
+    QStringLiteral("响应(ms)"),  QStringLiteral("应答"),     QStringLiteral("无应答"),
+    QStringLiteral("错误"),      QStringLiteral("最后应答"),
 };
 
 QString defaultFolder()
@@ -79,6 +79,7 @@ QStringList rowTexts(const WatchedModule &m, std::optional<Holder> heldBy)
     return {
         m.port,
         QString::number(m.station),
+        QString::number(m.baud),
         m.deviceText,
         value(temperatureRow, m.reading ? m.reading->temperature : 0),
         value(humidityRow, m.reading ? m.reading->humidity : 0),
@@ -173,7 +174,7 @@ MonitorWindow::MonitorWindow(PortClaims *claims, Recorder *recorder, MessageSink
     const QSettings settings;
     const QStringList keys = settings.value(pickedKey).toStringList();
     m_monitor.loadList(settings.value(listKey).toByteArray());
-    m_cycle->setValue(settings.value(cycleKey, 0).toInt());
+    m_cycle->setValue(settings.value(cycleKey, 1000).toInt());
     m_folder->setText(settings.value(folderKey, defaultFolder()).toString());
     m_fileMb->setValue(settings.value(sizeKey, 0).toInt());
     fillTable();
@@ -235,7 +236,7 @@ void MonitorWindow::buildTable()
     m_table->verticalHeader()->setVisible(false);
     m_table->verticalHeader()->setDefaultSectionSize(22);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {40, 180, 46, 110, 70, 76, 76, 160, 66, 56, 56, 46};
+    const int widths[] = {40, 180, 46, 56, 110, 70, 76, 76, 160, 66, 56, 56, 46};
     for (int c = 0; c < int(std::size(widths)); ++c)
         m_table->setColumnWidth(c, widths[c]);
 }
@@ -365,6 +366,21 @@ void MonitorWindow::stopClicked()
 
 void MonitorWindow::logSwitched(bool on)
 {
+    // Back to back, the log grows by the polls the line allows: say how fast first.
+    if (on && m_cycle->value() == 0) {
+        const double rows = m_monitor.pollsPerSecond();
+        const double gigabytes = dataLogBytesPerDay(rows) / 1e9;
+        const UserMessage question{
+            QStringLiteral("连续读取时数据记录文件增长很快：每秒约 %1 行，每天约 %2 GB。\n"
+                           "要开启数据记录吗？（设置周期可减少数据量）")
+                .arg(rows, 0, 'f', 0)
+                .arg(gigabytes, 0, 'f', gigabytes < 10 ? 1 : 0)};
+        if (!m_messages->ask(this, question)) {
+            const QSignalBlocker quiet(m_logSwitch);
+            m_logSwitch->setChecked(false);
+            return;
+        }
+    }
     m_recorder->log()->setFolder(m_folder->text());
     m_recorder->log()->setMaxBytes(qint64(m_fileMb->value()) * 1024 * 1024);
     m_recorder->setLogging(on);
@@ -391,6 +407,8 @@ void MonitorWindow::showRunning(bool running)
     m_stop->setEnabled(running);
     if (running)
         m_status->setText(QStringLiteral("监视中：%1 个模块").arg(m_monitor.rowCount()));
+    else if (m_status->text().startsWith(QStringLiteral("监视中")))
+        m_status->setText(QStringLiteral("已停止监视：%1 个模块").arg(m_monitor.rowCount()));
 }
 
 void MonitorWindow::remember() const

@@ -163,9 +163,9 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
     for (int i = 0; i < 3; ++i)
         rig.step();
     EXPECT_EQ(rowTexts(rig.monitor.module(0)).join('|'),
-              "COM1|1|KC4420P-001|25.34|65.20|正常|应答正常 10.0 ms|10.0|2|0|0|12-06 21:05:09");
+              "COM1|1|9600|KC4420P-001|25.34|65.20|正常|应答正常 10.0 ms|10.0|2|0|0|12-06 21:05:09");
     rig.links.last("COM1")->loseLine();
-    EXPECT_EQ(rowTexts(rig.monitor.module(1)).join('|'), "COM1|2|||||线路断开||0|1|0|");
+    EXPECT_EQ(rowTexts(rig.monitor.module(1)).join('|'), "COM1|2|9600|||||线路断开||0|1|0|");
     EXPECT_EQ(rowTone(rig.monitor.module(1)), RowTone::Dead);
     QFile file(dir.filePath("kc4420-2026-12-06.csv"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -13,12 +13,18 @@ class MessageRecorder : public kc::MessageSink
 public:
     QList<kc::UserMessage> shown;
     std::function<void()> onShow;
+    bool answer = true; // to every question
 
     void show(QWidget *, const kc::UserMessage &message) override
     {
         shown << message;
         if (onShow)
             onShow();
+    }
+    bool ask(QWidget *parent, const kc::UserMessage &message) override
+    {
+        show(parent, message);
+        return answer;
     }
     QStringList texts() const
     {

@@ -9,6 +9,7 @@
 #include "ui/MonitorWindow.h"
 
 #include <QCheckBox>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -60,4 +61,33 @@ TEST(MonitorWindow, DataLogBoxFollowsTheLog)
     h.link()->deliver(QByteArray::fromHex("01030409E6FF38587A"));
     EXPECT_FALSE(box->isChecked());
     EXPECT_EQ(h.text("outcomeText"), "无法创建数据记录文件夹：/proc/no-such-folder");
+}
+
+// The label says whether the monitor runs; turning the data log on while
+// polling back to back first says how fast the file would grow, and a "否"
+// leaves it off.
+TEST(MonitorWindow, RunningLabelAndLogGrowth)
+{
+    FakeLinks links;
+    kc::PortClaims claims(links.factory());
+    kc::DataLog log;
+    kc::TrendStore trend;
+    kc::Recorder recorder(&trend, &log);
+    MessageRecorder messages;
+    messages.answer = false;
+    kc::MonitorWindow w(&claims, &recorder, &messages);
+    w.monitor()->clear();
+    ASSERT_FALSE(w.monitor()->add("COM1", "1-3", 9600));
+    w.findChild<QSpinBox *>("monitorCycle")->setValue(0);
+    auto *label = w.findChild<QLabel *>("monitorStatus");
+    QTest::mouseClick(w.findChild<QPushButton *>("monitorStart"), Qt::LeftButton);
+    EXPECT_EQ(label->text(), "监视中：3 个模块");
+    w.findChild<QCheckBox *>("monitorLog")->setChecked(true);
+    ASSERT_EQ(messages.texts().size(), 1);
+    EXPECT_TRUE(messages.texts()[0].contains("GB")) << messages.texts()[0].toStdString();
+    EXPECT_FALSE(w.findChild<QCheckBox *>("monitorLog")->isChecked());
+    EXPECT_FALSE(recorder.logging());
+    QTest::mouseClick(w.findChild<QPushButton *>("monitorStop"), Qt::LeftButton);
+    EXPECT_EQ(label->text(), "已停止监视：3 个模块");
+    w.monitor()->clear(); // the next window starts empty
 }
