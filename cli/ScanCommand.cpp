@@ -6,11 +6,47 @@
 #include "operations/RegisterMap.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 
 #include <cmath>
 #include <unistd.h>
 
 namespace kc {
+
+namespace {
+
+QJsonObject foundJson(const FoundModule &m)
+{
+    QJsonArray bauds{m.baud};
+    for (const int baud : m.otherBauds)
+        bauds.append(baud);
+    QJsonObject j{{QStringLiteral("station"), m.station},
+                  {QStringLiteral("baud"), m.baud},
+                  {QStringLiteral("bauds"), bauds},
+                  {QStringLiteral("outcome"), outcomeKey(m.outcome.kind)},
+                  {QStringLiteral("text"), foundStatusText(m)}};
+    if (m.answered()) {
+        j[QStringLiteral("device")] = m.device;
+        j[QStringLiteral("temperature")] =
+            m.temperature ? valueText(temperatureRow, *m.temperature) : QString();
+        j[QStringLiteral("humidity")] = m.humidity ? valueText(humidityRow, *m.humidity) : QString();
+        j[QStringLiteral("response_ms")] = std::round(m.outcome.responseMs * 10) / 10;
+        j[QStringLiteral("quick")] = m.quick;
+    }
+    return j;
+}
+
+// "站 7  9600 19200 波特  KC4420P-007  温度 25.34  湿度 65.20  4.2 ms"
+QString foundText(const FoundModule &m)
+{
+    const QStringList f = foundModuleFields(m);
+    QString text = QStringLiteral("站 %1  %2 波特  ").arg(f[0], f[1]);
+    if (!m.answered())
+        return text + f[6];
+    return text + QStringLiteral("%1  温度 %2  湿度 %3  %4 ms").arg(f[2], f[3], f[4], f[5]);
+}
+
+} // namespace
 
 int runScan(CliSession &s)
 {
@@ -42,28 +78,6 @@ int runScan(CliSession &s)
             s.err().flush();
         }
     });
-    QObject::connect(&scan, &BusScan::moduleFound, &s, [&](const FoundModule &m) {
-        clearProgress();
-        QJsonObject j{{QStringLiteral("station"), m.station},
-                      {QStringLiteral("baud"), m.baud},
-                      {QStringLiteral("outcome"), outcomeKey(m.outcome.kind)},
-                      {QStringLiteral("text"), foundStatusText(m)}};
-        QString text = QStringLiteral("站 %1  %2 波特  ").arg(m.station).arg(m.baud);
-        if (m.answered()) {
-            const QString t = m.temperature ? valueText(temperatureRow, *m.temperature) : QString();
-            const QString h = m.humidity ? valueText(humidityRow, *m.humidity) : QString();
-            j[QStringLiteral("device")] = m.device;
-            j[QStringLiteral("temperature")] = t;
-            j[QStringLiteral("humidity")] = h;
-            j[QStringLiteral("response_ms")] = std::round(m.outcome.responseMs * 10) / 10;
-            j[QStringLiteral("quick")] = m.quick;
-            text += QStringLiteral("%1  温度 %2  湿度 %3  %4 ms")
-                        .arg(m.device, t, h, QString::number(m.outcome.responseMs, 'f', 1));
-        } else {
-            text += foundStatusText(m);
-        }
-        s.out().result(j, text);
-    });
     QObject::connect(&scan, &BusScan::finished, &loop, [&](ScanEnd end) {
         if (end == ScanEnd::PortLost || end == ScanEnd::PortNotOpened) {
             s.err() << (end == ScanEnd::PortLost ? msg::portLost : msg::portBusy) << '\n';
@@ -77,6 +91,9 @@ int runScan(CliSession &s)
     s.onInterrupt({});
     clearProgress();
     s.err().flush();
+    // Once the scan is over: a module that answered at several rates is one line.
+    for (const FoundModule &m : scan.found())
+        s.out().result(foundJson(m), foundText(m));
     const auto found = std::count_if(scan.found().begin(), scan.found().end(),
                                      [](const FoundModule &m) { return m.answered(); });
     s.out().result({{QStringLiteral("found"), qint64(found)}},

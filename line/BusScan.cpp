@@ -144,6 +144,19 @@ void BusScan::describe(FoundModule m, std::function<void()> then)
 
 void BusScan::record(const FoundModule &module)
 {
+    // One that answers at several rates (as it does where the rate is not the
+    // module's to keep, a converter in between, the simulator) is one module.
+    for (int i = 0; i < m_found.size() && module.answered(); ++i) {
+        FoundModule &known = m_found[i];
+        if (!known.answered() || known.station != module.station ||
+            known.device != module.device)
+            continue;
+        if (known.baud != module.baud && !known.otherBauds.contains(module.baud))
+            known.otherBauds << module.baud;
+        emit moduleUpdated(i, known);
+        report();
+        return;
+    }
     m_found.push_back(module);
     emit moduleFound(module);
     report();

@@ -35,6 +35,8 @@ public:
 signals:
     void progress(const kc::ScanProgress &progress);
     void moduleFound(const kc::FoundModule &module);
+    // A module found before answered at another rate too: found()[index] now lists it.
+    void moduleUpdated(int index, const kc::FoundModule &module);
     void finished(kc::ScanEnd end);
 
 private:

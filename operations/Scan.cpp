@@ -69,8 +69,11 @@ QStringList foundModuleFields(const FoundModule &m)
     const auto value = [](int row, const std::optional<int> &v) {
         return v ? valueText(row, *v) : QString();
     };
+    QStringList rates{QString::number(m.baud)};
+    for (const int baud : m.otherBauds)
+        rates << QString::number(baud);
     return {QString::number(m.station),
-            QString::number(m.baud),
+            rates.join(QLatin1Char(' ')),
             m.device,
             value(temperatureRow, m.temperature),
             value(humidityRow, m.humidity),

@@ -61,7 +61,8 @@ double probeDeadlineMs(int baud, int timeoutMs);
 struct FoundModule
 {
     int station = 0;
-    int baud = 0;
+    int baud = 0;          // the rate it was found at first
+    QList<int> otherBauds; // further rates the same module answered at
     Outcome outcome;    // of the probe, or of the station-250 read that found it
     QString device;     // empty when not given
     std::optional<int> temperature; // hundredths
@@ -73,8 +74,8 @@ struct FoundModule
 // "正常", or what came back instead.
 QString foundStatusText(const FoundModule &module);
 
-// A found module as the scan's table and its CSV show it: station, baud, device,
-// temperature, humidity, response time, status.
+// A found module as the scan's table and its CSV show it: station, rates,
+// device, temperature, humidity, response time, status.
 QStringList foundModuleFields(const FoundModule &module);
 
 // The table of modules found as CSV, with a header.

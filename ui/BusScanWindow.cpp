@@ -7,6 +7,7 @@
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
 #include "ui/MonitorWindow.h"
+#include "protocol/PortNaming.h"
 #include "ui/ToolControls.h"
 
 #include <QCheckBox>
@@ -47,7 +48,7 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
       m_export(namedButton(this, "scanExport", QStringLiteral("导出CSV..."))),
       m_watch(namedButton(this, "scanWatch", QStringLiteral("加入监视"))),
       m_single(new QCheckBox(QStringLiteral("仅一个模块"), this)), m_bar(new QProgressBar(this)), m_progressText(new QLabel(this)),
-      m_table(new QTableWidget(0, 8, this))
+      m_table(new QTableWidget(0, 8, this)), m_port(new QLabel(this))
 {
     setObjectName(QStringLiteral("busScan"));
     setWindowTitle(QStringLiteral("总线扫描"));
@@ -78,10 +79,11 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     m_bar->setObjectName(QStringLiteral("scanProgress"));
     m_progressText->setObjectName(QStringLiteral("scanProgressText"));
     m_table->setObjectName(QStringLiteral("scanTable"));
-    m_table->setHorizontalHeaderLabels({QStringLiteral("站号"), QStringLiteral("波特率"),
-                                        QStringLiteral("设备信息"), QStringLiteral("温度"),
-                                        QStringLiteral("湿度"), QStringLiteral("响应(ms)"),
-                                        QStringLiteral("状态"), QString()});
+    // "使用" first, where it stays in view however wide the rest grows.
+    m_table->setHorizontalHeaderLabels({QString(), QStringLiteral("站号"),
+                                        QStringLiteral("波特率"), QStringLiteral("设备信息"),
+                                        QStringLiteral("温度"), QStringLiteral("湿度"),
+                                        QStringLiteral("响应(ms)"), QStringLiteral("状态")});
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
@@ -94,6 +96,8 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     buttons->addWidget(m_watch);
     buttons->addWidget(m_export);
     auto *layout = new QVBoxLayout(this);
+    m_port->setObjectName(QStringLiteral("scanPort"));
+    layout->addWidget(m_port);
     layout->addLayout(form);
     layout->addLayout(buttons);
     layout->addWidget(m_bar);
@@ -121,6 +125,7 @@ void BusScanWindow::start()
         m_messages->show(this, *refusal);
         return;
     }
+    showPort();
     m_engine = takeMainPort(m_main, Holder::BusScan, this, m_messages, this);
     if (!m_engine)
         return;
@@ -131,6 +136,7 @@ void BusScanWindow::start()
     m_scan = new BusScan(m_engine, range, this);
     connect(m_scan, &BusScan::progress, this, &BusScanWindow::showProgress);
     connect(m_scan, &BusScan::moduleFound, this, &BusScanWindow::addRow);
+    connect(m_scan, &BusScan::moduleUpdated, this, &BusScanWindow::updateRow);
     connect(m_scan, &BusScan::finished, this, &BusScanWindow::finished);
     m_start->setEnabled(false);
     m_cancel->setEnabled(true);
@@ -155,15 +161,41 @@ void BusScanWindow::addRow(const FoundModule &m)
     m_found.push_back(m);
     const int row = m_table->rowCount();
     m_table->insertRow(row);
-    const QStringList cells = foundModuleFields(m);
-    for (int c = 0; c < cells.size(); ++c)
-        m_table->setItem(row, c, new QTableWidgetItem(cells[c]));
+    showRow(row, m);
     if (!m.answered())
         return;
     auto *use = new QPushButton(QStringLiteral("使用"), m_table);
     use->setObjectName(QStringLiteral("scanUse%1").arg(row));
     connect(use, &QPushButton::clicked, this, [this, m] { m_main->useModule(m.baud, m.station); });
-    m_table->setCellWidget(row, 7, use);
+    m_table->setCellWidget(row, 0, use);
+}
+
+void BusScanWindow::updateRow(int index, const FoundModule &m)
+{
+    m_found[index] = m;
+    showRow(index, m);
+}
+
+void BusScanWindow::showRow(int row, const FoundModule &m)
+{
+    const QStringList cells = foundModuleFields(m);
+    for (int c = 0; c < cells.size(); ++c)
+        m_table->setItem(row, c + 1, new QTableWidgetItem(cells[c]));
+}
+
+void BusScanWindow::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    showPort();
+}
+
+void BusScanWindow::showPort()
+{
+    const QString port = m_main->portName();
+    const int n = comNumber(port);
+    const QString device = n > 0 ? portDevices().value(n - 1) : QString();
+    m_port->setText(QStringLiteral("扫描串口：") + port +
+                    (device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(device)));
 }
 
 void BusScanWindow::finished(ScanEnd end)
@@ -204,15 +236,26 @@ void BusScanWindow::exportClicked()
 // The modules that answered become rows of "多模块监视", on this window's port.
 void BusScanWindow::watchClicked()
 {
-    MonitorWindow *monitor = m_main->monitorWindow();
+    // Every module answering, or none: the monitor polls one port at one rate.
+    QStringList stations;
+    int baud = 0;
     for (const FoundModule &m : m_found) {
         if (!m.answered())
             continue;
-        if (const auto refusal =
-                monitor->monitor()->add(m_main->portName(), QString::number(m.station), m.baud)) {
-            m_messages->show(this, *refusal);
-            break;
+        if (baud != 0 && m.baud != baud) {
+            m_messages->show(this, UserMessage{msg::baudPerPort});
+            return;
         }
+        baud = m.baud;
+        stations << QString::number(m.station);
+    }
+    if (stations.isEmpty())
+        return;
+    MonitorWindow *monitor = m_main->monitorWindow();
+    if (const auto refusal =
+            monitor->monitor()->add(m_main->portName(), stations.join(QLatin1Char(',')), baud)) {
+        m_messages->show(this, *refusal);
+        return;
     }
     monitor->show();
     monitor->raise();

@@ -39,6 +39,10 @@ private:
     void showProgress(const ScanProgress &progress);
     void addRow(const FoundModule &module);
     void finished(ScanEnd end);
+    void updateRow(int index, const FoundModule &module);
+    void showRow(int row, const FoundModule &module);
+    void showPort();
+    void showEvent(QShowEvent *event) override;
     void exportClicked();
     void watchClicked();
 
@@ -59,6 +63,7 @@ private:
     QProgressBar *m_bar;
     QLabel *m_progressText;
     QTableWidget *m_table;
+    QLabel *m_port;
 };
 
 // The menu's "总线扫描": the one scan window, shown.

@@ -598,6 +598,7 @@ void MainWindow::useModule(int baud, int station)
         baudChoice();
     }
     m_form.stationBox->setText(QString::number(station));
+    showStatus(QStringLiteral("已使用扫描找到的模块：站 %1，%2 波特").arg(station).arg(baud));
 }
 
 QString MainWindow::frontLamp() const

@@ -126,3 +126,26 @@ TEST(BusScan, ACleanQuickAnswerStillLeavesTheFullPass)
     h.noReply();
     EXPECT_EQ(h.found, QStringList({"2 9600 正常 1", "1 9600 正常 0"}));
 }
+
+// A module answering at every rate (as the simulated one does) is one module
+// listing its rates, not one module a rate.
+TEST(BusScan, OneModuleAtSeveralRatesIsOneModule)
+{
+    ScanHarness h(rangeOf({9600, 19200}, 3, true));
+    int updates = 0;
+    QObject::connect(&h.scan, &BusScan::moduleUpdated, [&](int index, const FoundModule &m) {
+        ++updates;
+        EXPECT_EQ(index, 0);
+        EXPECT_EQ(m.otherBauds, QList<int>{19200});
+    });
+    h.engine.open();
+    h.scan.start();
+    for (int rate = 0; rate < 2; ++rate) {
+        h.reply("07030209E6B79E"); // station 7 answers the station-250 read
+        h.noReply();               // its readings
+        h.noReply();               // its device text
+    }
+    ASSERT_EQ(h.scan.found().size(), 1);
+    EXPECT_EQ(foundModuleFields(h.scan.found()[0])[1], "9600 19200");
+    EXPECT_EQ(updates, 1);
+}

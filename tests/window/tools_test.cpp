@@ -54,7 +54,8 @@ TEST(BusScanWindow, CancelGivesThePortBackAndUseTakesTheModule)
     FakeLink *scanLink = h.link();
     auto *table = scan->findChild<QTableWidget *>("scanTable");
     ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 1; }, 3000));
-    EXPECT_EQ(table->item(0, 0)->text() + " " + table->item(0, 1)->text(), "7 2400");
+    EXPECT_EQ(table->item(0, 1)->text() + " " + table->item(0, 2)->text(), "7 2400");
+    EXPECT_EQ(scan->findChild<QLabel *>("scanPort")->text().left(9), "扫描串口：COM1");
 
     QTest::mouseClick(scan->findChild<QPushButton *>("scanCancel"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !scan->scanning(); }, 3000));
@@ -68,7 +69,7 @@ TEST(BusScanWindow, CancelGivesThePortBackAndUseTakesTheModule)
     EXPECT_EQ(scanLink->written.size(), sent); // nothing after the scan ended
 
     QTest::mouseClick(scan->findChild<QPushButton *>("scanUse0"), Qt::LeftButton);
-    h.expect("Combo2=2400;txtStationID=7");
+    h.expect("Combo2=2400;txtStationID=7;outcomeText=已使用扫描找到的模块：站 7，2400 波特");
     EXPECT_EQ(h.link()->baud(), 2400);
     EXPECT_TRUE(h.link()->isOpen());
     // The modules found become rows of the monitor, on this window's port.
