@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-charts-dev libqt6charts6 libqt6opengl6-dev
+  qt6-base-dev qt6-serialport-dev qt6-translations-l10n libqt6serialport6 qt6-charts-dev libqt6charts6 libqt6opengl6-dev
   help2man
   fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev

@@ -289,8 +289,17 @@ void CommissioningWindow::showDiffs()
         const QStringList cells{
             QString::number(d.row), QString::fromUtf8(registerMap()[d.row].caption), d.moduleText,
             d.templateText, d.differs ? QStringLiteral("不同") : QStringLiteral("相同")};
-        for (int c = 0; c < cells.size(); ++c)
-            m_table->setItem(row, c, new QTableWidgetItem(cells[c]));
+        for (int c = 0; c < cells.size(); ++c) {
+            auto *item = new QTableWidgetItem(cells[c]);
+            // The rows "写入差异" would write stand out.
+            if (d.differs) {
+                item->setBackground(QColor(255, 204, 102));
+                QFont bold = item->font();
+                bold.setBold(true);
+                item->setFont(bold);
+            }
+            m_table->setItem(row, c, item);
+        }
     }
 }
 
@@ -310,9 +319,13 @@ void CommissioningWindow::showNextAddress()
 void CommissioningWindow::setBusy(bool busy)
 {
     m_busy = busy;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_load, m_read, m_reportButton, m_nextModule,
-                                                       m_station, m_start, m_step})
+    for (QWidget *w : std::initializer_list<QWidget *>{m_load, m_reportButton, m_station, m_start,
+                                                       m_step})
         w->setEnabled(!busy);
+    // Reading a module means comparing it with a template: none loaded, nothing to do.
+    for (QWidget *w : std::initializer_list<QWidget *>{m_read, m_nextModule})
+        w->setEnabled(!busy && m_template.has_value());
+    m_read->setToolTip(m_template ? QString() : QStringLiteral("请先加载模板"));
     m_write->setEnabled(!busy && !writeOrder(m_diffs).isEmpty());
     m_cancel->setEnabled(busy);
 }

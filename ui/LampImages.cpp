@@ -4,6 +4,9 @@
 #include <QImage>
 
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QIcon>
 #include <QPainter>
 #include <QRadialGradient>
@@ -92,6 +95,13 @@ void setUpApplicationIdentity()
             icon.addPixmap(appIconPixmap(size));
     }
     QGuiApplication::setWindowIcon(icon);
+    // Qt's own buttons and dialogs (保存, 取消, the file dialog) in Chinese like
+    // the rest, from the translations Debian packages with Qt.
+    static QTranslator qtTexts;
+    if (qtTexts.isEmpty() &&
+        qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
 }
 
 } // namespace kc

@@ -33,6 +33,8 @@ SnapshotDialog::SnapshotDialog(const Snapshot &snapshot, MessageSink *messages, 
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Whole captions ("5 温度报警上限"), however wide the desktop's font makes them.
+    m_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     for (const SnapshotRow &r : snapshot.rows) {
         const int row = m_table->rowCount();
         m_table->insertRow(row);

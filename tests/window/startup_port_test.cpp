@@ -2,6 +2,7 @@
 
 #include "ui/LampImages.h"
 
+#include <QDialogButtonBox>
 #include <QGuiApplication>
 
 TEST(StartUp, OpensComOneAndFillsTheBoxes)
@@ -21,11 +22,15 @@ TEST(StartUp, OpensComOneAndFillsTheBoxes)
 }
 
 // The platform appends a display name to every window title, so with one set
-// the error box would not read exactly "出错提示".
-TEST(StartUp, NoApplicationDisplayName)
+// the error box would not read exactly "出错提示". Qt's own buttons speak
+// Chinese like the rest.
+TEST(StartUp, NoApplicationDisplayNameAndQtsButtonsInChinese)
 {
     kc::setUpApplicationIdentity();
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
+    QDialogButtonBox buttons(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+    EXPECT_TRUE(buttons.button(QDialogButtonBox::Save)->text().startsWith("保存"));
+    EXPECT_TRUE(buttons.button(QDialogButtonBox::Cancel)->text().startsWith("取消"));
 }
 
 TEST(Port, ChoicesButtonsAndALostLine)

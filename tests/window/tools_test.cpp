@@ -5,6 +5,7 @@
 #include "support/FileSizeCap.h"
 #include "support/Frames.h"
 #include "ui/BusScanWindow.h"
+#include "ui/TrafficLogWindow.h"
 #include "ui/CommissioningWindow.h"
 #include "ui/MonitorWindow.h"
 
@@ -67,6 +68,12 @@ TEST(BusScanWindow, CancelGivesThePortBackAndUseTakesTheModule)
     EXPECT_EQ(h.link()->baud(), 19200);
     QTest::qWait(300);
     EXPECT_EQ(scanLink->written.size(), sent); // nothing after the scan ended
+    // The traffic log shows the scan's frames too, every one of them.
+    const auto &lines = h.window->trafficLog()->log().entries();
+    const auto scanFrames = std::count_if(lines.begin(), lines.end(), [](const auto &row) {
+        return row.direction == kc::TrafficEntry::Direction::Sent;
+    });
+    EXPECT_EQ(scanFrames, sent);
 
     QTest::mouseClick(scan->findChild<QPushButton *>("scanUse0"), Qt::LeftButton);
     h.expect("Combo2=2400;txtStationID=7;outcomeText=已使用扫描找到的模块：站 7，2400 波特");
@@ -95,6 +102,10 @@ TEST(CommissioningWindow, RefusedTemplateIsNamed)
               QStringList{"第 12 行（12波特率）：你输入的值有误，正确的值范围为2400,4800,9600,"
                           "19200或38400!"});
     EXPECT_TRUE(h.link()->written.isEmpty());
+    // With no template there is nothing to read a module against.
+    kc::showCommissioning(h.window.get(), &h.messages);
+    auto *wizard = h.window->findChild<kc::CommissioningWindow *>();
+    EXPECT_FALSE(wizard->findChild<QPushButton *>("wizardRead")->isEnabled());
 }
 
 // A report line the disk cannot take stops the run: the wizard says why, the
