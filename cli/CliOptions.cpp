@@ -144,8 +144,15 @@ ParsedCli parseCli(const QStringList &argv)
     CliOptions &o = r.options;
     QCommandLineParser p;
     addOptions(p);
+    const QString known = msg::cli::commands.arg(commands.join(QStringLiteral(", ")));
     if (!p.parse(argv)) {
-        r.error = p.errorText();
+        const QStringList unknown = p.unknownOptionNames();
+        r.error = (unknown.isEmpty() ? msg::cli::badCommandLine.arg(p.errorText())
+                                     : msg::cli::unknownOption.arg(
+                                           (unknown.first().size() > 1 ? QStringLiteral("--")
+                                                                       : QStringLiteral("-")) +
+                                           unknown.first())) +
+                  QLatin1Char('\n') + known;
         return r;
     }
     if (p.isSet(QStringLiteral("version"))) {
@@ -160,7 +167,7 @@ ParsedCli parseCli(const QStringList &argv)
     o.command = positional.first();
     o.arguments = positional.mid(1);
     if (!commands.contains(o.command)) {
-        r.error = QStringLiteral("unknown command: ") + o.command;
+        r.error = msg::cli::unknownCommand.arg(o.command) + QLatin1Char('\n') + known;
         return r;
     }
     auto value = [&](const char *name) { return p.value(QString::fromLatin1(name)); };
@@ -170,7 +177,7 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("baud")) {
         const auto baud = wholeNumberIn(value("baud"), moduleBauds().first(), moduleBauds().last());
         if (!baud || !moduleBauds().contains(*baud)) {
-            r.error = msg::baudRange;
+            r.error = msg::cli::baud.arg(value("baud"));
             return r;
         }
         o.baud = *baud;
@@ -180,7 +187,7 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("timeout")) {
         const auto ms = wholeNumberIn(value("timeout"), minTimeoutMs, maxTimeoutMs);
         if (!ms) {
-            r.error = msg::timeoutRange;
+            r.error = msg::cli::timeout.arg(value("timeout"));
             return r;
         }
         o.timeoutMs = *ms;
@@ -188,7 +195,7 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("retries")) {
         const auto n = wholeNumberIn(value("retries"), 0, 10);
         if (!n) {
-            r.error = msg::retriesRange;
+            r.error = msg::cli::retries.arg(value("retries"));
             return r;
         }
         o.retries = *n;
@@ -203,7 +210,7 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("cycles")) {
         const auto n = wholeNumberIn(value("cycles"), 1, 1000000000);
         if (!n) {
-            r.error = msg::cyclesRange;
+            r.error = msg::cli::cycles.arg(value("cycles"));
             return r;
         }
         o.cycles = *n;
@@ -214,7 +221,7 @@ ParsedCli parseCli(const QStringList &argv)
     if (isSet("seconds")) {
         const auto s = numericValue(value("seconds"));
         if (!s || !(*s > 0)) {
-            r.error = msg::periodNotNumber;
+            r.error = msg::cli::seconds.arg(value("seconds"));
             return r;
         }
         o.seconds = *s;

@@ -57,7 +57,36 @@ QJsonObject Output::outcomeJson(const Outcome &o)
     }
     if (o.kind == OutcomeKind::WrongStation)
         j[QStringLiteral("from_station")] = o.station;
+    if (const QString advice = outcomeAdvice(o.kind); !advice.isEmpty())
+        j[QStringLiteral("advice")] = advice;
     return j;
+}
+
+QString Output::outcomeWords(const Outcome &o)
+{
+    const QString advice = outcomeAdvice(o.kind);
+    return advice.isEmpty() ? outcomeText(o) : outcomeText(o) + QStringLiteral("；提示：") + advice;
+}
+
+int displayWidth(const QString &text)
+{
+    int width = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        // East Asian wide and full-width forms.
+        const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) ||
+                          (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF) ||
+                          (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60) ||
+                          (u >= 0xFFE0 && u <= 0xFFE6);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
+QString padded(const QString &text, int width)
+{
+    const QString blanks(std::max(0, std::abs(width) - displayWidth(text)), QLatin1Char(' '));
+    return width < 0 ? blanks + text : text + blanks;
 }
 
 bool CsvFile::open(const QString &path)

@@ -32,12 +32,19 @@ public:
     void result(QJsonObject json, const QString &text);
     // The keys every request's result has.
     static QJsonObject outcomeJson(const Outcome &outcome);
+    // The outcome in words, with what to do about a failure.
+    static QString outcomeWords(const Outcome &outcome);
 
 private:
     QTextStream &m_stream;
     bool m_json;
     QString m_command;
 };
+
+// Columns a text takes in a terminal: Chinese characters take two.
+int displayWidth(const QString &text);
+// The text padded with blanks to width columns (negative: on the left).
+QString padded(const QString &text, int width);
 
 // A CSV file written a whole row at a time and flushed at once, so a stop
 // leaves only whole rows; a row the file does not take stops the command.

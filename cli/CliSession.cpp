@@ -39,7 +39,19 @@ CliSession::~CliSession() = default;
 
 int CliSession::refuse(const QString &message)
 {
-    m_err << message << '\n';
+    // The planners speak of the window's boxes; here each is an option, named
+    // with its real range.
+    const CliOptions &o = m_options;
+    QString said = message;
+    if (message == msg::badStation)
+        said = msg::cli::station.arg(o.station);
+    else if (message == msg::badLength || message == msg::lengthRange)
+        said = msg::cli::count.arg(o.registersToRead());
+    else if (message == msg::badStart)
+        said = msg::cli::start.arg(o.start);
+    else if (message == msg::periodNotNumber || message == msg::periodRange)
+        said = msg::cli::period.arg(o.period);
+    m_err << said << '\n';
     m_err.flush();
     return Exit::Refused;
 }
@@ -51,7 +63,7 @@ std::optional<int> CliSession::answeringStation(const std::optional<int> &statio
         return std::nullopt;
     }
     if (*station == 0) {
-        refuse(msg::broadcastStation);
+        refuse(msg::cli::broadcast);
         return std::nullopt;
     }
     return station;
@@ -159,7 +171,8 @@ void CliSession::printStats()
             j[QStringLiteral("max_ms")] = tenth(t.times.max());
         }
         m_output.result(j, QStringLiteral("站 %1  发送 %2  应答 %3  拒绝 %4  校验错误 %5  站号不符 %6  "
-                                          "不完整 %7  无应答 %8  响应 %9 / %10 / %11 / %12 ms")
+                                          "不完整 %7  无应答 %8  响应 最近 %9  平均 %10  "
+                                          "95% %11  最大 %12 ms")
                                .arg(station)
                                .arg(t.sent)
                                .arg(t.answered)

@@ -27,7 +27,7 @@ int runPoll(CliSession &s)
 {
     const CliOptions &o = s.options();
     if (o.period.isEmpty())
-        return s.refuse(msg::periodMissing);
+        return s.refuse(msg::cli::periodMissing);
     int periodMs = 0;
     if (o.period.trimmed() != QLatin1String("0")) {
         const auto period = planPolling(o.period);
@@ -59,17 +59,21 @@ int runPoll(CliSession &s)
         const double began = double(clock.nsecsElapsed()) / 1e6;
         const QString time = isoTime(QDateTime::currentDateTime());
         const Outcome outcome = s.transact(request);
-        QStringList values;
-        for (const RegisterValue &v : registerValues(outcome))
+        QStringList values, labelled;
+        for (const RegisterValue &v : registerValues(outcome)) {
             values << v.text();
+            labelled << QStringLiteral("%1=%2").arg(v.row).arg(v.text());
+        }
         QJsonObject j = Output::outcomeJson(outcome);
         j[QStringLiteral("cycle")] = cycle;
         j[QStringLiteral("time")] = time;
         j[QStringLiteral("values")] = QJsonArray::fromStringList(values);
-        s.out().result(j, QStringLiteral("%1  %2  %3  %4")
+        // Each value after its row's number, as the read's rows are numbered.
+        s.out().result(j, QStringLiteral("%1  周期 %2  %3  %4")
                               .arg(time)
                               .arg(cycle)
-                              .arg(outcomeText(outcome), values.join(QLatin1Char(' '))));
+                              .arg(outcomeText(outcome), labelled.join(QLatin1Char(' ')))
+                              .trimmed());
         if (csv.isOpen() &&
             !csv.write(QStringList{time, QString::number(cycle), outcomeKey(outcome.kind),
                                    ms(outcome.responseMs)} +

@@ -62,20 +62,22 @@ int runRead(CliSession &s)
     j[QStringLiteral("station")] = request->station;
     QString text;
     QJsonArray rows;
-    for (const RegisterValue &v : registerValues(outcome)) {
+    const QVector<RegisterValue> values = registerValues(outcome);
+    int captionWidth = 0;
+    for (const RegisterValue &v : values)
+        captionWidth = std::max(captionWidth, displayWidth(caption(v.row)));
+    for (const RegisterValue &v : values) {
         rows.append(QJsonObject{{QStringLiteral("row"), v.row},
                                 {QStringLiteral("caption"), caption(v.row)},
                                 {QStringLiteral("value"), v.text()},
                                 {QStringLiteral("raw"), v.word}});
-        text += QStringLiteral("%1  %2  %3  %4\n")
-                    .arg(v.row, 2)
-                    .arg(caption(v.row), -10)
-                    .arg(v.text(), 9)
-                    .arg(v.word, 5);
+        // The caption carries the row's number; columns line up in a terminal.
+        text += padded(caption(v.row), captionWidth) + QStringLiteral("  ") + padded(v.text(), -9) +
+                QStringLiteral("  ") + padded(QString::number(v.word), -5) + QLatin1Char('\n');
     }
     if (outcome.answered())
         j[QStringLiteral("registers")] = rows;
-    s.out().result(j, text + outcomeText(outcome));
+    s.out().result(j, text + Output::outcomeWords(outcome));
     return exitStatusOf(outcome.kind);
 }
 
@@ -89,10 +91,11 @@ int runWrite(CliSession &s)
     for (const QString &pair : o.arguments) {
         const auto job = rowAndValue(pair);
         if (!job)
-            return s.refuse(msg::badRowValue);
+            return s.refuse(pair + QStringLiteral("：") + msg::badRowValue);
         const Planned planned = planParameterWrite(job->first - firstWritable, job->second, o.station);
         if (const auto *refusal = std::get_if<UserMessage>(&planned))
-            return s.refuse(refusal->text);
+            return s.refuse(refusal->text == msg::badStation ? refusal->text
+                                                             : pair + QStringLiteral("：") + refusal->text);
         jobs << *job;
     }
     const auto station = s.answeringStation(writeStation(o.station));
@@ -108,7 +111,7 @@ int runWrite(CliSession &s)
         QJsonObject j = Output::outcomeJson(w.writeOutcome);
         QString text = QStringLiteral("%1 %2 = %3: %4")
                            .arg(row)
-                           .arg(caption(row), value, outcomeText(w.writeOutcome));
+                           .arg(caption(row), value, Output::outcomeWords(w.writeOutcome));
         j[QStringLiteral("row")] = row;
         j[QStringLiteral("caption")] = caption(row);
         j[QStringLiteral("value")] = value;
@@ -122,7 +125,7 @@ int runWrite(CliSession &s)
                         .arg(w.readBack, same ? QStringLiteral("一致") : QStringLiteral("不一致"));
             status = same ? Exit::Ok : Exit::BadReply;
         } else if (w.written) {
-            text += QStringLiteral("; 回读 ") + outcomeText(w.outcome);
+            text += QStringLiteral("; 回读 ") + Output::outcomeWords(w.outcome);
             status = exitStatusOf(w.outcome.kind);
         }
         s.meet(status);
@@ -137,7 +140,7 @@ int runAddress(CliSession &s)
         return Exit::Port;
     const Outcome o = s.transact(Request::addressRead());
     QJsonObject j = Output::outcomeJson(o);
-    QString text = outcomeText(o);
+    QString text = Output::outcomeWords(o);
     if (const auto address = confirmedAddress(o)) {
         j[QStringLiteral("address")] = *address;
         text = QStringLiteral("地址 %1  ").arg(*address) + text;
@@ -159,12 +162,12 @@ int runSetAddress(CliSession &s)
     QJsonObject j = Output::outcomeJson(o);
     j[QStringLiteral("from")] = change.station;
     j[QStringLiteral("to")] = change.newAddress;
-    QString text = outcomeText(o);
+    QString text = Output::outcomeWords(o);
     int status = exitStatusOf(o.kind);
     if (o.answered()) {
         const Outcome c = s.transact(Request::registerRead(change.newAddress, 0, 1));
         j[QStringLiteral("confirmed")] = c.answered();
-        text += QStringLiteral("; 站 %1 确认：").arg(change.newAddress) + outcomeText(c);
+        text += QStringLiteral("; 站 %1 确认：").arg(change.newAddress) + Output::outcomeWords(c);
         status = exitStatusOf(c.kind);
     }
     s.out().result(j, text);
@@ -180,7 +183,7 @@ int runInfo(CliSession &s)
         return Exit::Port;
     const Outcome o = s.transact(*request);
     QJsonObject j = Output::outcomeJson(o);
-    QString text = outcomeText(o);
+    QString text = Output::outcomeWords(o);
     if (const auto device = deviceTextOf(o)) {
         j[QStringLiteral("device")] = *device;
         text = *device + QStringLiteral("  ") + text;

@@ -43,7 +43,7 @@ int runSnapshot(CliSession &s)
     const auto read = commissioner.snapshot(*station);
     if (const auto *failed = std::get_if<Outcome>(&read)) {
         s.meet(exitStatusOf(failed->kind));
-        s.out().result(Output::outcomeJson(*failed), msg::moduleReadFailed + outcomeText(*failed));
+        s.out().result(Output::outcomeJson(*failed), msg::moduleReadFailed + Output::outcomeWords(*failed));
         return exitStatusOf(failed->kind);
     }
     Snapshot snapshot = std::get<Snapshot>(read);
@@ -87,7 +87,7 @@ int runApply(CliSession &s)
     Commissioner commissioner(*s.engine());
     const auto words = commissioner.readModule(*station);
     if (const auto *failed = std::get_if<Outcome>(&words)) {
-        s.out().result(Output::outcomeJson(*failed), msg::moduleReadFailed + outcomeText(*failed));
+        s.out().result(Output::outcomeJson(*failed), msg::moduleReadFailed + Output::outcomeWords(*failed));
         return exitStatusOf(failed->kind);
     }
     const auto show = [&](const RowWrite &w) {

@@ -53,14 +53,26 @@ inline const QString addressRange = QStringLiteral("请指定正确的设备地�
 inline const QString targetAddressRange =
     QStringLiteral("请指定正确的设备地址，正确值范围为1-250!");
 
-inline const QString timeoutRange =
-    QStringLiteral("你输入的超时时长有误，应该为数字，值范围为20-10000!");
-inline const QString retriesRange = QStringLiteral("你输入的重试次数有误，值范围为0-10!");
-inline const QString cyclesRange = QStringLiteral("你输入的周期数有误，应为1-1000000000的整数!");
+// kc4420-cli: each refused argument named with its option and its real range.
+namespace cli {
+inline const QString station = QStringLiteral("--station %1：站号应为 0-255 的数字（读取取整数部分）");
+inline const QString broadcast =
+    QStringLiteral("--station 0：站号 0 是广播地址，模块不会应答，请用 1-255");
+inline const QString count = QStringLiteral("--count %1：寄存器个数应为 1-15");
+inline const QString start = QStringLiteral("--start %1：起始寄存器应为 0-255 的数字（模块的寄存器为 0-14）");
+inline const QString period = QStringLiteral("--period %1：周期应为 0（连续）或 50-60000 毫秒");
 inline const QString periodMissing =
-    QStringLiteral("请用 --period 指定读取周期，毫秒：0 为连续，或 50-60000!");
-inline const QString broadcastStation =
-    QStringLiteral("站号 0 是广播地址，模块不会应答，请指定 1-255 的站号!");
+    QStringLiteral("poll 需要 --period：周期应为 0（连续）或 50-60000 毫秒");
+inline const QString baud = QStringLiteral("--baud %1：波特率应为 2400、4800、9600、19200 或 38400");
+inline const QString timeout = QStringLiteral("--timeout %1：应答超时应为 20-10000 毫秒");
+inline const QString retries = QStringLiteral("--retries %1：重试次数应为 0-10");
+inline const QString cycles = QStringLiteral("--cycles %1：周期数应为 1-1000000000");
+inline const QString seconds = QStringLiteral("--seconds %1：秒数应为大于 0 的数字");
+inline const QString unknownCommand = QStringLiteral("未知命令：%1");
+inline const QString unknownOption = QStringLiteral("未知选项：%1");
+inline const QString badCommandLine = QStringLiteral("命令行有误：%1");
+inline const QString commands = QStringLiteral("可用命令：%1（kc4420-cli --help 列出全部选项）");
+} // namespace cli
 inline const QString badRowValue =
     QStringLiteral("你输入的参数格式有误，应为 行号=值，行号为3-14!");
 

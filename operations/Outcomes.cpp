@@ -303,6 +303,30 @@ QString outcomeText(const Outcome &o)
     return {};
 }
 
+QString outcomeAdvice(OutcomeKind kind)
+{
+    switch (kind) {
+    case OutcomeKind::Answered:
+    case OutcomeKind::Broadcast:
+        break;
+    case OutcomeKind::Refused:
+        return QStringLiteral("检查值、行号和模块的工作方式；02、03 表示模块不接受该寄存器或该值");
+    case OutcomeKind::BadChecksum:
+        return QStringLiteral("线路干扰：检查接线、终端电阻和接地；多个模块同时应答也会如此");
+    case OutcomeKind::WrongStation:
+        return QStringLiteral("两个模块地址相同，或是前一请求迟到的应答");
+    case OutcomeKind::Mismatch:
+        return QStringLiteral("再次修改地址前先读地址");
+    case OutcomeKind::Incomplete:
+        return QStringLiteral("波特率不符或线路丢失字节；适配器较慢时加大超时");
+    case OutcomeKind::NoReply:
+        return QStringLiteral("检查串口、波特率和站号，模块是否上电，接线 A、B 是否接反");
+    case OutcomeKind::Superseded:
+        return QStringLiteral("周期短于模块的应答时间：加大周期");
+    }
+    return {};
+}
+
 QString openFailureText(const QString &port, const QString &device, OpenFailure failure)
 {
     QString why;

@@ -90,6 +90,8 @@ QString exceptionName(int code);
 
 // The outcome in words, as the status bar shows it.
 QString outcomeText(const Outcome &outcome);
+// What a technician does about it, in one line; empty when nothing is wrong.
+QString outcomeAdvice(OutcomeKind kind);
 
 // Why a port would not open, for the status bar and the CLI:
 // "COM3 (/dev/ttyUSB0)：已被其他程序占用".

@@ -108,6 +108,12 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 dpkg-deb -x "$deb" "$tmp" || fail "dpkg-deb cannot unpack the package"
 
+# The manual page says which variables count, what each exit status means, and shows examples.
+for section in ENVIRONMENT "EXIT STATUS" EXAMPLES; do
+  zcat -f "$tmp/usr/share/man/man1/kc4420-cli.1"* 2>/dev/null | grep -q "^\.SH \"\?$section" ||
+    fail "the kc4420-cli manual page lacks $section"
+done
+
 # Every library the programs link directly must come from a package that
 # the package depends on.
 # dpkg records a library under /lib or /usr/lib depending on the release,

@@ -46,7 +46,8 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
         const char *never = "\x01"; // what must not be printed
     };
     const Case cases[] = {
-        {{}, {"read", "--count", "2"}, 0, " 1  1 湿度值", 1},
+        // Columns by display width; the caption carries the row's number.
+        {{}, {"read", "--count", "2"}, 0, "\n1 湿度值      65.20   6520\n", 1},
         // A failed reply prints its outcome and no value decoded from its bytes.
         {{"--flip-every", "1", "--seed", "1"}, {"read"}, 5, "校验错误", 1, "25.34"},
         {{"--flip-every", "2", "--seed", "1"}, {"--json", "write", "5=30"}, 5, "\"outcome\":\"answered\"", 2,
@@ -68,9 +69,13 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
         {{}, {"address"}, 0, "地址 1", 1},
         {{}, {"set-address", "9"}, 0, "站 9 确认：应答正常", 2},
         {{}, {"write", "3=10.5"}, 2, "你输入的值有误，正确的值范围为-10到10!", 0},
-        {{}, {"--station", "x", "info"}, 2, "你输入的设备地址格式有误!", 0},
-        {{}, {"--baud", "1200", "read"}, 2, "正确的值范围为2400,4800,9600,19200或38400!", 0},
-        {{}, {"--station", "9", "--timeout", "50", "read"}, 3, "无应答 (超时 50 ms)", 1},
+        // A refused argument names its option and its real range.
+        {{}, {"--station", "300", "info"}, 2, "--station 300：站号应为 0-255", 0},
+        {{}, {"--baud", "1200", "read"}, 2, "--baud 1200：波特率应为 2400、4800", 0},
+        {{}, {"poll", "--period", "49"}, 2, "--period 49：周期应为 0（连续）或 50-60000 毫秒", 0},
+        {{}, {"poll"}, 2, "poll 需要 --period", 0},
+        {{}, {"frob"}, 2, "可用命令：ports, read", 0},
+        {{}, {"--station", "9", "--timeout", "50", "read"}, 3, "无应答 (超时 50 ms)；提示：检查串口", 1},
         {{"--refuse-writes", "3"}, {"--json", "write", "5=1"}, 4, "\"exception\":3", 1},
         {{"--answer-as", "7"}, {"read"}, 5, "应答来自站 7", 1},
         {{"--ignore-writes"}, {"write", "5=1"}, 5, "不一致", 2},
