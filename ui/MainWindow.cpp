@@ -11,6 +11,7 @@
 #include "ui/BusScanWindow.h"
 #include "ui/CommSettingsDialog.h"
 #include "ui/CommissioningWindow.h"
+#include "ui/HelpWindow.h"
 #include "ui/MessageSink.h"
 #include "ui/MonitorWindow.h"
 #include "ui/SnapshotDialog.h"
@@ -20,6 +21,7 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -117,6 +119,7 @@ void MainWindow::buildMenus()
     });
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
     help->setObjectName(QStringLiteral("helpMenu"));
+    help->addAction(QStringLiteral("使用说明"), this, [this] { showHelp(this); });
     help->addAction(QStringLiteral("关于"), this, &MainWindow::about);
 }
 
@@ -552,8 +555,15 @@ void MainWindow::commSettings()
 
 void MainWindow::about()
 {
-    showMessage(UserMessage{msg::appTitle + QStringLiteral("\n版本 ") + QStringLiteral(KC_VERSION),
-                            QStringLiteral("关于")});
+    const QString readme = readmePath();
+    showMessage(UserMessage{
+        msg::appTitle + QStringLiteral("\n版本 ") + QStringLiteral(KC_VERSION) +
+            QStringLiteral("\n\nKA4420P、KB4420P、KC4420P 温湿度模块的配置与测试工具：在 RS-485 "
+                           "线路上作为 Modbus RTU 主站读写模块、查找和修改地址、记录主动上传。"
+                           "\n同时安装的还有 kc4420-cli（命令行）、kc4420-gateway（MQTT 服务）和 "
+                           "kc4420-sim（模拟模块）。\n\n使用说明：帮助 → 使用说明") +
+            (readme.isEmpty() ? QString() : QStringLiteral("\n文档：") + QFileInfo(readme).absolutePath()),
+        QStringLiteral("关于")});
 }
 
 // The request, or nothing after its refusal was shown.

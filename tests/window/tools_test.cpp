@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QTemporaryDir>
 
 namespace {
@@ -155,4 +156,20 @@ TEST(CommissioningWindow, UnwrittenReportLineStopsTheRun)
     EXPECT_TRUE(h.messages.texts()[0].startsWith("报告文件写入失败：" + report));
     EXPECT_TRUE(h.messages.texts()[0].contains(",KC4420P-001,7,1,pass,,"))
         << h.messages.texts()[0].toStdString();
+}
+
+// "帮助": the README rendered, and "关于" says what the tool is, its version and
+// where its documents are.
+TEST(Help, ReadmeAndAbout)
+{
+    WindowHarness h;
+    trigger(h.window.get(), "使用说明");
+    auto *readme = h.window->findChild<QTextBrowser *>("helpReadme");
+    ASSERT_NE(readme, nullptr);
+    EXPECT_TRUE(readme->toPlainText().contains("The two commands"));
+    trigger(h.window.get(), "关于");
+    ASSERT_EQ(h.messages.texts().size(), 1);
+    const QString about = h.messages.texts()[0];
+    EXPECT_TRUE(about.contains("版本 ") && about.contains("温湿度模块") && about.contains("文档："))
+        << about.toStdString();
 }
