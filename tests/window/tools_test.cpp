@@ -11,8 +11,10 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QTemporaryDir>
@@ -87,6 +89,41 @@ TEST(BusScanWindow, CancelGivesThePortBackAndUseTakesTheModule)
     ASSERT_EQ(rows->rowCount(), 1);
     EXPECT_EQ(rows->item(0, 1)->text() + " " + rows->item(0, 2)->text(), "COM1 7");
     h.window->monitorWindow()->monitor()->remove(0); // the list is kept for the next window
+}
+
+// Modules found at two rates cannot be polled on one port: "加入监视" refuses
+// and adds none, rather than some.
+TEST(BusScanWindow, WatchAddsEveryModuleOrNone)
+{
+    WindowHarness h;
+    h.claims->setClock(kc::LineEngine::monotonicClock()); // the scan waits in real time
+    h.links.onMade = [](FakeLink *link) {
+        link->onWrite = [link](const QByteArray &frame) {
+            // Station 7 at 2400 baud, station 9 at 4800.
+            const QByteArray reply = !frame.startsWith(char(0xFA)) ? QByteArray()
+                                     : link->baud() == 2400 ? QByteArray::fromHex("07030209E6B79E")
+                                     : link->baud() == 4800 ? QByteArray::fromHex("09030209E6DE5F")
+                                                            : QByteArray();
+            if (!reply.isEmpty())
+                QTimer::singleShot(0, link, [link, reply] { link->deliver(reply); });
+        };
+    };
+    trigger(h.window.get(), "总线扫描");
+    auto *scan = h.window->findChild<kc::BusScanWindow *>();
+    scan->findChild<QCheckBox *>("scanSingle")->setChecked(true);
+    scan->findChild<QSpinBox *>("scanTimeout")->setValue(20);
+    scan->findChild<QSpinBox *>("scanLast")->setValue(3);
+    QTest::mouseClick(scan->findChild<QPushButton *>("scanStart"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !scan->scanning(); }, 5000));
+    auto *table = scan->findChild<QTableWidget *>("scanTable");
+    ASSERT_EQ(table->rowCount(), 2);
+    QTest::mouseClick(scan->findChild<QPushButton *>("scanWatch"), Qt::LeftButton);
+    EXPECT_EQ(h.messages.texts(), QStringList{"同一串口上的模块须使用同一波特率"});
+    EXPECT_EQ(h.window->monitorWindow()->monitor()->rowCount(), 0);
+    // "使用" stays in view without scrolling sideways.
+    auto *use = scan->findChild<QPushButton *>("scanUse1");
+    EXPECT_TRUE(table->viewport()->rect().contains(
+        QRect(use->mapTo(table->viewport(), QPoint()), use->size())));
 }
 
 // A template the rules refuse is named before anything is sent.
