@@ -48,10 +48,10 @@ void PreciseWake::start(double ms)
     if (m_fd >= 0) {
         // A zero it_value disarms the timer: wake at least a microsecond on.
         const auto ns = std::max<long long>(1000, (long long)(ms * 1e6));
-        itimerspec spec{};
-        spec.it_value.tv_sec = time_t(ns / 1000000000LL);
-        spec.it_value.tv_nsec = long(ns % 1000000000LL);
-        ::timerfd_settime(m_fd, 0, &spec, nullptr);
+        itimerspec due{};
+        due.it_value.tv_sec = time_t(ns / 1000000000LL);
+        due.it_value.tv_nsec = long(ns % 1000000000LL);
+        ::timerfd_settime(m_fd, 0, &due, nullptr);
         return;
     }
 #endif
