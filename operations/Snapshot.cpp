@@ -1,6 +1,7 @@
 #include "operations/Snapshot.h"
 
 #include "operations/NumberText.h"
+#include "operations/TimeText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -112,7 +113,7 @@ QByteArray snapshotJson(const Snapshot &s)
                                 {QStringLiteral("raw"), r.raw}});
     const QJsonObject o{{QStringLiteral("kind"),
                          s.isTemplate ? QStringLiteral("template") : QStringLiteral("snapshot")},
-                        {QStringLiteral("time"), s.time.toString(Qt::ISODate)},
+                        {QStringLiteral("time"), isoTime(s.time)},
                         {QStringLiteral("baud"), s.baud},
                         {QStringLiteral("station"), s.station},
                         {QStringLiteral("device"), s.device},
