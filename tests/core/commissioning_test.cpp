@@ -79,10 +79,11 @@ TEST(SnapshotFile, SnapshotThenTemplate)
 {
     RegisterWords words{2534, 6520, 0, 65485, 0, 5000, 64535, 9000, 1000, 1, 2, 5, 9600, 1, 1};
     const Snapshot s =
-        snapshotOf(QDateTime(QDate(2026, 12, 7), QTime(9, 30)), 9600, 7, "KC4420P-V12", words);
+        snapshotOf(QDateTime(QDate(2026, 12, 7), QTime(9, 30), Qt::OffsetFromUTC, 8 * 3600), 9600,
+                   7, "KC4420P-V12", words);
     const QJsonObject o = QJsonDocument::fromJson(snapshotJson(s)).object();
     EXPECT_EQ(o["kind"], "snapshot");
-    EXPECT_EQ(o["time"], "2026-12-07T09:30:00");
+    EXPECT_EQ(o["time"], "2026-12-07T09:30:00.000+08:00");
     EXPECT_EQ(o["baud"], 9600);
     EXPECT_EQ(o["station"], 7);
     EXPECT_EQ(o["device"], "KC4420P-V12");
