@@ -1,6 +1,6 @@
-// Makes the README's pictures of the monitor and the trend: the whole window
-// program against simulated modules on three pseudo-terminal lines, one of
-// which is pulled. Run it under a display (xvfb-run -a) from the clone:
+// Makes the README's pictures of the main window, the monitor and the trend:
+// the whole window program against simulated modules on four pseudo-terminal
+// lines, one of which is pulled. Run it under a display (xvfb-run -a) from the clone:
 //
 //   xvfb-run -a build/bench/bench_screens docs
 
@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -54,8 +55,12 @@ int main(int argc, char **argv)
     SimProcess simA({"--stations", "1-4", "--link", a, "--seed", "11"});
     SimProcess simB({"--stations", "11-13", "--link", b, "--seed", "12", "--silent-station", "13"});
     SimProcess simC({"--stations", "21", "--link", c, "--seed", "13"});
-    if (!simA.ready() || !simB.ready() || !simC.ready())
+    // The main window's own bench line, as COM1.
+    const QString bench = dir.filePath("bench");
+    SimProcess simD({"--link", bench, "--seed", "14"});
+    if (!simA.ready() || !simB.ready() || !simC.ready() || !simD.ready())
         return 1;
+    qputenv("KC4420_COM1", bench.toLocal8Bit());
     simB.command("set 0=5240 12"); // 52.40 ℃, above the module's own 50.00
 
     CountingSink sink;
@@ -77,6 +82,9 @@ int main(int argc, char **argv)
     kc::TrendWindow *trend = window.trendWindow();
     trend->show();
     monitorWindow->findChild<QPushButton *>("monitorStart")->click();
+    window.show();
+    window.findChild<QLineEdit *>("txtTimerSet")->setText(QStringLiteral("1000"));
+    window.findChild<QPushButton *>("cmdOneM")->click();
     runFor(seconds * 1000);
     simC.command("drop");
     runFor(3000);
@@ -87,7 +95,8 @@ int main(int argc, char **argv)
     QDir().mkpath(out);
     std::printf("log: %s\n", qPrintable(window.recorder()->log()->currentPath()));
     const bool saved = monitorWindow->grab().save(QDir(out).filePath("monitor.png")) &&
-                       trend->grab().save(QDir(out).filePath("trend.png"));
+                       trend->grab().save(QDir(out).filePath("trend.png")) &&
+                       window.grab().save(QDir(out).filePath("window.png"));
     monitor->stop();
     return saved ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "protocol/Link.h"
 
 #include <QMap>
+#include <QObject>
 #include <QSet>
 #include <QStringList>
 
@@ -60,17 +61,20 @@ private:
 };
 
 // Makes the fake links a claims object opens, one per port, and keeps them for
-// the test: the ports in `present` open, the others fail as a missing device.
+// the test, after their engines are gone too: the ports in `present` open, the
+// others fail as a missing device.
 struct FakeLinks
 {
     QSet<QString> present{QStringLiteral("COM1")};
     QMap<QString, QList<FakeLink *>> made; // every link made, by port, newest last
     std::function<void(FakeLink *)> onMade;
+    QObject keeper; // owns them: an engine leaves a link with an owner alone
 
     std::function<kc::Link *(const QString &)> factory()
     {
         return [this](const QString &port) {
             auto *link = new FakeLink(port, present.contains(port));
+            link->setParent(&keeper);
             made[port] << link;
             if (onMade)
                 onMade(link);
