@@ -229,6 +229,20 @@ std::optional<Outcome> ReplyWatch::supersede()
     return o;
 }
 
+std::optional<Outcome> ReplyWatch::reject(const QByteArray &bytes, double now)
+{
+    if (!m_waiting)
+        return std::nullopt;
+    m_received += bytes;
+    // Not an RTU frame: no station or function to read from it.
+    Outcome o;
+    o.kind = OutcomeKind::Mismatch;
+    o.request = m_request;
+    o.bytes = int(m_received.size());
+    o.frame = bytes;
+    return finish(o, now);
+}
+
 std::optional<Outcome> ReplyWatch::finish(std::optional<Outcome> outcome, double now)
 {
     if (!outcome)

@@ -80,6 +80,18 @@ TEST(LineEngine, WholeFrameThenSilenceBeforeTheNext)
     EXPECT_DOUBLE_EQ(LineEngine::silenceMs(38400), 1.75);
 }
 
+// A link that frames its messages itself (Modbus TCP) needs no silence: the
+// next request goes out with the reply.
+TEST(LineEngine, NoSilenceWhereTheLinkFramesItself)
+{
+    EngineHarness h;
+    h.link->silence = false;
+    h.engine.submit(read2);
+    h.engine.submit(read2);
+    h.link->deliver(readReply);
+    EXPECT_EQ(h.link->written.size(), 2);
+}
+
 // A request that got no reply is sent again up to the retry count, at once: the
 // line has been quiet since the request left. A refusal is not retried. Every
 // attempt counts in the station's totals.

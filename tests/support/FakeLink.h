@@ -22,6 +22,7 @@ public:
     QStringList written; // each frame as upper-case hex
     // Bytes that reach the port while it is read (inside readAll()).
     QByteArray arrivingDuringRead;
+    bool silence = true; // false: a link that frames its messages itself
     // Called with each frame written, e.g. to answer it later.
     std::function<void(const QByteArray &)> onWrite;
 
@@ -37,6 +38,7 @@ public:
     void write(const QByteArray &bytes) override;
     QByteArray readAll() override;
     void setWakeAt(int bytes) override { m_wakeAt = bytes; }
+    bool needsSilence() const override { return silence; }
 
     // Appends to the input and says so once the wake count is reached, as the
     // real link does.
