@@ -89,9 +89,40 @@ bool CliSession::openLine()
         });
     }
     connect(m_engine.get(), &LineEngine::lineLost, this, [this] { m_stop = true; });
-    if (m_engine->open())
+    if (!m_engine->open())
+        return failToOpen(msg::portBusy);
+    if (!m_engine->connecting())
         return true;
-    m_err << msg::portBusy << '\n';
+    // A network line connects behind the open: the command starts once it is
+    // up, or ends with why it is not (the link's connect timeout bounds it).
+    QEventLoop loop;
+    connect(m_engine.get(), &LineEngine::connected, &loop, &QEventLoop::quit);
+    connect(m_engine.get(), &LineEngine::lineLost, &loop, &QEventLoop::quit);
+    onInterrupt([&loop] { loop.quit(); });
+    loop.exec();
+    onInterrupt({});
+    if (m_engine->connecting()) {
+        m_engine->close();
+        return failToOpen(msg::cancelled);
+    }
+    if (m_engine->isOpen())
+        return true;
+    const QString address = m_engine->link()->device();
+    switch (m_engine->link()->lastFailure()) {
+    case OpenFailure::Timeout:
+        return failToOpen(msg::connectTimeout.arg(address));
+    case OpenFailure::Refused:
+        return failToOpen(msg::connectRefused.arg(address));
+    case OpenFailure::NoHost:
+        return failToOpen(msg::noSuchHost.arg(address));
+    default:
+        return failToOpen(msg::connectFailed.arg(address));
+    }
+}
+
+bool CliSession::failToOpen(const QString &message)
+{
+    m_err << message << '\n';
     m_err.flush();
     meet(Exit::Port);
     return false;

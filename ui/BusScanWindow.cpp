@@ -4,6 +4,7 @@
 #include "line/LineEngine.h"
 #include "line/PortClaims.h"
 #include "line/Monitor.h"
+#include "protocol/PortNaming.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
 #include "ui/MonitorWindow.h"
@@ -46,8 +47,8 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
       m_cancel(namedButton(this, "scanCancel", QStringLiteral("取消"))),
       m_export(namedButton(this, "scanExport", QStringLiteral("导出CSV..."))),
       m_watch(namedButton(this, "scanWatch", QStringLiteral("加入监视"))),
-      m_bar(new QProgressBar(this)), m_progressText(new QLabel(this)),
-      m_table(new QTableWidget(0, 8, this))
+      m_networkNote(new QLabel(msg::scanNetworkLine, this)), m_bar(new QProgressBar(this)),
+      m_progressText(new QLabel(this)), m_table(new QTableWidget(0, 8, this))
 {
     setObjectName(QStringLiteral("busScan"));
     setWindowTitle(QStringLiteral("总线扫描"));
@@ -68,6 +69,8 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     m_timeout->setSuffix(QStringLiteral(" ms"));
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("波特率"), rates);
+    m_networkNote->setObjectName(QStringLiteral("scanNetworkNote"));
+    form->addRow(QString(), m_networkNote);
     form->addRow(QStringLiteral("站号范围"), range);
     form->addRow(QStringLiteral("探测超时"), m_timeout);
 
@@ -102,11 +105,21 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     connect(m_watch, &QPushButton::clicked, this, &BusScanWindow::watchClicked);
 }
 
+// A network line's rate is set at the device server: the rate boxes have nothing to choose.
+void BusScanWindow::followLine()
+{
+    const bool network = networkLine(m_main->portName()).has_value();
+    for (QCheckBox *box : m_bauds)
+        box->setEnabled(!network);
+    m_networkNote->setVisible(network);
+}
+
 void BusScanWindow::start()
 {
+    followLine();
     QStringList rates;
     for (QCheckBox *box : m_bauds) {
-        if (box->isChecked())
+        if (box->isChecked() || !box->isEnabled())
             rates << box->text();
     }
     const auto planned =
@@ -223,6 +236,7 @@ void showBusScan(MainWindow *main, MessageSink *messages)
     auto *window = main->findChild<BusScanWindow *>();
     if (!window)
         window = new BusScanWindow(main, messages);
+    window->followLine();
     window->show();
     window->raise();
 }
