@@ -67,9 +67,18 @@ Pair alternate(int runs, const Run &first, const Run &second)
     return {spread(a), spread(b), failed};
 }
 
-QString ratio(const Spread &over, const Spread &under)
+// "<name> runs= failed= <a>_ms_p50= <a>_ms_max= <b>_ms_p50= <b>_ms_max= <a>_over_<b>="
+void printPair(const QString &name, int runs, const Pair &p, const QString &a, const QString &b)
 {
-    return under.p50 > 0 ? num(over.p50 / under.p50, 3) : QStringLiteral("n/a");
+    printLine(
+        QStringLiteral("%1 runs=%2 failed=%3 %4_ms_p50=%5 %4_ms_max=%6 %7_ms_p50=%8 "
+                       "%7_ms_max=%9 %4_over_%7=%10")
+            .arg(name)
+            .arg(runs)
+            .arg(p.failed)
+            .arg(a, num(p.first.p50, 1), num(p.first.max, 1), b, num(p.second.p50, 1),
+                 num(p.second.max, 1),
+                 p.second.p50 > 0 ? num(p.first.p50 / p.second.p50, 3) : QStringLiteral("n/a")));
 }
 
 int readMode(int runs)
@@ -81,13 +90,7 @@ int readMode(int runs)
                              {mbpoll,
                               {"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-0", "-r", "0",
                                "-c", "15", "-t", "4", "-1", port}});
-    printLine(
-        QStringLiteral("cli_read runs=%1 failed=%2 cli_ms_p50=%3 cli_ms_max=%4 mbpoll_ms_p50=%5 "
-                       "mbpoll_ms_max=%6 cli_over_mbpoll=%7")
-            .arg(runs)
-            .arg(p.failed)
-            .arg(num(p.first.p50, 1), num(p.first.max, 1), num(p.second.p50, 1),
-                 num(p.second.max, 1), ratio(p.first, p.second)));
+    printPair(QStringLiteral("cli_read"), runs, p, QStringLiteral("cli"), QStringLiteral("mbpoll"));
     return 0;
 }
 
@@ -101,12 +104,8 @@ int tcpMode(int runs)
     const Pair p = alternate(
         runs, {cli, {"--port", QStringLiteral("tcp://127.0.0.1:%1").arg(tcp.tcpPort()), "read"}},
         {cli, {"--port", pty.ptyPath(), "read"}});
-    printLine(QStringLiteral("cli_read_tcp runs=%1 failed=%2 tcp_ms_p50=%3 tcp_ms_max=%4 "
-                             "pty_ms_p50=%5 pty_ms_max=%6 tcp_over_pty=%7")
-                  .arg(runs)
-                  .arg(p.failed)
-                  .arg(num(p.first.p50, 1), num(p.first.max, 1), num(p.second.p50, 1),
-                       num(p.second.max, 1), ratio(p.first, p.second)));
+    printPair(QStringLiteral("cli_read_tcp"), runs, p, QStringLiteral("tcp"),
+              QStringLiteral("pty"));
     return 0;
 }
 
@@ -121,12 +120,8 @@ int modbusTcpMode(int runs)
         {mbpoll,
          {"-m", "tcp", "-p", port, "-a", "1", "-0", "-r", "0", "-c", "15", "-t", "4", "-1",
           "127.0.0.1"}});
-    printLine(QStringLiteral("cli_read_modbus_tcp runs=%1 failed=%2 cli_ms_p50=%3 cli_ms_max=%4 "
-                             "mbpoll_ms_p50=%5 mbpoll_ms_max=%6 cli_over_mbpoll=%7")
-                  .arg(runs)
-                  .arg(p.failed)
-                  .arg(num(p.first.p50, 1), num(p.first.max, 1), num(p.second.p50, 1),
-                       num(p.second.max, 1), ratio(p.first, p.second)));
+    printPair(QStringLiteral("cli_read_modbus_tcp"), runs, p, QStringLiteral("cli"),
+              QStringLiteral("mbpoll"));
     return 0;
 }
 
