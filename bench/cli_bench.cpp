@@ -3,8 +3,13 @@
 //               the same registers from the same module in the same run
 //   poll CYCLES back-to-back polling at 19200 baud on a line paced like a real one,
 //               against the wire's limit
+//   tcp RUNS    the read through the module's TCP port (RTU over TCP) against the
+//               same through its pseudo-terminal
+//   modbus-tcp RUNS
+//               the read over Modbus TCP from a libmodbus server, next to mbpoll's
 
 #include "BenchSupport.h"
+#include "ModbusTcpServer.h"
 #include "SimProcess.h"
 #include "WireLimit.h"
 
@@ -32,35 +37,91 @@ double timedRun(const QString &program, const QStringList &args)
     return double(t.nsecsElapsed()) / 1e6;
 }
 
+struct Run
+{
+    QString program; // empty: not run
+    QStringList args;
+};
+
+struct Pair
+{
+    Spread first, second;
+    int failed = 0;
+};
+
+// Alternating runs share whatever else the machine is doing.
+Pair alternate(int runs, const Run &first, const Run &second)
+{
+    std::vector<double> a, b;
+    int failed = 0;
+    for (int i = 0; i < runs; ++i) {
+        for (const auto &[run, samples] : {std::pair{&first, &a}, std::pair{&second, &b}}) {
+            if (run->program.isEmpty())
+                continue;
+            const double ms = timedRun(run->program, run->args);
+            failed += ms < 0;
+            if (ms >= 0)
+                samples->push_back(ms);
+        }
+    }
+    return {spread(a), spread(b), failed};
+}
+
+// "<name> runs= failed= <a>_ms_p50= <a>_ms_max= <b>_ms_p50= <b>_ms_max= <a>_over_<b>="
+void printPair(const QString &name, int runs, const Pair &p, const QString &a, const QString &b)
+{
+    printLine(
+        QStringLiteral("%1 runs=%2 failed=%3 %4_ms_p50=%5 %4_ms_max=%6 %7_ms_p50=%8 "
+                       "%7_ms_max=%9 %4_over_%7=%10")
+            .arg(name)
+            .arg(runs)
+            .arg(p.failed)
+            .arg(a, num(p.first.p50, 1), num(p.first.max, 1), b, num(p.second.p50, 1),
+                 num(p.second.max, 1),
+                 p.second.p50 > 0 ? num(p.first.p50 / p.second.p50, 3) : QStringLiteral("n/a")));
+}
+
 int readMode(int runs)
 {
     SimProcess sim({QStringLiteral("--fixed")});
     const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
     const QString port = sim.ptyPath();
-    std::vector<double> ours, theirs;
-    int failed = 0;
-    // Alternating runs share whatever else the machine is doing.
-    for (int i = 0; i < runs; ++i) {
-        const double a = timedRun(QStringLiteral(KC_CLI_PATH), {"--port", port, "read"});
-        const double b =
-            mbpoll.isEmpty()
-                ? -1
-                : timedRun(mbpoll, {"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-0", "-r",
-                                    "0", "-c", "15", "-t", "4", "-1", port});
-        failed += (a < 0) + (b < 0 && !mbpoll.isEmpty());
-        if (a >= 0)
-            ours.push_back(a);
-        if (b >= 0)
-            theirs.push_back(b);
-    }
-    const Spread o = spread(ours), m = spread(theirs);
-    printLine(
-        QStringLiteral("cli_read runs=%1 failed=%2 cli_ms_p50=%3 cli_ms_max=%4 mbpoll_ms_p50=%5 "
-                       "mbpoll_ms_max=%6 cli_over_mbpoll=%7")
-            .arg(runs)
-            .arg(failed)
-            .arg(num(o.p50, 1), num(o.max, 1), num(m.p50, 1), num(m.max, 1),
-                 m.p50 > 0 ? num(o.p50 / m.p50, 3) : QStringLiteral("n/a")));
+    const Pair p = alternate(runs, {QStringLiteral(KC_CLI_PATH), {"--port", port, "read"}},
+                             {mbpoll,
+                              {"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-0", "-r", "0",
+                               "-c", "15", "-t", "4", "-1", port}});
+    printPair(QStringLiteral("cli_read"), runs, p, QStringLiteral("cli"), QStringLiteral("mbpoll"));
+    return 0;
+}
+
+// The same read through the simulated module's TCP port (RTU bytes, as through
+// a serial device server) and through its pseudo-terminal.
+int tcpMode(int runs)
+{
+    SimProcess pty({QStringLiteral("--fixed")});
+    SimProcess tcp({QStringLiteral("--fixed"), QStringLiteral("--tcp"), QStringLiteral("0")});
+    const QString cli = QStringLiteral(KC_CLI_PATH);
+    const Pair p = alternate(
+        runs, {cli, {"--port", QStringLiteral("tcp://127.0.0.1:%1").arg(tcp.tcpPort()), "read"}},
+        {cli, {"--port", pty.ptyPath(), "read"}});
+    printPair(QStringLiteral("cli_read_tcp"), runs, p, QStringLiteral("tcp"),
+              QStringLiteral("pty"));
+    return 0;
+}
+
+// Modbus TCP: the read against a libmodbus server, next to mbpoll's on the same server.
+int modbusTcpMode(int runs)
+{
+    ModbusTcpServer server(std::vector<std::uint16_t>(15, 1000));
+    const QString port = QString::number(server.port());
+    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+    const Pair p = alternate(
+        runs, {QStringLiteral(KC_CLI_PATH), {"--port", "modbus-tcp://127.0.0.1:" + port, "read"}},
+        {mbpoll,
+         {"-m", "tcp", "-p", port, "-a", "1", "-0", "-r", "0", "-c", "15", "-t", "4", "-1",
+          "127.0.0.1"}});
+    printPair(QStringLiteral("cli_read_modbus_tcp"), runs, p, QStringLiteral("cli"),
+              QStringLiteral("mbpoll"));
     return 0;
 }
 
@@ -98,6 +159,10 @@ int main(int argc, char **argv)
         return readMode(n > 0 ? n : 20);
     if (mode == QLatin1String("poll"))
         return pollMode(n > 0 ? n : 500);
-    fprintf(stderr, "usage: bench_cli read RUNS | poll CYCLES\n");
+    if (mode == QLatin1String("tcp"))
+        return tcpMode(n > 0 ? n : 20);
+    if (mode == QLatin1String("modbus-tcp"))
+        return modbusTcpMode(n > 0 ? n : 20);
+    fprintf(stderr, "usage: bench_cli read RUNS | poll CYCLES | tcp RUNS | modbus-tcp RUNS\n");
     return 2;
 }

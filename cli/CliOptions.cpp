@@ -4,6 +4,7 @@
 #include "operations/NumberText.h"
 #include "operations/Outcomes.h"
 #include "operations/Scan.h"
+#include "protocol/PortNaming.h"
 
 #include <algorithm>
 
@@ -70,8 +71,11 @@ void addOptions(QCommandLineParser &p)
         "Modbus RTU master for KA4420P, KB4420P and KC4420P temperature and humidity modules."));
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     p.addOptions({
-        {QStringLiteral("port"), QStringLiteral("Device path or COMn (default COM1)."),
-         QStringLiteral("DEV|COMn")},
+        {QStringLiteral("port"),
+         QStringLiteral("Device path, COMn, tcp://HOST:PORT (RTU bytes through a serial device "
+                        "server) or modbus-tcp://HOST:PORT (Modbus TCP, unit id = station); "
+                        "default COM1."),
+         QStringLiteral("PORT")},
         {QStringLiteral("baud"), QStringLiteral("2400, 4800, 9600, 19200 or 38400 (default 9600)."),
          QStringLiteral("BAUD")},
         {QStringLiteral("station"), QStringLiteral("Station address (default 1)."),
@@ -172,8 +176,13 @@ ParsedCli parseCli(const QStringList &argv)
     }
     auto value = [&](const char *name) { return p.value(QString::fromLatin1(name)); };
     auto isSet = [&](const char *name) { return p.isSet(QString::fromLatin1(name)); };
-    if (isSet("port"))
+    if (isSet("port")) {
         o.port = value("port");
+        if (looksLikeNetworkAddress(o.port) && !networkAddress(o.port)) {
+            r.error = msg::badNetworkPort;
+            return r;
+        }
+    }
     if (isSet("baud")) {
         const auto baud = wholeNumberIn(value("baud"), moduleBauds().first(), moduleBauds().last());
         if (!baud || !moduleBauds().contains(*baud)) {

@@ -101,10 +101,32 @@ bool CliSession::openLine()
         });
     }
     connect(m_engine.get(), &LineEngine::lineLost, this, [this] { m_stop = true; });
-    if (m_engine->open())
+    if (!m_engine->open())
+        return failToOpen(openFailureText(m_options.port, m_engine->link()->device(),
+                                          m_engine->link()->lastFailure()));
+    if (!m_engine->connecting())
         return true;
-    const Link *link = m_engine->link();
-    m_err << openFailureText(m_options.port, link->device(), link->lastFailure()) << '\n';
+    // A network line connects behind the open: the command starts once it is
+    // up, or ends with why it is not (the link's connect timeout bounds it).
+    QEventLoop loop;
+    connect(m_engine.get(), &LineEngine::connected, &loop, &QEventLoop::quit);
+    connect(m_engine.get(), &LineEngine::lineLost, &loop, &QEventLoop::quit);
+    onInterrupt([&loop] { loop.quit(); });
+    loop.exec();
+    onInterrupt({});
+    if (m_engine->connecting()) {
+        m_engine->close();
+        return failToOpen(msg::cancelled);
+    }
+    if (m_engine->isOpen())
+        return true;
+    return failToOpen(openFailureText(m_options.port, m_engine->link()->device(),
+                                      m_engine->link()->lastFailure()));
+}
+
+bool CliSession::failToOpen(const QString &message)
+{
+    m_err << message << '\n';
     m_err.flush();
     meet(Exit::Port);
     return false;
@@ -170,19 +192,20 @@ void CliSession::printStats()
             j[QStringLiteral("p95_ms")] = tenth(t.times.p95());
             j[QStringLiteral("max_ms")] = tenth(t.times.max());
         }
-        m_output.result(j, QStringLiteral("站 %1  发送 %2  应答 %3  拒绝 %4  校验错误 %5  站号不符 %6  "
-                                          "不完整 %7  无应答 %8  响应 最近 %9  平均 %10  "
-                                          "95% %11  最大 %12 ms")
-                               .arg(station)
-                               .arg(t.sent)
-                               .arg(t.answered)
-                               .arg(t.refused)
-                               .arg(t.badChecksum)
-                               .arg(t.wrongStation + t.mismatch)
-                               .arg(t.incomplete)
-                               .arg(t.noReply)
-                               .arg(ms(t.times.last()), ms(t.times.mean()), ms(t.times.p95()),
-                                    ms(t.times.max())));
+        m_output.result(
+            j,
+            QStringLiteral("站 %1  发送 %2  应答 %3  拒绝 %4  校验错误 %5  站号不符 %6  "
+                           "不完整 %7  无应答 %8  响应 最近 %9  平均 %10  "
+                           "95% %11  最大 %12 ms")
+                .arg(station)
+                .arg(t.sent)
+                .arg(t.answered)
+                .arg(t.refused)
+                .arg(t.badChecksum)
+                .arg(t.wrongStation + t.mismatch)
+                .arg(t.incomplete)
+                .arg(t.noReply)
+                .arg(ms(t.times.last()), ms(t.times.mean()), ms(t.times.p95()), ms(t.times.max())));
     }
 }
 
@@ -190,11 +213,16 @@ int runCommand(CliSession &s)
 {
     using Runner = int (*)(CliSession &);
     static const QHash<QString, Runner> runners{
-        {QStringLiteral("ports"), runPorts},       {QStringLiteral("read"), runRead},
-        {QStringLiteral("write"), runWrite},       {QStringLiteral("address"), runAddress},
-        {QStringLiteral("set-address"), runSetAddress}, {QStringLiteral("info"), runInfo},
-        {QStringLiteral("poll"), runPoll},         {QStringLiteral("uploads"), runUploads},
-        {QStringLiteral("scan"), runScan},         {QStringLiteral("snapshot"), runSnapshot},
+        {QStringLiteral("ports"), runPorts},
+        {QStringLiteral("read"), runRead},
+        {QStringLiteral("write"), runWrite},
+        {QStringLiteral("address"), runAddress},
+        {QStringLiteral("set-address"), runSetAddress},
+        {QStringLiteral("info"), runInfo},
+        {QStringLiteral("poll"), runPoll},
+        {QStringLiteral("uploads"), runUploads},
+        {QStringLiteral("scan"), runScan},
+        {QStringLiteral("snapshot"), runSnapshot},
         {QStringLiteral("apply"), runApply},
     };
     int status = runners.value(s.options().command)(s);

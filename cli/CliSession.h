@@ -34,7 +34,7 @@ public:
     std::optional<int> answeringStation(const std::optional<int> &station);
     // The request the options make, or nothing after its refusal was printed.
     std::optional<Request> accepted(const Planned &planned);
-    // Opens the line; false after printing why (status 6).
+    // Opens the line, a network line once connected; false after printing why (status 6).
     bool openLine();
     LineEngine *engine() const { return m_engine.get(); }
     Outcome transact(const Request &request);
@@ -51,6 +51,9 @@ public:
     void printStats();
 
 private:
+    // Says why on standard error; status 6.
+    bool failToOpen(const QString &message);
+
     CliOptions m_options;
     Output m_output;
     QTextStream &m_err;

@@ -4,6 +4,7 @@
 #include "line/BusScan.h"
 #include "line/LineEngine.h"
 #include "operations/RegisterMap.h"
+#include "protocol/PortNaming.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -54,14 +55,20 @@ int runScan(CliSession &s)
     QStringList every;
     for (const int baud : moduleBauds())
         every << QString::number(baud);
-    auto planned = planScan(o.bauds.isEmpty() ? every.join(QLatin1Char(',')) : o.bauds, o.stations,
-                            o.probeTimeout);
+    // A network line's rate is the device server's: --bauds has nothing to choose.
+    const bool network = networkLine(o.port).has_value();
+    auto planned = planScan(o.bauds.isEmpty() || network ? every.join(QLatin1Char(',')) : o.bauds,
+                            o.stations, o.probeTimeout);
     if (const auto *refusal = std::get_if<UserMessage>(&planned))
         return s.refuse(refusal->text);
     ScanRange range = std::get<ScanRange>(planned);
     range.singleModule = o.singleModule;
     if (!s.openLine())
         return Exit::Port;
+    if (network) {
+        s.err() << msg::scanNetworkLine << '\n';
+        s.err().flush();
+    }
     BusScan scan(s.engine(), range);
     s.onInterrupt([&scan] { scan.cancel(); });
     QEventLoop loop;

@@ -3,6 +3,7 @@
 #include "line/Monitor.h"
 #include "operations/NumberText.h"
 #include "operations/Scan.h"
+#include "protocol/PortNaming.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -151,9 +152,19 @@ public:
         onlyKnownKeys(*o, path, {"port", "baud", "stations", "cycle_ms", "name"});
         const int before = faults.size();
         LineConfig line;
-        if (const auto port =
-                text(o->value(QLatin1String("port")), keyPath(path, QStringLiteral("port"))))
+        const QString portAt = keyPath(path, QStringLiteral("port"));
+        if (const auto port = text(o->value(QLatin1String("port")), portAt)) {
             line.port = *port;
+            // A network line in its one spelling, so the same line listed twice is seen.
+            if (looksLikeNetworkAddress(*port)) {
+                if (const auto address = networkAddress(*port))
+                    line.port = address->url();
+                else
+                    fault(portAt, QStringLiteral("\"%1\" is not tcp://HOST:PORT or "
+                                                 "modbus-tcp://HOST:PORT")
+                                      .arg(port->left(80)));
+            }
+        }
         if (o->contains(QLatin1String("baud"))) {
             const QString at = keyPath(path, QStringLiteral("baud"));
             if (const auto baud = integer(o->value(QLatin1String("baud")), at, 0, 1000000)) {

@@ -3,6 +3,7 @@
 #include "line/LineEngine.h"
 #include "operations/ModuleReading.h"
 #include "operations/Replies.h"
+#include "protocol/Link.h"
 
 #include <utility>
 
@@ -16,6 +17,10 @@ BusScan::BusScan(LineEngine *engine, const ScanRange &range, QObject *parent)
 void BusScan::start()
 {
     m_running = true;
+    // A network line's rate is set at the device server, not here: one pass
+    // at the engine's rate finds whatever answers.
+    if (!m_engine->link()->setsRate())
+        m_range.bauds = {m_engine->baud()};
     m_savedTimeout = m_engine->timeout();
     m_savedRetries = m_engine->retries();
     // A probe is asked once: a station that does not answer is an empty one.

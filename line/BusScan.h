@@ -17,7 +17,9 @@ class LineEngine;
 // two modules answering at once do not always garble each other, the stronger
 // driver can win cleanly and hide the other. Only when the operator says the
 // line holds one module does a clean quick answer settle its rate. Each module
-// answering is then asked for its readings and device text.
+// answering is then asked for its readings and device text. On a line whose
+// rate is not the link's to set (a network line) the range's rates give way
+// to the engine's one rate: the quick pass and the full pass once.
 class BusScan : public QObject
 {
     Q_OBJECT

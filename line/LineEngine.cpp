@@ -43,6 +43,11 @@ LineEngine::LineEngine(Link *link, std::function<double()> clock, QObject *paren
     connect(m_wake, &PreciseWake::timeout, this, &LineEngine::pump);
     connect(m_link, &Link::arrived, this, &LineEngine::onArrived);
     connect(m_link, &Link::lost, this, &LineEngine::onLost);
+    connect(m_link, &Link::noAnswer, this, &LineEngine::onNoAnswer);
+    connect(m_link, &Link::connected, this, [this] {
+        emit connected();
+        pump();
+    });
 }
 
 QString LineEngine::port() const
@@ -76,6 +81,11 @@ bool LineEngine::isOpen() const
     return m_link->isOpen();
 }
 
+bool LineEngine::connecting() const
+{
+    return m_link->connecting();
+}
+
 bool LineEngine::changeBaud(int baud)
 {
     setBaud(baud);
@@ -96,6 +106,8 @@ void LineEngine::sendNow(const Request &request)
     supersedeAll();
     m_queue.enqueue(request);
     m_wake->stop();
+    if (m_link->connecting())
+        return; // out once connected
     m_attempt = 0;
     m_busy = true;
     sendFront();
@@ -150,6 +162,8 @@ void LineEngine::pump()
 {
     if (m_queue.isEmpty() || (m_busy && !m_resend))
         return;
+    if (m_link->connecting())
+        return; // again once connected
     const double wait = m_quietUntil - m_clock();
     if (wait > 0 && m_link->isOpen()) {
         m_wake->start(wait);
@@ -201,6 +215,15 @@ void LineEngine::onLost()
     emit lineLost();
     if (m_watch.waiting())
         conclude(*m_watch.expire({}, m_clock()));
+    else
+        pump(); // requests that waited for a connection that never came
+}
+
+void LineEngine::onNoAnswer(const QByteArray &bytes)
+{
+    emit received(bytes);
+    if (const auto outcome = m_watch.reject(bytes, m_clock()))
+        conclude(*outcome);
 }
 
 void LineEngine::onArrived()
@@ -240,9 +263,12 @@ void LineEngine::conclude(Outcome outcome)
     m_totals[request.station].add(outcome);
     // Nothing came back: the line has been quiet since the request's last byte left,
     // so a scan of an empty line costs its deadlines and no more.
-    m_quietUntil = (outcome.bytes == 0 ? m_sentAt + wireMs(int(request.frame().size()), m_baud)
-                                       : m_clock()) +
-                   silenceMs(m_baud);
+    if (!m_link->needsSilence())
+        m_quietUntil = 0;
+    else
+        m_quietUntil = (outcome.bytes == 0 ? m_sentAt + wireMs(int(request.frame().size()), m_baud)
+                                           : m_clock()) +
+                       silenceMs(m_baud);
     const bool retry =
         (outcome.kind == OutcomeKind::NoReply || outcome.kind == OutcomeKind::Incomplete ||
          outcome.kind == OutcomeKind::BadChecksum) &&

@@ -20,7 +20,9 @@ class PreciseWake;
 // collected until the frame is whole or the deadline passes, judged, and
 // reported with the request it answers and its response time. Between a reply
 // and the next queued request the line stays quiet for 3.5 characters (1.75 ms
-// above 19200 baud), counted from the reply's last byte.
+// above 19200 baud), counted from the reply's last byte, unless the link frames
+// its messages itself (Modbus TCP). A request's time starts when it goes out,
+// so on a network line still connecting it waits for the connection first.
 class LineEngine : public QObject
 {
     Q_OBJECT
@@ -48,6 +50,8 @@ public:
     bool changeBaud(int baud);
     // The line went away and has not been opened since.
     bool lost() const { return m_lost; }
+    // A network line still connecting: requests wait for it, up to its connect timeout.
+    bool connecting() const;
 
     // Queues a request; finished() reports its outcome.
     void submit(const Request &request);
@@ -78,6 +82,8 @@ signals:
     void sent(const QByteArray &frame);
     void received(const QByteArray &bytes);
     void lineLost();
+    // A network line's connection is up; requests that waited for it go out.
+    void connected();
 
 private:
     void pump();
@@ -85,6 +91,7 @@ private:
     void awaitRest();
     void onArrived();
     void onLost();
+    void onNoAnswer(const QByteArray &bytes);
     void onDeadline();
     void conclude(Outcome outcome);
     void supersedeAll();

@@ -5,6 +5,7 @@
 #include "operations/NumberText.h"
 #include "operations/RegisterMap.h"
 #include "protocol/Framing.h"
+#include "protocol/PortNaming.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,10 +15,12 @@ namespace kc {
 
 namespace {
 
-// "com3 " and "COM3" are one port.
+// "com3 " and "COM3" are one port, and so are the spellings of one network address.
 QString portText(const QString &port)
 {
     const QString trimmed = port.trimmed();
+    if (const auto address = networkAddress(trimmed))
+        return address->url();
     return trimmed.startsWith(QLatin1String("com"), Qt::CaseInsensitive) ? trimmed.toUpper()
                                                                          : trimmed;
 }
@@ -52,6 +55,8 @@ std::optional<UserMessage> Monitor::add(const QString &portGiven, const QString 
     const QString port = portText(portGiven);
     if (port.isEmpty())
         return UserMessage{msg::noPort};
+    if (looksLikeNetworkAddress(port) && !networkAddress(port))
+        return UserMessage{msg::badNetworkPort};
     const auto stations = parseStations(stationText);
     if (!stations)
         return UserMessage{msg::badStationList};

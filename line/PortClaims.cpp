@@ -3,11 +3,16 @@
 #include "line/LineEngine.h"
 #include "protocol/PortNaming.h"
 #include "protocol/QtSerialLink.h"
+#include "protocol/TcpLink.h"
 
 namespace kc {
 
 Link *systemLink(const QString &port)
 {
+    // Decided once, when the link is made: the environment names a COMn's
+    // network line for the whole run.
+    if (const auto address = networkLine(port))
+        return new TcpLink(*address, port);
     return new QtSerialLink(port);
 }
 

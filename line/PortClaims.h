@@ -24,7 +24,7 @@ class PortClaims : public QObject
 {
     Q_OBJECT
 public:
-    // The link for a port ("COM3", a device path); the default is the system's.
+    // The link for a port ("COM3", a device path, a network address); the default is the system's.
     using LinkFactory = std::function<Link *(const QString &port)>;
 
     explicit PortClaims(LinkFactory links = {}, QObject *parent = nullptr);
@@ -63,7 +63,9 @@ private:
     QHash<QString, Claim> m_claims; // by port identity
 };
 
-// The default links: a serial port for "COMn" or a device path.
+// The default links: a serial port for "COMn" or a device path; a network
+// link for "tcp://HOST:PORT", "modbus-tcp://HOST:PORT", or a COMn whose
+// KC4420_COMn names one.
 Link *systemLink(const QString &port);
 
 } // namespace kc

@@ -34,6 +34,10 @@ PortPoller::PortPoller(LineEngine *engine, int baud, std::function<double()> clo
     connect(m_reopen, &QTimer::timeout, this, &PortPoller::reopen);
     connect(m_engine, &LineEngine::finished, this, &PortPoller::onFinished);
     connect(m_engine, &LineEngine::lineLost, this, &PortPoller::onLineLost);
+    connect(m_engine, &LineEngine::connected, this, [this] {
+        if (!m_lineUp)
+            reopen();
+    });
 }
 
 void PortPoller::addModule(WatchedModule *module)
@@ -182,6 +186,9 @@ void PortPoller::onFinished(const Outcome &outcome)
 
 void PortPoller::onLineLost()
 {
+    // A network line that failed to connect again: the rows say so already.
+    if (!m_lineUp)
+        return;
     m_current = nullptr;
     m_lineUp = false;
     m_wake->stop();
@@ -194,7 +201,10 @@ void PortPoller::onLineLost()
 void PortPoller::reopen()
 {
     // A request queued before the loss must run out first: its outcome is nobody's.
-    if (!m_running || m_engine->pending() > 0 || !m_engine->open())
+    if (!m_running || m_engine->pending() > 0 || (!m_engine->isOpen() && !m_engine->open()))
+        return;
+    // A network line is back once connected, not when it starts connecting.
+    if (m_engine->connecting())
         return;
     m_reopen->stop();
     m_lineUp = true;

@@ -84,6 +84,16 @@ inline const QString openBusy = QStringLiteral("已被其他程序占用");
 inline const QString openOther = QStringLiteral("无法打开");
 inline const QString portBusy = QStringLiteral("串口已打开或被占用！");
 
+// Network lines; %1 is the address.
+inline const QString badNetworkPort =
+    QStringLiteral("你输入的网络地址有误，应为 tcp://主机:端口 或 modbus-tcp://主机:端口!");
+inline const QString connectTimeout = QStringLiteral("连接超时：%1");
+inline const QString connectRefused = QStringLiteral("连接被拒绝：%1");
+inline const QString noSuchHost = QStringLiteral("找不到主机：%1");
+inline const QString connectFailed = QStringLiteral("无法连接：%1");
+inline const QString scanNetworkLine =
+    QStringLiteral("网络线路：波特率由串口服务器设定，只按当前波特率扫描一遍");
+
 inline const QString scanBauds =
     QStringLiteral("你选择的波特率有误，应为2400,4800,9600,19200,38400中的一个或几个!");
 inline const QString scanStations =

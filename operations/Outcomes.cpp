@@ -2,6 +2,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "protocol/Framing.h"
+#include "protocol/PortNaming.h"
 
 #include <algorithm>
 #include <limits>
@@ -229,6 +230,20 @@ std::optional<Outcome> ReplyWatch::supersede()
     return o;
 }
 
+std::optional<Outcome> ReplyWatch::reject(const QByteArray &bytes, double now)
+{
+    if (!m_waiting)
+        return std::nullopt;
+    m_received += bytes;
+    // Not an RTU frame: no station or function to read from it.
+    Outcome o;
+    o.kind = OutcomeKind::Mismatch;
+    o.request = m_request;
+    o.bytes = int(m_received.size());
+    o.frame = bytes;
+    return finish(o, now);
+}
+
 std::optional<Outcome> ReplyWatch::finish(std::optional<Outcome> outcome, double now)
 {
     if (!outcome)
@@ -329,6 +344,19 @@ QString outcomeAdvice(OutcomeKind kind)
 
 QString openFailureText(const QString &port, const QString &device, OpenFailure failure)
 {
+    const QString address = device.isEmpty() ? port : device;
+    switch (failure) {
+    case OpenFailure::Timeout:
+        return msg::connectTimeout.arg(address);
+    case OpenFailure::Refused:
+        return msg::connectRefused.arg(address);
+    case OpenFailure::NoHost:
+        return msg::noSuchHost.arg(address);
+    default:
+        if (looksLikeNetworkAddress(port))
+            return msg::connectFailed.arg(address);
+        break;
+    }
     QString why;
     switch (failure) {
     case OpenFailure::NoDevice:
@@ -340,14 +368,12 @@ QString openFailureText(const QString &port, const QString &device, OpenFailure 
     case OpenFailure::Busy:
         why = msg::openBusy;
         break;
-    case OpenFailure::None:
-    case OpenFailure::Other:
+    default:
         why = msg::openOther;
         break;
     }
-    const QString name = device.isEmpty() || device == port
-                             ? port
-                             : QStringLiteral("%1 (%2)").arg(port, device);
+    const QString name =
+        device.isEmpty() || device == port ? port : QStringLiteral("%1 (%2)").arg(port, device);
     return name + QStringLiteral("：") + why;
 }
 

@@ -73,6 +73,9 @@ public:
     std::optional<Outcome> expire(const QByteArray &late, double now);
     // A newer request or mode takes the line.
     std::optional<Outcome> supersede();
+    // Bytes the link knows are no answer to the request (a reply to another
+    // Modbus TCP transaction, a length that lies): a mismatch, at once.
+    std::optional<Outcome> reject(const QByteArray &bytes, double now);
 
 private:
     std::optional<Outcome> finish(std::optional<Outcome> outcome, double now);

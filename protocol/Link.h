@@ -13,6 +13,10 @@ enum class OpenFailure {
     NoPermission, // the device is there but this user may not open it
     Busy,         // another program holds it
     Other,
+    // A network line's connection:
+    Timeout, // no answer from the host within the connect timeout
+    Refused, // the host is there but nothing listens at the port
+    NoHost,  // no such host name
 };
 
 // A line to the modules: a serial port here, a network connection elsewhere.
@@ -31,9 +35,14 @@ public:
     virtual void setBaud(int baud) = 0;
     virtual int baud() const = 0;
 
+    // A network link returns at once and connects behind it, so nothing waits
+    // seconds for a host: connected() follows, or lost() with lastFailure().
     virtual bool open() = 0;
     virtual void close() = 0;
+    // From open() to close() or loss, connecting included.
     virtual bool isOpen() const = 0;
+    // Open but not yet connected: nothing can be written yet.
+    virtual bool connecting() const { return false; }
     // Why the last open failed.
     virtual OpenFailure lastFailure() const = 0;
     // The device the last open tried, for messages; empty when none was found.
@@ -45,8 +54,19 @@ public:
     // arrived() comes once at least this many bytes wait to be read.
     virtual void setWakeAt(int bytes) = 0;
 
+    // False where the line's rate is not ours to set (a serial device server's
+    // own settings); the rate is then only the engine's estimate of wire times.
+    virtual bool setsRate() const { return true; }
+    // False where frames are delimited by the link itself (Modbus TCP), so the
+    // line needs no silence between them.
+    virtual bool needsSilence() const { return true; }
+
 signals:
     void arrived();
+    void connected();
+    // Bytes that came back but are no answer to the request in flight (another
+    // transaction, a length that lies); they are not in readAll().
+    void noAnswer(const QByteArray &bytes);
     // The device or connection went away; the link has closed itself.
     void lost();
 };

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSet>
+#include <QUrl>
 
 #include <algorithm>
 #include <tuple>
@@ -84,6 +85,47 @@ namespace {
     return [](const QString &name) { return qEnvironmentVariable(name.toLocal8Bit()); };
 }
 } // namespace
+
+QString NetworkAddress::url() const
+{
+    const QString scheme =
+        framing == NetworkFraming::Rtu ? QStringLiteral("tcp") : QStringLiteral("modbus-tcp");
+    const QString shownHost =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return QStringLiteral("%1://%2:%3").arg(scheme, shownHost).arg(port);
+}
+
+std::optional<NetworkAddress> networkAddress(const QString &text)
+{
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("tcp") && scheme != QLatin1String("modbus-tcp")))
+        return std::nullopt;
+    // Nothing but host and port: anything more is a mistake, not a setting.
+    const bool bare = url.userInfo().isEmpty() && !url.hasQuery() && !url.hasFragment() &&
+                      (url.path().isEmpty() || url.path() == QLatin1String("/"));
+    if (!bare || url.host().isEmpty() || url.port() < 1)
+        return std::nullopt;
+    return NetworkAddress{scheme == QLatin1String("tcp") ? NetworkFraming::Rtu
+                                                         : NetworkFraming::ModbusTcp,
+                          url.host().toLower(), url.port()};
+}
+
+bool looksLikeNetworkAddress(const QString &text)
+{
+    return text.contains(QLatin1String("://"));
+}
+
+std::optional<NetworkAddress> networkLine(const QString &port, const EnvLookup &env)
+{
+    const int n = comNumber(port);
+    return networkAddress(n > 0 && env ? env(portOverrideVariable(n)) : port);
+}
+
+std::optional<NetworkAddress> networkLine(const QString &port)
+{
+    return networkLine(port, environment());
+}
 
 QString portOverrideVariable(int number)
 {
@@ -177,6 +219,8 @@ QString lastingDeviceName(const QString &device)
 
 QString portIdentity(const QString &port)
 {
+    if (const auto address = networkLine(port))
+        return address->url();
     const int n = comNumber(port);
     QString path = n > 0 ? portDevice(n) : port.trimmed();
     // An entry with no device behind it is still a port of its own.

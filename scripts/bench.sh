@@ -45,6 +45,8 @@ if [ "$quick" = 1 ]; then
   "$b/bench_cold_start" 2
   "$b/bench_window" pace 2
   "$b/bench_cli" read 3
+  "$b/bench_cli" tcp 3
+  "$b/bench_cli" modbus-tcp 3
   "$b/bench_traffic_log" 5000
   "$b/bench_cli" poll 50
   "$b/bench_scan" 10
@@ -67,6 +69,8 @@ fi
 "$b/bench_window" pace 20
 "$b/bench_window" paints 5
 "$b/bench_cli" read 50
+"$b/bench_cli" tcp 50
+"$b/bench_cli" modbus-tcp 50
 "$b/bench_traffic_log"
 "$b/bench_cli" poll 2000
 "$b/bench_scan"

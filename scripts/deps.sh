@@ -12,6 +12,7 @@ packages=(
   desktop-file-utils dpkg-dev file
   libpaho-mqttpp-dev libpaho-mqtt-dev
   mosquitto mosquitto-clients openssl
+  mbpoll
 )
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo

@@ -13,10 +13,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     LABELS e2e
     TIMEOUT 120)
 
-  # kc4420-cli against the simulated module, as a script runs it.
+  # kc4420-cli against the simulated module, as a script runs it, and against a
+  # libmodbus Modbus TCP server.
   kc_add_test(cli_tests
     SOURCES e2e/cli_test.cpp
-    LIBS kc_sim_process
+    LIBS kc_sim_process kc_modbus_server
     LABELS e2e
     TIMEOUT 180)
   target_compile_definitions(cli_tests PRIVATE KC_CLI_PATH="$<TARGET_FILE:kc4420-cli>")

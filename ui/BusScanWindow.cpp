@@ -2,12 +2,12 @@
 
 #include "line/BusScan.h"
 #include "line/LineEngine.h"
-#include "line/PortClaims.h"
 #include "line/Monitor.h"
+#include "line/PortClaims.h"
+#include "protocol/PortNaming.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
 #include "ui/MonitorWindow.h"
-#include "protocol/PortNaming.h"
 #include "ui/ToolControls.h"
 
 #include <QCheckBox>
@@ -47,8 +47,10 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
       m_cancel(namedButton(this, "scanCancel", QStringLiteral("取消"))),
       m_export(namedButton(this, "scanExport", QStringLiteral("导出CSV..."))),
       m_watch(namedButton(this, "scanWatch", QStringLiteral("加入监视"))),
-      m_single(new QCheckBox(QStringLiteral("仅一个模块"), this)), m_bar(new QProgressBar(this)), m_progressText(new QLabel(this)),
-      m_table(new QTableWidget(0, 8, this)), m_port(new QLabel(this))
+      m_single(new QCheckBox(QStringLiteral("仅一个模块"), this)),
+      m_networkNote(new QLabel(msg::scanNetworkLine, this)), m_bar(new QProgressBar(this)),
+      m_progressText(new QLabel(this)), m_table(new QTableWidget(0, 8, this)),
+      m_port(new QLabel(this))
 {
     setObjectName(QStringLiteral("busScan"));
     setWindowTitle(QStringLiteral("总线扫描"));
@@ -69,6 +71,8 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     m_timeout->setSuffix(QStringLiteral(" ms"));
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("波特率"), rates);
+    m_networkNote->setObjectName(QStringLiteral("scanNetworkNote"));
+    form->addRow(QString(), m_networkNote);
     form->addRow(QStringLiteral("站号范围"), range);
     form->addRow(QStringLiteral("探测超时"), m_timeout);
     m_single->setObjectName(QStringLiteral("scanSingle"));
@@ -80,10 +84,10 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     m_progressText->setObjectName(QStringLiteral("scanProgressText"));
     m_table->setObjectName(QStringLiteral("scanTable"));
     // "使用" first, where it stays in view however wide the rest grows.
-    m_table->setHorizontalHeaderLabels({QString(), QStringLiteral("站号"),
-                                        QStringLiteral("波特率"), QStringLiteral("设备信息"),
-                                        QStringLiteral("温度"), QStringLiteral("湿度"),
-                                        QStringLiteral("响应(ms)"), QStringLiteral("状态")});
+    m_table->setHorizontalHeaderLabels({QString(), QStringLiteral("站号"), QStringLiteral("波特率"),
+                                        QStringLiteral("设备信息"), QStringLiteral("温度"),
+                                        QStringLiteral("湿度"), QStringLiteral("响应(ms)"),
+                                        QStringLiteral("状态")});
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
@@ -110,11 +114,21 @@ BusScanWindow::BusScanWindow(MainWindow *main, MessageSink *messages)
     connect(m_watch, &QPushButton::clicked, this, &BusScanWindow::watchClicked);
 }
 
+// A network line's rate is set at the device server: the rate boxes have nothing to choose.
+void BusScanWindow::followLine()
+{
+    const bool network = networkLine(m_main->portName()).has_value();
+    for (QCheckBox *box : m_bauds)
+        box->setEnabled(!network);
+    m_networkNote->setVisible(network);
+}
+
 void BusScanWindow::start()
 {
+    followLine();
     QStringList rates;
     for (QCheckBox *box : m_bauds) {
-        if (box->isChecked())
+        if (box->isChecked() || !box->isEnabled())
             rates << box->text();
     }
     const auto planned =
@@ -272,6 +286,7 @@ void showBusScan(MainWindow *main, MessageSink *messages)
     auto *window = main->findChild<BusScanWindow *>();
     if (!window)
         window = new BusScanWindow(main, messages);
+    window->followLine();
     window->show();
     window->raise();
 }

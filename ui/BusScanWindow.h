@@ -32,6 +32,8 @@ public:
 
     // The window goes; a scan stops after its probe in hand and gives the port back.
     void done(int result) override;
+    // The rate boxes for the main window's port: off, with a note, on a network line.
+    void followLine();
 
 private:
     void start();
@@ -60,6 +62,7 @@ private:
     QPushButton *m_export;
     QPushButton *m_watch;
     QCheckBox *m_single;
+    QLabel *m_networkNote;
     QProgressBar *m_bar;
     QLabel *m_progressText;
     QTableWidget *m_table;

@@ -60,8 +60,7 @@ MainWindow::MainWindow(PortClaims *claims, MessageSink *messages, QWidget *paren
     connect(m_claims, &PortClaims::yieldWanted, this, &MainWindow::yieldPort);
     connect(m_claims, &PortClaims::claimed, this, &MainWindow::portClaimed);
     connect(m_claims, &PortClaims::released, this, &MainWindow::portReleased);
-    connect(&m_recorder, &Recorder::logFailed, this,
-            [this] { showStatus(m_dataLog.error()); });
+    connect(&m_recorder, &Recorder::logFailed, this, [this] { showStatus(m_dataLog.error()); });
     connectHandlers();
     startUp();
 }
@@ -285,8 +284,7 @@ void MainWindow::portChoice()
 
 void MainWindow::baudChoice()
 {
-    m_operatorBaud =
-        int(numericValue(m_form.baudList->currentText()).value_or(m_operatorBaud));
+    m_operatorBaud = int(numericValue(m_form.baudList->currentText()).value_or(m_operatorBaud));
     if (!m_engine)
         return; // a port a tool holds takes the rate when it comes back
     if (m_engine->isOpen()) {
@@ -450,8 +448,7 @@ void MainWindow::received(const QByteArray &bytes)
         return uploadBytes(bytes);
     if (m_collecting) {
         // The reply so far: its outcome counts it once it is whole.
-        m_form.receivedBox->setPlainText(m_form.receivedBox->toPlainText() +
-                                         receivedTrace(bytes));
+        m_form.receivedBox->setPlainText(m_form.receivedBox->toPlainText() + receivedTrace(bytes));
         return;
     }
     // Bytes nobody waits for (a late reply, noise) are shown and go no further.
@@ -470,9 +467,9 @@ void MainWindow::uploadBytes(const QByteArray &bytes)
         if (!r)
             continue;
         // appendPlainText adds one block: the same cost at line 1 and line 1,000,000.
-        m_form.uploadLog->appendPlainText(m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                                          QLatin1Char(' ') + r->first + QLatin1Char(' ') +
-                                          r->second);
+        m_form.uploadLog->appendPlainText(
+            m_clock().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ') +
+            r->first + QLatin1Char(' ') + r->second);
         m_recorder.recordUpload(m_port, *r);
     }
     bringToFront(m_form.greenLamp);
@@ -517,6 +514,10 @@ void MainWindow::lineLost()
 {
     countReception();
     bringToFront(m_form.redLamp);
+    // A network line's connection is made behind the open: why it failed comes here.
+    const Link *link = m_engine ? m_engine->link() : nullptr;
+    if (link && link->lastFailure() != OpenFailure::None)
+        showStatus(openFailureText(m_port, link->device(), link->lastFailure()));
 }
 
 void MainWindow::countReception()
@@ -527,8 +528,8 @@ void MainWindow::countReception()
 void MainWindow::showStatus(const QString &text)
 {
     m_status = text;
-    m_statusText->setText(m_mode.isEmpty() || text.isEmpty() ? m_mode + text
-                                                             : m_mode + QStringLiteral("｜") + text);
+    m_statusText->setText(
+        m_mode.isEmpty() || text.isEmpty() ? m_mode + text : m_mode + QStringLiteral("｜") + text);
 }
 
 // What the window is doing, before the last outcome: polling and at what
@@ -562,7 +563,8 @@ void MainWindow::about()
                            "线路上作为 Modbus RTU 主站读写模块、查找和修改地址、记录主动上传。"
                            "\n同时安装的还有 kc4420-cli（命令行）、kc4420-gateway（MQTT 服务）和 "
                            "kc4420-sim（模拟模块）。\n\n使用说明：帮助 → 使用说明") +
-            (readme.isEmpty() ? QString() : QStringLiteral("\n文档：") + QFileInfo(readme).absolutePath()),
+            (readme.isEmpty() ? QString()
+                              : QStringLiteral("\n文档：") + QFileInfo(readme).absolutePath()),
         QStringLiteral("关于")});
 }
 

@@ -1,5 +1,6 @@
 // kc4420-cli as a script runs it, against the simulated module on a pseudo-terminal.
 
+#include "ModbusTcpServer.h"
 #include "SimProcess.h"
 
 #include <QJsonArray>
@@ -21,14 +22,19 @@ struct CliResult
     QString out, err;
 };
 
-CliResult cli(const SimProcess &sim, QStringList args)
+CliResult cli(const QString &port, QStringList args)
 {
     QProcess p;
-    p.start(QStringLiteral(KC_CLI_PATH), QStringList{"--port", sim.ptyPath()} + args);
+    p.start(QStringLiteral(KC_CLI_PATH), QStringList{"--port", port} + args);
     p.waitForFinished(20000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+CliResult cli(const SimProcess &sim, QStringList args)
+{
+    return cli(sim.ptyPath(), args);
 }
 
 } // namespace
@@ -266,4 +272,39 @@ TEST(Cli, ApplyRefusalsAndFailedRows)
             << r.out.toStdString() << r.err.toStdString();
         EXPECT_EQ(sim.stats().requests, c.requests) << c.out;
     }
+}
+
+// Network lines: RTU bytes through the simulated module's TCP port, Modbus TCP
+// to a libmodbus server (its unit id the station); a scan there at the one
+// rate it has; an address nobody listens at, and one mistyped.
+TEST(Cli, NetworkLines)
+{
+    SimProcess sim({"--fixed", "--tcp", "0"});
+    ModbusTcpServer server({2534, 6520, 0, 0, 0, 5000});
+    const QString rtu = QStringLiteral("tcp://127.0.0.1:%1").arg(sim.tcpPort());
+    const QString modbusTcp = QStringLiteral("modbus-tcp://localhost:%1").arg(server.port());
+    const struct
+    {
+        QString port;
+        QStringList args;
+        int status;
+        const char *out, *err;
+    } cases[] = {
+        {rtu, {"read", "--count", "2"}, 0, "1 湿度值      65.20   6520", ""},
+        {rtu, {"write", "5=30.5"}, 0, "回读 30.50 一致", ""},
+        {modbusTcp, {"read", "--count", "2"}, 0, "1 湿度值      65.20   6520", ""},
+        {modbusTcp, {"write", "5=30.5"}, 0, "回读 30.50 一致", ""},
+        {rtu, {"scan", "--bauds", "2400", "--stations", "1-2"}, 0, "站 1  9600 波特", "网络线路"},
+        {"tcp://127.0.0.1:1", {"read"}, 6, "", "连接被拒绝：tcp://127.0.0.1:1"},
+        {"modbus-tcp://host", {"read"}, 2, "", "你输入的网络地址有误"},
+    };
+    for (const auto &c : cases) {
+        const CliResult r = cli(c.port, c.args);
+        const std::string what =
+            (c.port + ' ' + c.args.join(' ') + '\n' + r.out + r.err).toStdString();
+        EXPECT_EQ(r.status, c.status) << what;
+        EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.out))) << what;
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.err))) << what;
+    }
+    EXPECT_EQ(server.word(0x0A04), 3050);
 }

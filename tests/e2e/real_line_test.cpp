@@ -4,6 +4,7 @@
 
 #include "SimProcess.h"
 #include "e2e/LiveWindow.h"
+#include "ui/BusScanWindow.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -110,6 +111,21 @@ TEST(Upload, EveryRecordSentIsLoggedOnce)
     const QStringList log = w.text("txtUp").split(QLatin1Char('\n'));
     EXPECT_EQ(log.size(), sent);
     EXPECT_EQ(log.count(stamp + " 25.3 65.2"), sent);
+}
+
+// COM1 mapped to a module behind the network: the window reads it as on a
+// serial line, and the bus scan has no rates to offer there.
+TEST(Module, OnANetworkLine)
+{
+    SimProcess sim({"--fixed", "--tcp", "0"});
+    LiveWindow w(QStringLiteral("tcp://127.0.0.1:%1").arg(sim.tcpPort()));
+    ASSERT_TRUE(w.request("comDoOnce"));
+    EXPECT_EQ(w.values(), "25.34 65.20 0 0.00 0.00 50.00 -10.00 90.00 10.00 1 2 5 9600 1 1");
+    kc::showBusScan(w.window.get(), &w.messages);
+    auto *note = w.window->findChild<QWidget *>("scanNetworkNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_FALSE(w.window->findChild<QWidget *>("scanBaud9600")->isEnabled());
 }
 
 // The module writes each record whole, so the test plays the device to cut them.

@@ -85,12 +85,12 @@ TEST(LineEngine, WholeFrameThenSilenceBeforeTheNext)
 TEST(LineEngine, WhichOutcomesAreRetried)
 {
     const std::pair<const char *, bool> cases[] = {
-        {"", true},                          // no reply
-        {"0103", true},                      // incomplete
-        {"01030409E6FF38587B", true},        // bad checksum
-        {"0183030131", false},               // refused
-        {"07030409E6FF383E7A", false},       // another station
-        {"01030409E6FF38587A", false},       // answered
+        {"", true},                    // no reply
+        {"0103", true},                // incomplete
+        {"01030409E6FF38587B", true},  // bad checksum
+        {"0183030131", false},         // refused
+        {"07030409E6FF383E7A", false}, // another station
+        {"01030409E6FF38587A", false}, // answered
     };
     for (const auto &[reply, retried] : cases) {
         EngineHarness h;
@@ -104,6 +104,18 @@ TEST(LineEngine, WhichOutcomesAreRetried)
         h.fire("engineWake"); // after the line's silence
         EXPECT_EQ(h.link->written.size(), retried ? 2 : 1) << reply;
     }
+}
+
+// A link that frames its messages itself (Modbus TCP) needs no silence: the
+// next request goes out with the reply.
+TEST(LineEngine, NoSilenceWhereTheLinkFramesItself)
+{
+    EngineHarness h;
+    h.link->silence = false;
+    h.engine.submit(read2);
+    h.engine.submit(read2);
+    h.link->deliver(readReply);
+    EXPECT_EQ(h.link->written.size(), 2);
 }
 
 // A request that got no reply is sent again up to the retry count, at once: the

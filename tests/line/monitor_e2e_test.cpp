@@ -1,5 +1,6 @@
 #include "line/Monitor.h"
 #include "line/PortClaims.h"
+#include "support/ModbusTcpServer.h"
 #include "support/QtPrint.h"
 #include "support/SimProcess.h"
 
@@ -73,4 +74,54 @@ TEST(MonitorLive, OneOfTwoLinesDroppedAndBack)
 
     monitor.stop();
     EXPECT_FALSE(claims.holderOf(lineA));
+}
+
+// A network line of each framing, polled, its connection dropped and made
+// again by itself: its rows say "lost" once, and nothing more while the host
+// refuses (no flicker of a line up, no second loss logged), then poll on.
+TEST(MonitorLive, NetworkLineDroppedAndBack)
+{
+    SimProcess sim({"--stations", "1,2", "--tcp", "0", "--fixed"});
+    ModbusTcpServer server({2534, 6520});
+    ASSERT_TRUE(sim.ready() && server.port() > 0);
+    const struct
+    {
+        QString port;
+        std::function<void()> drop, restore;
+    } cases[] = {
+        {QStringLiteral("tcp://127.0.0.1:%1").arg(sim.tcpPort()), [&] { sim.command("drop"); },
+         [&] {
+             QTest::qWait(2500); // two attempts to connect again, refused
+             sim.command("restore");
+         }},
+        {QStringLiteral("modbus-tcp://127.0.0.1:%1").arg(server.port()),
+         [&] { server.dropClient(); }, [] {}},
+    };
+    for (const auto &c : cases) {
+        PortClaims claims;
+        Monitor monitor(&claims);
+        monitor.setTimeout(200);
+        ASSERT_FALSE(monitor.add(c.port, "1,2", 9600));
+        QList<LineState> seen{LineState::Polling};
+        int changes = 0;
+        QObject::connect(&monitor, &Monitor::rowChanged, [&](int row) {
+            changes += row == 0;
+            if (row == 0 && monitor.module(0).line != seen.last())
+                seen << monitor.module(0).line;
+        });
+        monitor.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return answeredOn(monitor, 0, 2) >= 4; }, 10000));
+        c.drop();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return allMarked(monitor, 0, 2, LineState::Lost); }, 5000));
+        const int atLoss = changes;
+        c.restore();
+        EXPECT_EQ(changes, atLoss) << c.port.toStdString();
+        const long long before = answeredOn(monitor, 0, 2);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return answeredOn(monitor, 0, 2) >= before + 4; }, 10000));
+        EXPECT_EQ(seen, QList<LineState>({LineState::Polling, LineState::Lost, LineState::Polling}))
+            << c.port.toStdString();
+        monitor.stop();
+    }
 }

@@ -214,6 +214,15 @@ TEST(PortClaims, OneHolderPerDevice)
     qunsetenv("KC4420_COM7");
 }
 
+// A network address is one port however it is spelt; a mistyped one is refused.
+TEST(Monitor, NetworkAddressesAsPorts)
+{
+    Monitor monitor(nullptr);
+    EXPECT_FALSE(monitor.add("TCP://Gw:4001/", "1", 9600));
+    EXPECT_EQ(monitor.add("tcp://gw:4001", "1", 9600)->text, msg::moduleListed);
+    EXPECT_EQ(monitor.add("tcp://gw", "2", 9600)->text, msg::badNetworkPort);
+}
+
 // Amber outside the module's own limits (the limits themselves inside), red
 // for a dead module whatever its readings.
 TEST(Monitor, RowTones)

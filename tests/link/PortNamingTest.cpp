@@ -63,6 +63,23 @@ TEST(PortNaming, overrideWinsForItsOwnEntryOnly)
     qunsetenv("KC4420_COM3");
 }
 
+// A network address has one spelling whatever case it was typed in, so claims
+// see one port; anything more or less than scheme, host and port is none. A
+// COMn names one through its override.
+TEST(PortNaming, networkAddressesHaveOneSpelling)
+{
+    EXPECT_EQ(kc::networkAddress(" TCP://Plc-7.Local:4001/ ")->url(), "tcp://plc-7.local:4001");
+    EXPECT_EQ(kc::networkAddress("modbus-tcp://[::1]:502")->url(), "modbus-tcp://[::1]:502");
+    for (const char *text : {"modbus-tcp://10.0.0.5", "tcp://host:0", "udp://host:502",
+                             "tcp://user@host:502", "tcp://host:502/2", "COM3"})
+        EXPECT_FALSE(kc::networkAddress(text)) << text;
+    qputenv("KC4420_COM3", "Modbus-TCP://PLC:502");
+    EXPECT_EQ(kc::portIdentity(" com3").toStdString(), "modbus-tcp://plc:502");
+    EXPECT_EQ(kc::portIdentity("modbus-tcp://plc:502/"), kc::portIdentity("COM3"));
+    EXPECT_FALSE(kc::networkLine("COM4"));
+    qunsetenv("KC4420_COM3");
+}
+
 // The search lists devices that exist, and no console or pseudo-terminal:
 // those reach the list through an override alone.
 TEST(PortNaming, searchListsRealDevicesOnly)

@@ -12,9 +12,9 @@ bool FakeLink::open()
 {
     calls << QStringLiteral("open");
     if (m_open || !m_present || refuseWith != kc::OpenFailure::None) {
-        m_failure = m_open           ? kc::OpenFailure::Busy
-                    : !m_present     ? kc::OpenFailure::NoDevice
-                                     : refuseWith;
+        m_failure = m_open       ? kc::OpenFailure::Busy
+                    : !m_present ? kc::OpenFailure::NoDevice
+                                 : refuseWith;
         return false;
     }
     m_failure = kc::OpenFailure::None;
@@ -52,9 +52,10 @@ void FakeLink::deliver(const QByteArray &bytes)
         emit arrived();
 }
 
-void FakeLink::loseLine()
+void FakeLink::loseLine(kc::OpenFailure why)
 {
     m_open = false;
+    m_failure = why;
     m_buffer.clear();
     emit lost();
 }

@@ -25,6 +25,7 @@ public:
     QByteArray arrivingDuringRead;
     // Set: every open fails for this reason.
     kc::OpenFailure refuseWith = kc::OpenFailure::None;
+    bool silence = true; // false: a link that frames its messages itself
     // Called with each frame written, e.g. to answer it later.
     std::function<void(const QByteArray &)> onWrite;
 
@@ -40,12 +41,13 @@ public:
     void write(const QByteArray &bytes) override;
     QByteArray readAll() override;
     void setWakeAt(int bytes) override { m_wakeAt = bytes; }
+    bool needsSilence() const override { return silence; }
 
     // Appends to the input and says so once the wake count is reached, as the
     // real link does.
     void deliver(const QByteArray &bytes);
     // The far end vanished: the port closes and the loss is reported.
-    void loseLine();
+    void loseLine(kc::OpenFailure why = kc::OpenFailure::None);
     QByteArray buffered() const { return m_buffer; }
     int wakeAt() const { return m_wakeAt; }
     void setPresent(bool present) { m_present = present; }

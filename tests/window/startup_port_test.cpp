@@ -53,7 +53,8 @@ TEST(Port, ChoicesButtonsAndALostLine)
         {"cmdCom", "COM1", "imgConnected", "baud=19200|open"},
     };
     for (const auto &[step, port, lamp, calls] : steps) {
-        const qsizetype from = h.link() && h.window->portName() == port ? h.link()->calls.size() : 0;
+        const qsizetype from =
+            h.link() && h.window->portName() == port ? h.link()->calls.size() : 0;
         h.act(step);
         ASSERT_EQ(h.window->portName(), port) << step;
         EXPECT_EQ(h.link()->calls.mid(from).join('|'), calls) << step;
@@ -104,4 +105,13 @@ TEST(Port, FailedOpenSaysWhy)
             << step;
         EXPECT_EQ(h.text("outcomeText").isEmpty(), QByteArray(says).isEmpty()) << step;
     }
+}
+
+// A connection that fails after the open (a network line) says why too.
+TEST(Port, LostConnectionSaysWhy)
+{
+    WindowHarness h;
+    h.link()->loseLine(kc::OpenFailure::Refused);
+    h.expect("lamp=imgNotConnected");
+    EXPECT_EQ(h.text("outcomeText"), QStringLiteral("连接被拒绝：/dev/fake"));
 }
