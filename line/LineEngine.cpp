@@ -104,6 +104,7 @@ void LineEngine::sendNow(const Request &request)
 void LineEngine::stopWaiting()
 {
     supersedeAll();
+    m_echo.stop();
     awaitRest();
 }
 
@@ -179,6 +180,7 @@ void LineEngine::sendFront()
     m_link->discardInput();
     m_link->write(frame);
     m_sentAt = m_clock();
+    m_echo.sent(frame);
     emit sent(frame);
     for (const Outcome &o : m_watch.start(request, m_sentAt, m_timeoutMs, m_baud))
         conclude(o);
@@ -209,10 +211,22 @@ void LineEngine::onArrived()
     if (bytes.isEmpty())
         return;
     emit received(bytes);
-    if (const auto outcome = m_watch.feed(bytes, m_clock()))
+    const QByteArray reply = withoutEcho(bytes);
+    std::optional<Outcome> outcome;
+    if (!reply.isEmpty())
+        outcome = m_watch.feed(reply, m_clock());
+    if (outcome)
         conclude(*outcome);
     else
         awaitRest();
+}
+
+QByteArray LineEngine::withoutEcho(const QByteArray &bytes)
+{
+    const AdapterEcho::Step step = m_echo.feed(bytes);
+    if (!step.echo.isEmpty())
+        emit echoed(step.echo);
+    return step.rest;
 }
 
 void LineEngine::onDeadline()
@@ -227,7 +241,9 @@ void LineEngine::onDeadline()
     const QByteArray late = m_link->isOpen() ? m_link->readAll() : QByteArray();
     if (!late.isEmpty())
         emit received(late);
-    conclude(*m_watch.expire(late, m_clock()));
+    // A beginning of the echo that never became whole was the reply's after all.
+    const QByteArray reply = withoutEcho(late) + m_echo.release();
+    conclude(*m_watch.expire(reply, m_clock()));
 }
 
 void LineEngine::conclude(Outcome outcome)

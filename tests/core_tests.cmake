@@ -8,4 +8,5 @@ kc_add_test(core_tests
     core/outcomes_test.cpp
     core/commissioning_test.cpp
     core/time_text_test.cpp
+    core/adapter_echo_test.cpp
   LABELS core)
