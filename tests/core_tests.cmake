@@ -9,4 +9,5 @@ kc_add_test(core_tests
     core/commissioning_test.cpp
     core/time_text_test.cpp
     core/adapter_echo_test.cpp
+    core/listening_test.cpp
   LABELS core)

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "operations/Outcomes.h"
+#include "operations/Requests.h"
+#include "protocol/ListenFraming.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+#include <optional>
+
+namespace kc {
+
+// A request heard on the line as this tool's own Request, when it is one this
+// tool could have sent (its frame the same byte for byte).
+std::optional<Request> requestOf(const QByteArray &frame);
+
+// One request another master sent, with what answered it, judged by the rules
+// the tool's own requests are judged by. A reply or noise heard without a
+// request before it has no request.
+struct HeardExchange
+{
+    QByteArray request;
+    QByteArray reply;      // empty: no answer
+    double requestAt = -1; // ms, when the request's last byte was read
+    double replyAt = -1;
+    std::optional<Request> known; // the request as a Request, see requestOf()
+    Outcome outcome;              // kind, station and function, exception, response time
+
+    int station() const;
+    int function() const;
+};
+
+// Pairs the frames a listener hears into exchanges and keeps each station's
+// totals: requests, answered, refused (exceptions), no answer, checksum errors
+// and the other faults, response times.
+class HeardTraffic
+{
+public:
+    // The exchanges this frame completes, oldest first.
+    QVector<HeardExchange> take(const HeardFrame &frame);
+    // Listening ends: a request still waiting got no answer.
+    QVector<HeardExchange> finish();
+
+    // By the station the requests went to.
+    const QMap<int, OutcomeTotals> &stations() const { return m_stations; }
+    // Replies with no request heard before them, and bytes that are no frame.
+    long long unpaired() const { return m_unpaired; }
+    long long noiseBytes() const { return m_noiseBytes; }
+
+private:
+    HeardExchange conclude(const QByteArray &reply, double replyAt);
+
+    std::optional<HeardFrame> m_pending; // the request awaiting its reply
+    QMap<int, OutcomeTotals> m_stations;
+    long long m_unpaired = 0;
+    long long m_noiseBytes = 0;
+};
+
+// "站 1  读寄存器 0-14 (03)  应答正常 4.2 ms  0=25.30 1=65.20 ...": the request
+// in words, its outcome, and what the answer says where the station answers
+// like a module.
+QString exchangeText(const HeardExchange &exchange);
+// "读寄存器 0-14 (03)", "写 5 温度报警上限 = 30.00", "功能码 10".
+QString heardRequestText(const HeardExchange &exchange);
+// "站 1  请求 120  应答 100  异常 5  无应答 10  校验错误 5  其他 0  响应 p50 4.2 / p95 6.1 ms"
+QString listenTotalsText(int station, const OutcomeTotals &totals);
+
+} // namespace kc
