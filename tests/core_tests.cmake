@@ -10,4 +10,5 @@ kc_add_test(core_tests
     core/time_text_test.cpp
     core/adapter_echo_test.cpp
     core/listening_test.cpp
+    core/diagnosis_test.cpp
   LABELS core)
