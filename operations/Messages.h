@@ -109,6 +109,13 @@ inline const QString portUsedByScan = QStringLiteral("该串口正由总线扫�
 inline const QString portUsedByWizard = QStringLiteral("该串口正由调试向导使用，请先关闭调试向导");
 inline const QString portUsedBySnapshot = QStringLiteral("该串口正在读取模块快照，请稍候");
 inline const QString portUsedByMainWindow = QStringLiteral("该串口正由主窗口使用");
+inline const QString portUsedByDiagnosis =
+    QStringLiteral("该串口正由线路诊断使用，请等诊断结束或取消");
+inline const QString portUsedByListening = QStringLiteral("该串口正在监听，请先停止监听");
+
+// The line doctor: the adapter's echo, the diagnosis, listening.
+inline const QString adapterEcho = QStringLiteral("适配器回显");
+inline const QString echoMode = QStringLiteral("你输入的回显设置有误，应为 auto、on 或 off!");
 
 // The monitor and its lists.
 inline const QString lineLost = QStringLiteral("线路断开");
