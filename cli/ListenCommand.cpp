@@ -82,9 +82,7 @@ int runListen(CliSession &s)
     }
     s.out().result({{QStringLiteral("unpaired_replies"), traffic.unpaired()},
                     {QStringLiteral("noise_bytes"), traffic.noiseBytes()}},
-                   QStringLiteral("无请求的应答 %1  杂散字节 %2")
-                       .arg(traffic.unpaired())
-                       .arg(traffic.noiseBytes()));
+                   listenNoiseText(traffic));
     return s.engine()->lost() ? Exit::Port : Exit::Ok;
 }
 

@@ -4,6 +4,8 @@
 #include "operations/Replies.h"
 #include "protocol/FrameCodec.h"
 
+#include <QStringList>
+
 namespace kc {
 
 namespace {
@@ -150,20 +152,34 @@ QString heardRequestText(const HeardExchange &x)
     return {};
 }
 
-QString exchangeText(const HeardExchange &x)
+QString heardOutcomeText(const HeardExchange &x)
 {
-    QString text = QStringLiteral("站 %1  %2  ").arg(x.station()).arg(heardRequestText(x));
-    text +=
-        x.outcome.kind == OutcomeKind::NoReply ? QStringLiteral("无应答") : outcomeText(x.outcome);
+    // Nobody's timeout is known: the next request ended the wait.
+    return x.outcome.kind == OutcomeKind::NoReply ? QStringLiteral("无应答")
+                                                  : outcomeText(x.outcome);
+}
+
+QString heardValuesText(const HeardExchange &x)
+{
+    QStringList values;
     for (const RegisterValue &v : registerValues(x.outcome))
-        text += QStringLiteral("  %1=%2").arg(v.row).arg(v.text());
+        values << QStringLiteral("%1=%2").arg(v.row).arg(v.text());
     if (const auto device = deviceTextOf(x.outcome))
-        text += QStringLiteral("  ") + *device;
+        values << *device;
     if (x.known && x.known->kind == RequestKind::AddressRead) {
         if (const auto address = confirmedAddress(x.outcome))
-            text += QStringLiteral("  地址 %1").arg(*address);
+            values << QStringLiteral("地址 %1").arg(*address);
     }
-    return text;
+    return values.join(QStringLiteral("  "));
+}
+
+QString exchangeText(const HeardExchange &x)
+{
+    QString text = QStringLiteral("站 %1  %2  %3")
+                       .arg(x.station())
+                       .arg(heardRequestText(x), heardOutcomeText(x));
+    const QString values = heardValuesText(x);
+    return values.isEmpty() ? text : text + QStringLiteral("  ") + values;
 }
 
 QString listenTotalsText(int station, const OutcomeTotals &t)
@@ -178,6 +194,13 @@ QString listenTotalsText(int station, const OutcomeTotals &t)
         .arg(t.badChecksum)
         .arg(t.wrongStation + t.mismatch + t.incomplete + t.superseded)
         .arg(ms(t.times.percentile(50)), ms(t.times.p95()));
+}
+
+QString listenNoiseText(const HeardTraffic &traffic)
+{
+    return QStringLiteral("无请求的应答 %1  杂散字节 %2")
+        .arg(traffic.unpaired())
+        .arg(traffic.noiseBytes());
 }
 
 } // namespace kc

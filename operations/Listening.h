@@ -62,9 +62,16 @@ private:
 // in words, its outcome, and what the answer says where the station answers
 // like a module.
 QString exchangeText(const HeardExchange &exchange);
-// "读寄存器 0-14 (03)", "写 5 温度报警上限 = 30.00", "功能码 10".
+// "读寄存器 0-14 (03)", "写 5 温度报警上限 = 50.00", "功能码 10".
 QString heardRequestText(const HeardExchange &exchange);
+// "应答正常 4.2 ms", "无应答", "模块拒绝：非法数据地址 (02)".
+QString heardOutcomeText(const HeardExchange &exchange);
+// What an answer says: "0=25.30  1=65.20", the device text, "地址 7"; empty
+// unless answered.
+QString heardValuesText(const HeardExchange &exchange);
 // "站 1  请求 120  应答 100  异常 5  无应答 10  校验错误 5  其他 0  响应 p50 4.2 / p95 6.1 ms"
 QString listenTotalsText(int station, const OutcomeTotals &totals);
+// "无请求的应答 0  杂散字节 12"
+QString listenNoiseText(const HeardTraffic &traffic);
 
 } // namespace kc

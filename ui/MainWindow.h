@@ -6,6 +6,7 @@
 #include "operations/DataLog.h"
 #include "operations/Outcomes.h"
 #include "operations/Requests.h"
+#include "protocol/AdapterEcho.h"
 #include "protocol/Framing.h"
 #include "ui/MainForm.h"
 
@@ -145,6 +146,7 @@ private:
 
     OutcomeTotals m_totals;
     int m_timeoutMs = defaultTimeoutMs;
+    EchoMode m_echoMode = EchoMode::Auto; // of every line this window's program opens
     bool m_messageOpen = false;
     QLabel *m_statusText;
     QLabel *m_totalsText;
