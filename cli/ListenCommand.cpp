@@ -39,7 +39,7 @@ QJsonObject exchangeJson(const HeardExchange &x, const QString &time)
     if (x.outcome.kind == OutcomeKind::Refused)
         j[QStringLiteral("exception")] = x.outcome.exceptionCode;
     QJsonArray registers;
-    for (const RegisterValue &v : registerValues(x.outcome))
+    for (const RegisterValue &v : heardRegisters(x))
         registers << QJsonObject{{QStringLiteral("row"), v.row},
                                  {QStringLiteral("word"), v.word},
                                  {QStringLiteral("value"), v.text()}};

@@ -152,6 +152,11 @@ QString heardRequestText(const HeardExchange &x)
     return {};
 }
 
+QVector<RegisterValue> heardRegisters(const HeardExchange &x)
+{
+    return x.known ? registerValues(x.outcome) : QVector<RegisterValue>();
+}
+
 QString heardOutcomeText(const HeardExchange &x)
 {
     // Nobody's timeout is known: the next request ended the wait.
@@ -162,7 +167,7 @@ QString heardOutcomeText(const HeardExchange &x)
 QString heardValuesText(const HeardExchange &x)
 {
     QStringList values;
-    for (const RegisterValue &v : registerValues(x.outcome))
+    for (const RegisterValue &v : heardRegisters(x))
         values << QStringLiteral("%1=%2").arg(v.row).arg(v.text());
     if (const auto device = deviceTextOf(x.outcome))
         values << *device;

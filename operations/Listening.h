@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operations/Outcomes.h"
+#include "operations/Replies.h"
 #include "operations/Requests.h"
 #include "protocol/ListenFraming.h"
 
@@ -17,8 +18,7 @@ namespace kc {
 std::optional<Request> requestOf(const QByteArray &frame);
 
 // One request another master sent, with what answered it, judged by the rules
-// the tool's own requests are judged by. A reply or noise heard without a
-// request before it has no request.
+// the tool's own requests are judged by.
 struct HeardExchange
 {
     QByteArray request;
@@ -26,7 +26,10 @@ struct HeardExchange
     double requestAt = -1; // ms, when the request's last byte was read
     double replyAt = -1;
     std::optional<Request> known; // the request as a Request, see requestOf()
-    Outcome outcome;              // kind, station and function, exception, response time
+    // Kind, station and function, exception, response time. A request of
+    // another function is judged as a frame of its function alone: decode
+    // through heardRegisters(), never registerValues().
+    Outcome outcome;
 
     int station() const;
     int function() const;
@@ -57,6 +60,9 @@ private:
     long long m_unpaired = 0;
     long long m_noiseBytes = 0;
 };
+
+// The registers an answered read of the module's registers carries.
+QVector<RegisterValue> heardRegisters(const HeardExchange &exchange);
 
 // "站 1  读寄存器 0-14 (03)  应答正常 4.2 ms  0=25.30 1=65.20 ...": the request
 // in words, its outcome, and what the answer says where the station answers
