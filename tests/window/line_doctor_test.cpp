@@ -67,7 +67,8 @@ TEST(DiagnosisWindow, NamesTheEchoAndGivesThePortBack)
 }
 
 // "监听" holds the window's port and sends nothing on it: what another master
-// asks and is answered shows decoded; stopping gives the port back.
+// asks and is answered shows decoded, a cut reply once the line is silent;
+// stopping gives the port back.
 TEST(ListenWindow, DecodesWithoutSendingAndGivesThePortBack)
 {
     WindowHarness h;
@@ -87,6 +88,10 @@ TEST(ListenWindow, DecodesWithoutSendingAndGivesThePortBack)
     ASSERT_EQ(table->rowCount(), 1);
     EXPECT_EQ(table->item(0, 2)->text() + " | " + table->item(0, 5)->text(),
               "读寄存器 0-1 (03) | 0=25.34  1=65.20");
+    // A reply cut short is ended by the line's silence.
+    link->deliver(QByteArray::fromHex("010300000002C40B") + readReply({1, 2}).left(5));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 2; }, 2000));
+    EXPECT_EQ(table->item(1, 3)->text(), "应答不完整 (5 字节)");
     QTest::mouseClick(window->findChild<QPushButton *>("listenStop"), Qt::LeftButton);
     EXPECT_TRUE(link->written.isEmpty());
     EXPECT_NE(h.link(), link);
