@@ -471,7 +471,7 @@ QString diagnosisReportText(const DiagnosisReport &r)
             .arg(QString::number(r.elapsedMs / 1000, 'f', 1))
             .arg(r.cancelled ? QStringLiteral("  （已取消）") : QString());
     for (const RateSummary &s : rateSummaries(r.station, r.probes)) {
-        text += QStringLiteral("%1 波特：读取 %2 次，应答 %3 次")
+        text += QStringLiteral("%1 波特：读取 %2 次，正确应答 %3 次")
                     .arg(s.baud)
                     .arg(s.reads)
                     .arg(s.answered);
@@ -479,7 +479,7 @@ QString diagnosisReportText(const DiagnosisReport &r)
             text += QStringLiteral("，响应中位 %1 ms，最大 %2 ms")
                         .arg(ms(s.times.percentile(50)), ms(s.times.max()));
         if (s.addressReads > 0)
-            text += QStringLiteral("；读地址 %1 次，应答 %2 次")
+            text += QStringLiteral("；读地址 %1 次，正确应答 %2 次")
                         .arg(s.addressReads)
                         .arg(s.addressAnswered);
         text += QLatin1Char('\n');
