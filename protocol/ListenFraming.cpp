@@ -59,20 +59,24 @@ double LineFramer::cutAt() const
     return m_lastAt + (judgeAt(0, cut) == Head::MayHold ? m_patienceMs : m_silenceMs);
 }
 
+bool LineFramer::fromAwaitedStation(int station) const
+{
+    // The station-250 read is answered from the module's own address.
+    return m_awaitStation >= 0 &&
+           (station == m_awaitStation || (m_awaitStation == 250 && station >= 1 && station <= 250));
+}
+
 bool LineFramer::awaitedReply(const QByteArray &view, bool fromStation) const
 {
-    const int station = std::uint8_t(view[0]);
     const int function = std::uint8_t(view[1]);
-    // The station-250 read is answered from the module's own address.
-    const bool stationOk =
-        station == m_awaitStation || (m_awaitStation == 250 && station >= 1 && station <= 250);
-    return (stationOk || !fromStation) &&
+    return (!fromStation || fromAwaitedStation(std::uint8_t(view[0]))) &&
            (function == m_awaitFunction || function == (m_awaitFunction | 0x80));
 }
 
 LineFramer::Head LineFramer::judgeAt(qsizetype at, Cut &cut) const
 {
-    const QByteArray view = m_held.mid(at);
+    // Looked at where it lies: a search runs over every offset of what is held.
+    const QByteArray view = QByteArray::fromRawData(m_held.constData() + at, m_held.size() - at);
     bool mayHold = false;
     const auto check = [&](int length, HeardFrame::Role role) {
         if (length == 0 || (length > 0 && view.size() < length)) {
@@ -113,20 +117,20 @@ QVector<HeardFrame> LineFramer::extract(bool silence)
         if (head == Head::MayHold && !silence)
             break;
         // The head never becomes a frame: what lies before the next frame
-        // that holds is one damaged piece.
-        qsizetype next = 1;
-        while (next < m_held.size() && judgeAt(next, cut) != Head::Holds)
-            ++next;
+        // that holds is one damaged piece. Offsets once found never to begin
+        // one are not looked at again as bytes keep coming.
+        qsizetype next = m_neverBefore;
+        for (Head at; next < m_held.size() && (at = judgeAt(next, cut)) != Head::Holds; ++next) {
+            if (at == Head::Never && next == m_neverBefore)
+                ++m_neverBefore;
+        }
         if (next == m_held.size() && !silence) {
             if (m_held.size() > heldMax)
-                take(out, int(m_held.size()) - 256, HeardFrame::Role::Noise, false);
+                take(out, int(m_held.size()) - frameMost, HeardFrame::Role::Noise, false);
             break;
         }
         // A damaged piece that begins like the awaited reply is that reply.
-        const int first = std::uint8_t(m_held[0]);
-        const bool replyLike =
-            m_awaitStation >= 0 &&
-            (first == m_awaitStation || (m_awaitStation == 250 && first >= 1 && first <= 250));
+        const bool replyLike = fromAwaitedStation(std::uint8_t(m_held[0]));
         take(out, int(next), replyLike ? HeardFrame::Role::Reply : HeardFrame::Role::Noise, false);
     }
     return out;
@@ -142,6 +146,7 @@ void LineFramer::take(QVector<HeardFrame> &out, int length, HeardFrame::Role rol
         }
     }
     m_held.remove(0, length);
+    m_neverBefore = 1;
     qsizetype gone = 0;
     for (auto &arrival : m_arrivals) {
         arrival.first -= length;

@@ -47,8 +47,9 @@ public:
     double cutAt() const;
 
     // Longest stretch held without a frame in it: a Modbus frame is at most
-    // 256 bytes, so whatever lies before the last 256 of it is noise.
-    static constexpr int heldMax = 512;
+    // frameMost bytes, so whatever lies before the last of them is noise.
+    static constexpr int frameMost = 256;
+    static constexpr int heldMax = 2 * frameMost;
 
 private:
     enum class Head { Holds, MayHold, Never };
@@ -60,6 +61,7 @@ private:
 
     QVector<HeardFrame> extract(bool silence);
     Head judgeAt(qsizetype at, Cut &cut) const;
+    bool fromAwaitedStation(int station) const;
     // For the function awaited; fromStation: from the station awaited too.
     bool awaitedReply(const QByteArray &view, bool fromStation) const;
     void take(QVector<HeardFrame> &out, int length, HeardFrame::Role role, bool crcOk);
@@ -70,7 +72,8 @@ private:
     // Where each delivery held ends (offset into m_held) and when it was read.
     QVector<std::pair<qsizetype, double>> m_arrivals;
     double m_lastAt = 0;
-    int m_awaitStation = -1; // of the reply awaited; -1: none
+    qsizetype m_neverBefore = 1; // offsets from 1 up to this one begin no frame, whatever follows
+    int m_awaitStation = -1;     // of the reply awaited; -1: none
     int m_awaitFunction = -1;
 };
 
