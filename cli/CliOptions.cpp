@@ -18,7 +18,8 @@ const QStringList commands = {
     QStringLiteral("ports"),    QStringLiteral("read"),        QStringLiteral("write"),
     QStringLiteral("address"),  QStringLiteral("set-address"), QStringLiteral("info"),
     QStringLiteral("poll"),     QStringLiteral("uploads"),     QStringLiteral("scan"),
-    QStringLiteral("snapshot"), QStringLiteral("apply")};
+    QStringLiteral("snapshot"), QStringLiteral("apply"),       QStringLiteral("diagnose"),
+    QStringLiteral("listen")};
 
 const char *const commandHelp = R"(
 Commands:
@@ -56,13 +57,26 @@ Commands:
                               rows 3..14): write the rows that differ, each
                               read back, the baud-rate row last (then read at
                               the new rate); one line per row
+  diagnose [--all-rates]      a short battery against --station: two
+                              station-250 reads and eight reads at --baud
+                              (with --all-rates, one and two at every other
+                              rate), each answer timed, the adapter's echo
+                              watched; prints what is wrong with the line and
+                              what to do (exit status below); Ctrl+C stops it
+  listen [--seconds N]        listen only, never send: another master's
+                              requests and the replies to them, one line each,
+                              decoded; each station's totals at Ctrl+C (or
+                              after N seconds)
 
 Exit status: 0 every request answered; 2 an argument or value refused
 (nothing sent); 3 no reply; 4 refused by the module; 5 a bad reply (checksum,
 wrong station, incomplete, or a read-back that differs); 6 the port could not
 be opened or was lost; 7 an output file took no more rows. A command that
 makes several requests exits with the worst status it met. A scan exits 0 when
-it found a module, 3 when it found none.
+it found a module, 3 when it found none. A diagnosis exits with the status
+of its worst finding: 0 clean (or only notes), 10 the adapter echoes, 11
+stray bytes before replies, 12 replies cut or late, 13 checksum errors, 14
+answers at another rate only, 15 collisions, 16 silence; 2 and 6 as above.
 )";
 
 void addOptions(QCommandLineParser &p)
@@ -82,6 +96,10 @@ void addOptions(QCommandLineParser &p)
          QStringLiteral("N")},
         {QStringLiteral("timeout"), QStringLiteral("Response timeout, 20..10000 (default 1000)."),
          QStringLiteral("MS")},
+        {QStringLiteral("echo"),
+         QStringLiteral("The adapter returns each request before the reply: auto (recognised "
+                        "when it comes), on (always) or off (never) (default auto)."),
+         QStringLiteral("auto|on|off")},
         {QStringLiteral("retries"),
          QStringLiteral("Repeat a request that got no reply or a bad one, 0..10 (default 0)."),
          QStringLiteral("N")},
@@ -101,7 +119,7 @@ void addOptions(QCommandLineParser &p)
          QStringLiteral("MS")},
         {QStringLiteral("csv"), QStringLiteral("poll, uploads: also write rows to FILE."),
          QStringLiteral("FILE")},
-        {QStringLiteral("seconds"), QStringLiteral("uploads: stop after N seconds."),
+        {QStringLiteral("seconds"), QStringLiteral("uploads, listen: stop after N seconds."),
          QStringLiteral("N")},
         {QStringLiteral("bauds"),
          QStringLiteral("scan: rates to try (default 2400,4800,9600,19200,38400)."),
@@ -117,6 +135,8 @@ void addOptions(QCommandLineParser &p)
                         "read settles its rate.")},
         {QStringLiteral("template"),
          QStringLiteral("snapshot: keep only these rows, as a template."), QStringLiteral("ROWS")},
+        {QStringLiteral("all-rates"),
+         QStringLiteral("diagnose: also try every other rate a module can have.")},
     });
     p.addHelpOption();
     p.addVersionOption();
@@ -209,6 +229,14 @@ ParsedCli parseCli(const QStringList &argv)
         }
         o.retries = *n;
     }
+    if (isSet("echo")) {
+        const auto echo = echoModeFromKey(value("echo"));
+        if (!echo) {
+            r.error = msg::echoMode;
+            return r;
+        }
+        o.echo = *echo;
+    }
     o.json = isSet("json");
     o.trace = isSet("trace");
     o.stats = isSet("stats");
@@ -225,6 +253,7 @@ ParsedCli parseCli(const QStringList &argv)
         o.cycles = *n;
     }
     o.singleModule = isSet("single");
+    o.allRates = isSet("all-rates");
     o.period = value("period");
     o.csv = value("csv");
     if (isSet("seconds")) {

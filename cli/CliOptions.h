@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operations/RegisterMap.h"
+#include "protocol/AdapterEcho.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,7 @@ struct CliOptions
     QString station = QStringLiteral("1"); // as typed: each request applies its own rule
     int timeoutMs = 1000;
     int retries = 0;
+    EchoMode echo = EchoMode::Auto;
     bool json = false;
     bool trace = false;
     bool stats = false;
@@ -34,6 +36,7 @@ struct CliOptions
     QString probeTimeout = QStringLiteral("100");                 // scan
     bool singleModule = false;                                    // scan
     QString templateRows; // snapshot: empty writes a snapshot, else these rows as a template
+    bool allRates = false; // diagnose: every rate a module can have, not only --baud
 
     // The count box's text for a read: as given, or from start to the last row.
     QString registersToRead() const;

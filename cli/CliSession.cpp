@@ -87,6 +87,7 @@ bool CliSession::openLine()
     m_engine->setBaud(m_options.baud);
     m_engine->setTimeout(m_options.timeoutMs);
     m_engine->setRetries(m_options.retries);
+    m_engine->setEchoMode(m_options.echo);
     if (m_options.trace) {
         auto since = std::make_shared<QElapsedTimer>();
         since->start();
@@ -224,6 +225,8 @@ int runCommand(CliSession &s)
         {QStringLiteral("scan"), runScan},
         {QStringLiteral("snapshot"), runSnapshot},
         {QStringLiteral("apply"), runApply},
+        {QStringLiteral("diagnose"), runDiagnose},
+        {QStringLiteral("listen"), runListen},
     };
     int status = runners.value(s.options().command)(s);
     if (s.engine() && s.engine()->lost())

@@ -75,6 +75,8 @@ int runUploads(CliSession &s);
 int runScan(CliSession &s);
 int runSnapshot(CliSession &s);
 int runApply(CliSession &s);
+int runDiagnose(CliSession &s);
+int runListen(CliSession &s);
 
 // The command the options name, its statistics after it when asked.
 int runCommand(CliSession &s);

@@ -149,7 +149,7 @@ public:
         const auto o = object(value, path);
         if (!o)
             return std::nullopt;
-        onlyKnownKeys(*o, path, {"port", "baud", "stations", "cycle_ms", "name"});
+        onlyKnownKeys(*o, path, {"port", "baud", "stations", "cycle_ms", "name", "echo"});
         const int before = faults.size();
         LineConfig line;
         const QString portAt = keyPath(path, QStringLiteral("port"));
@@ -209,6 +209,14 @@ public:
             line.name = lineNameFromPort(line.port);
             if (line.name.isEmpty())
                 fault(path, QStringLiteral("no name can be made from port; give one in name"));
+        }
+        if (o->contains(QLatin1String("echo"))) {
+            const auto echo = echoModeFromKey(o->value(QLatin1String("echo")).toString());
+            if (echo)
+                line.echo = *echo;
+            else
+                fault(keyPath(path, QStringLiteral("echo")),
+                      QStringLiteral("must be \"auto\", \"on\" or \"off\""));
         }
         if (faults.size() != before)
             return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/AdapterEcho.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -15,8 +17,9 @@ struct LineConfig
     QString port; // "COM1", "/dev/serial/by-id/...", later "tcp://host:port"
     int baud = 9600;
     QVector<int> stations;
-    int cycleMs = 1000; // 0: back to back
-    QString name;       // the line's level in the topics
+    int cycleMs = 1000;             // 0: back to back
+    QString name;                   // the line's level in the topics
+    EchoMode echo = EchoMode::Auto; // what its adapter does with each request
 };
 
 struct BrokerConfig

@@ -116,6 +116,7 @@ void LineEngine::sendNow(const Request &request)
 void LineEngine::stopWaiting()
 {
     supersedeAll();
+    m_echo.stop();
     awaitRest();
 }
 
@@ -193,6 +194,7 @@ void LineEngine::sendFront()
     m_link->discardInput();
     m_link->write(frame);
     m_sentAt = m_clock();
+    m_echo.sent(frame);
     emit sent(frame);
     for (const Outcome &o : m_watch.start(request, m_sentAt, m_timeoutMs, m_baud))
         conclude(o);
@@ -232,10 +234,22 @@ void LineEngine::onArrived()
     if (bytes.isEmpty())
         return;
     emit received(bytes);
-    if (const auto outcome = m_watch.feed(bytes, m_clock()))
+    const QByteArray reply = withoutEcho(bytes);
+    std::optional<Outcome> outcome;
+    if (!reply.isEmpty())
+        outcome = m_watch.feed(reply, m_clock());
+    if (outcome)
         conclude(*outcome);
     else
         awaitRest();
+}
+
+QByteArray LineEngine::withoutEcho(const QByteArray &bytes)
+{
+    const AdapterEcho::Step step = m_echo.feed(bytes);
+    if (!step.echo.isEmpty())
+        emit echoed(step.echo);
+    return step.rest;
 }
 
 void LineEngine::onDeadline()
@@ -250,7 +264,9 @@ void LineEngine::onDeadline()
     const QByteArray late = m_link->isOpen() ? m_link->readAll() : QByteArray();
     if (!late.isEmpty())
         emit received(late);
-    conclude(*m_watch.expire(late, m_clock()));
+    // A beginning of the echo that never became whole was the reply's after all.
+    const QByteArray reply = withoutEcho(late) + m_echo.release();
+    conclude(*m_watch.expire(reply, m_clock()));
 }
 
 void LineEngine::conclude(Outcome outcome)

@@ -2,6 +2,7 @@
 
 #include "operations/Outcomes.h"
 #include "operations/Requests.h"
+#include "protocol/AdapterEcho.h"
 
 #include <QHash>
 #include <QObject>
@@ -40,6 +41,9 @@ public:
     int retries() const { return m_retries; }
     void setBaud(int baud);
     int baud() const { return m_baud; }
+    // What the adapter does with each request; see AdapterEcho.
+    void setEchoMode(EchoMode mode) { m_echo.setMode(mode); }
+    EchoMode echoMode() const { return m_echo.mode(); }
 
     // Opens the link at the engine's baud rate; false when it cannot.
     bool open();
@@ -81,6 +85,8 @@ signals:
     // Every frame sent and every delivery received, for traces and logs.
     void sent(const QByteArray &frame);
     void received(const QByteArray &bytes);
+    // A request came back from the adapter and was taken off the reply.
+    void echoed(const QByteArray &frame);
     void lineLost();
     // A network line's connection is up; requests that waited for it go out.
     void connected();
@@ -90,6 +96,8 @@ private:
     void sendFront();
     void awaitRest();
     void onArrived();
+    // The bytes for the reply once the echo is off them.
+    QByteArray withoutEcho(const QByteArray &bytes);
     void onLost();
     void onNoAnswer(const QByteArray &bytes);
     void onDeadline();
@@ -101,6 +109,7 @@ private:
     QTimer *m_deadline;
     PreciseWake *m_wake;
     ReplyWatch m_watch;
+    AdapterEcho m_echo;
     QQueue<Request> m_queue;
     QHash<int, OutcomeTotals> m_totals;
     int m_timeoutMs = defaultTimeoutMs;

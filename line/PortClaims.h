@@ -14,7 +14,16 @@ class LineEngine;
 class Link;
 
 // Who holds a port.
-enum class Holder { MainWindow, Monitor, BusScan, Commissioning, Snapshot, Gateway };
+enum class Holder {
+    MainWindow,
+    Monitor,
+    BusScan,
+    Commissioning,
+    Snapshot,
+    Gateway,
+    Diagnosis,
+    Listening,
+};
 
 // Every port the program talks on is taken here, so one port has one master at
 // a time. A holder gets a line engine of its own on the port. The main window

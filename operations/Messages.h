@@ -53,17 +53,24 @@ inline const QString addressRange = QStringLiteral("请指定正确的设备地�
 inline const QString targetAddressRange =
     QStringLiteral("请指定正确的设备地址，正确值范围为1-250!");
 
+// A window asked to diagnose station 0: nobody answers a broadcast.
+inline const QString broadcastStation =
+    QStringLiteral("站号 0 是广播地址，模块不会应答，请指定 1-255 的站号!");
+
 // kc4420-cli: each refused argument named with its option and its real range.
 namespace cli {
-inline const QString station = QStringLiteral("--station %1：站号应为 0-255 的数字（读取取整数部分）");
+inline const QString station =
+    QStringLiteral("--station %1：站号应为 0-255 的数字（读取取整数部分）");
 inline const QString broadcast =
     QStringLiteral("--station 0：站号 0 是广播地址，模块不会应答，请用 1-255");
 inline const QString count = QStringLiteral("--count %1：寄存器个数应为 1-15");
-inline const QString start = QStringLiteral("--start %1：起始寄存器应为 0-255 的数字（模块的寄存器为 0-14）");
+inline const QString start =
+    QStringLiteral("--start %1：起始寄存器应为 0-255 的数字（模块的寄存器为 0-14）");
 inline const QString period = QStringLiteral("--period %1：周期应为 0（连续）或 50-60000 毫秒");
 inline const QString periodMissing =
     QStringLiteral("poll 需要 --period：周期应为 0（连续）或 50-60000 毫秒");
-inline const QString baud = QStringLiteral("--baud %1：波特率应为 2400、4800、9600、19200 或 38400");
+inline const QString baud =
+    QStringLiteral("--baud %1：波特率应为 2400、4800、9600、19200 或 38400");
 inline const QString timeout = QStringLiteral("--timeout %1：应答超时应为 20-10000 毫秒");
 inline const QString retries = QStringLiteral("--retries %1：重试次数应为 0-10");
 inline const QString cycles = QStringLiteral("--cycles %1：周期数应为 1-1000000000");
@@ -136,6 +143,13 @@ inline const QString portUsedByScan = QStringLiteral("该串口正由总线扫�
 inline const QString portUsedByWizard = QStringLiteral("该串口正由调试向导使用，请先关闭调试向导");
 inline const QString portUsedBySnapshot = QStringLiteral("该串口正在读取模块快照，请稍候");
 inline const QString portUsedByMainWindow = QStringLiteral("该串口正由主窗口使用");
+inline const QString portUsedByDiagnosis =
+    QStringLiteral("该串口正由线路诊断使用，请等诊断结束或取消");
+inline const QString portUsedByListening = QStringLiteral("该串口正在监听，请先停止监听");
+
+// The line doctor: the adapter's echo, the diagnosis, listening.
+inline const QString adapterEcho = QStringLiteral("适配器回显");
+inline const QString echoMode = QStringLiteral("你输入的回显设置有误，应为 auto、on 或 off!");
 
 // The monitor and its lists.
 inline const QString lineLost = QStringLiteral("线路断开");

@@ -29,7 +29,8 @@ fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKC_BUILD_TESTS=OFF -DKC_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kc4420-sim bench_wire_limits bench_micro \
-  bench_window bench_upload_log bench_cold_start bench_cli bench_scan bench_monitor bench_traffic_log >/dev/null
+  bench_window bench_upload_log bench_cold_start bench_cli bench_scan bench_monitor bench_traffic_log \
+  bench_line_doctor >/dev/null
 
 b=$build/bench
 if [ "$quick" = 1 ]; then
@@ -54,6 +55,8 @@ if [ "$quick" = 1 ]; then
   "$b/bench_monitor" two 2
   "$b/bench_monitor" trend --quick
   "$b/bench_monitor" sync 2
+  "$b/bench_line_doctor" listen 3
+  "$b/bench_line_doctor" diagnose 1
   exit 0
 fi
 "$b/bench_wire_limits"
@@ -78,3 +81,5 @@ fi
 "$b/bench_monitor" two 30
 "$b/bench_monitor" trend
 "$b/bench_monitor" sync 30
+"$b/bench_line_doctor" listen 60
+"$b/bench_line_doctor" diagnose 5

@@ -10,10 +10,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build=${KC_FUZZ_BUILD_DIR:-$here/build-fuzz}
-targets=(fuzz_receiver fuzz_number_text fuzz_mbap)
+targets=(fuzz_receiver fuzz_number_text fuzz_mbap fuzz_listen_framer)
 # Replies fit well within 1 KiB; box texts need a few hundred characters to
-# reach a double's overflow and underflow, and longer ones only slow the run.
-declare -A maxLen=([fuzz_receiver]=1024 [fuzz_number_text]=512 [fuzz_mbap]=1024)
+# reach a double's overflow and underflow, and longer ones only slow the run; a
+# listener's deliveries need room for a few frames and more than the 512 bytes
+# its framer holds at most.
+declare -A maxLen=([fuzz_receiver]=1024 [fuzz_number_text]=512 [fuzz_mbap]=1024 [fuzz_listen_framer]=2048)
 
 echo "== fuzz targets: build in $build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -8,4 +8,7 @@ kc_add_test(core_tests
     core/outcomes_test.cpp
     core/commissioning_test.cpp
     core/time_text_test.cpp
+    core/adapter_echo_test.cpp
+    core/listening_test.cpp
+    core/diagnosis_test.cpp
   LABELS core)

@@ -6,6 +6,7 @@ kc_add_test(line_tests
     line/monitor_test.cpp
     line/trend_history_test.cpp
     line/data_log_test.cpp
+    line/diagnosis_test.cpp
   LIBS kc_line
   LABELS line)
 

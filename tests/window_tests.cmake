@@ -10,4 +10,5 @@ kc_add_test(window_tests
     window/monitor_window_test.cpp
     window/traffic_log_test.cpp
     window/trend_window_test.cpp
+    window/line_doctor_test.cpp
   LABELS window)

@@ -11,7 +11,9 @@
 #include "ui/BusScanWindow.h"
 #include "ui/CommSettingsDialog.h"
 #include "ui/CommissioningWindow.h"
+#include "ui/DiagnosisWindow.h"
 #include "ui/HelpWindow.h"
+#include "ui/ListenWindow.h"
 #include "ui/MessageSink.h"
 #include "ui/MonitorWindow.h"
 #include "ui/SnapshotDialog.h"
@@ -56,6 +58,9 @@ MainWindow::MainWindow(PortClaims *claims, MessageSink *messages, QWidget *paren
     // The client area keeps its designed size; menus and status bar add theirs.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_timeoutMs = storedResponseTimeout();
+    m_echoMode = storedEchoMode();
+    connect(m_claims, &PortClaims::engineMade, this,
+            [this](LineEngine *engine) { engine->setEchoMode(m_echoMode); });
     connect(m_claims, &PortClaims::engineMade, this, &MainWindow::watchTraffic);
     connect(m_claims, &PortClaims::yieldWanted, this, &MainWindow::yieldPort);
     connect(m_claims, &PortClaims::claimed, this, &MainWindow::portClaimed);
@@ -105,6 +110,8 @@ void MainWindow::buildMenus()
         m_traffic->show();
         m_traffic->raise();
     });
+    connect(m_traffic, &TrafficLogWindow::listenWanted, this,
+            [this] { showListening(this, m_messages); });
     tools->addAction(QStringLiteral("总线扫描"), this, [this] { showBusScan(this, m_messages); });
     tools->addAction(QStringLiteral("调试向导"), this,
                      [this] { showCommissioning(this, m_messages); });
@@ -116,6 +123,7 @@ void MainWindow::buildMenus()
         trendWindow()->show();
         trendWindow()->raise();
     });
+    tools->addAction(QStringLiteral("线路诊断"), this, [this] { showDiagnosis(this, m_messages); });
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
     help->setObjectName(QStringLiteral("helpMenu"));
     help->addAction(QStringLiteral("使用说明"), this, [this] { showHelp(this); });
@@ -547,11 +555,15 @@ void MainWindow::showTotals()
 
 void MainWindow::commSettings()
 {
-    CommSettingsDialog dialog(m_timeoutMs, this);
+    CommSettingsDialog dialog(m_timeoutMs, m_echoMode, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     setResponseTimeout(dialog.timeoutMs());
     storeResponseTimeout(m_timeoutMs);
+    m_echoMode = dialog.echoMode();
+    storeEchoMode(m_echoMode);
+    if (m_engine)
+        m_engine->setEchoMode(m_echoMode);
 }
 
 void MainWindow::about()
@@ -701,6 +713,10 @@ void MainWindow::watchTraffic(LineEngine *engine)
     });
     connect(engine, &LineEngine::received, m_traffic, [this, port](const QByteArray &bytes) {
         m_traffic->record({m_clock(), TrafficEntry::Direction::Received, bytes, {}, port});
+    });
+    connect(engine, &LineEngine::echoed, m_traffic, [this, port](const QByteArray &frame) {
+        m_traffic->record(
+            {m_clock(), TrafficEntry::Direction::Note, frame, msg::adapterEcho, port});
     });
     connect(engine, &LineEngine::finished, m_traffic, [this, port](const Outcome &o) {
         m_traffic->record({m_clock(), TrafficEntry::Direction::Note, {}, outcomeText(o), port});

@@ -6,6 +6,7 @@
 #include "operations/DataLog.h"
 #include "operations/Outcomes.h"
 #include "operations/Requests.h"
+#include "protocol/AdapterEcho.h"
 #include "protocol/Framing.h"
 #include "ui/MainForm.h"
 
@@ -146,6 +147,7 @@ private:
 
     OutcomeTotals m_totals;
     int m_timeoutMs = defaultTimeoutMs;
+    EchoMode m_echoMode = EchoMode::Auto; // of every line this window's program opens
     bool m_messageOpen = false;
     QString m_mode;   // polling or the upload mode, while on
     QString m_status; // the last outcome, or what is awaited

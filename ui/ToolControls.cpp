@@ -19,6 +19,10 @@ QString holderMessage(Holder holder)
         return msg::portUsedByWizard;
     case Holder::Snapshot:
         return msg::portUsedBySnapshot;
+    case Holder::Diagnosis:
+        return msg::portUsedByDiagnosis;
+    case Holder::Listening:
+        return msg::portUsedByListening;
     case Holder::MainWindow:
         break;
     }

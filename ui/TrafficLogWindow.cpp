@@ -137,10 +137,14 @@ TrafficLogWindow::TrafficLogWindow(MessageSink *messages, QWidget *parent)
     clear->setObjectName(QStringLiteral("trafficClear"));
     auto *save = new QPushButton(QStringLiteral("保存..."), this);
     save->setObjectName(QStringLiteral("trafficSave"));
+    auto *listen = new QPushButton(QStringLiteral("监听..."), this);
+    listen->setObjectName(QStringLiteral("trafficListen"));
+    listen->setToolTip(QStringLiteral("只听不发：解读线路上另一主站的请求和应答"));
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_pauseButton);
     buttons->addWidget(clear);
+    buttons->addWidget(listen);
     buttons->addStretch();
     buttons->addWidget(save);
     auto *layout = new QVBoxLayout(this);
@@ -159,6 +163,7 @@ TrafficLogWindow::TrafficLogWindow(MessageSink *messages, QWidget *parent)
     connect(m_pauseButton, &QPushButton::clicked, this, &TrafficLogWindow::togglePause);
     connect(clear, &QPushButton::clicked, this, &TrafficLogWindow::clearAll);
     connect(save, &QPushButton::clicked, this, &TrafficLogWindow::saveClicked);
+    connect(listen, &QPushButton::clicked, this, &TrafficLogWindow::listenWanted);
 }
 
 // The table goes first: going, it may still lay itself out and ask for rows,

@@ -61,6 +61,10 @@ public:
     // The selected rows as saved as text, oldest first, onto the clipboard.
     void copySelection();
 
+signals:
+    // "监听": the operator wants to listen to the line without sending.
+    void listenWanted();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;

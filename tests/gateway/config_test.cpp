@@ -56,6 +56,8 @@ TEST(GatewayConfig, EachFaultIsOneLineNamingItsKey)
                         {"port": "modbus-tcp://gw", "stations": "3"}])"),
          {"lines[1].port: tcp://gw:4001 is listed twice; give each line once",
           "lines[2].port: \"modbus-tcp://gw\" is not tcp://HOST:PORT or modbus-tcp://HOST:PORT"}},
+        {withLines(R"([{"port": "COM1", "stations": "1", "echo": true}])"),
+         {"lines[0].echo: must be \"auto\", \"on\" or \"off\""}},
         {withLines(R"([{"port": "COM1", "stations": "1", "speed": 9600}])"),
          {"lines[0].speed: unknown key"}},
         {withLines(R"([])"), {"lines: must be a non-empty array of lines"}},
@@ -107,7 +109,7 @@ TEST(GatewayConfig, DefaultsNamesAndTheMonitorsSavedList)
     const auto plain = parseGatewayConfig(
         withLines(R"([{"port": "/dev/serial/by-id/usb-FTDI_X-if00-port0", "stations": "1-40"},
                       {"port": "COM1", "baud": 19200, "stations": [1, 3], "cycle_ms": 0,
-                       "name": "Hall_2"},
+                       "name": "Hall_2", "echo": "on"},
                       {"port": "tcp://10.0.0.5:502", "stations": "1,3,5-8"}])",
                   R"("broker": {"url": "mqtts://broker.plant"})"),
         host);
@@ -121,6 +123,8 @@ TEST(GatewayConfig, DefaultsNamesAndTheMonitorsSavedList)
     EXPECT_EQ(c.lines[1].name, QStringLiteral("Hall_2"));
     EXPECT_EQ(c.lines[1].stations, (QVector<int>{1, 3}));
     EXPECT_EQ(c.lines[1].cycleMs, 0);
+    EXPECT_EQ(c.lines[0].echo, kc::EchoMode::Auto);
+    EXPECT_EQ(c.lines[1].echo, kc::EchoMode::On);
     EXPECT_EQ(c.lines[2].name, QStringLiteral("10_0_0_5_502"));
     EXPECT_EQ(c.broker.port, 8883);
     EXPECT_TRUE(c.broker.tls);

@@ -167,3 +167,29 @@ TEST(LineEngine, SendNowStopWaitingAndALostLine)
     EXPECT_EQ(h.outcomes.last().kind, OutcomeKind::NoReply);
     EXPECT_EQ(h.link->written.size(), 3); // nothing written to the closed line
 }
+
+// The adapter's echo is taken off before the reply is judged and reported
+// once; a beginning of it that never became whole is judged at the deadline.
+TEST(LineEngine, EchoTakenOffAndReported)
+{
+    EngineHarness h;
+    QList<QByteArray> echoes;
+    QObject::connect(&h.engine, &LineEngine::echoed,
+                     [&](const QByteArray &frame) { echoes << frame; });
+    h.engine.submit(read2);
+    h.link->deliver(read2.frame() + readReply.left(2));
+    h.link->deliver(readReply.mid(2));
+    ASSERT_EQ(h.outcomes.size(), 1);
+    EXPECT_EQ(h.outcomes[0].kind, OutcomeKind::Answered);
+    EXPECT_EQ(echoes, QList<QByteArray>{read2.frame()});
+
+    h.now = 20;
+    h.engine.submit(read2);
+    h.link->deliver(read2.frame().left(3));
+    h.now = 200;
+    h.fire("engineDeadline");
+    ASSERT_EQ(h.outcomes.size(), 2);
+    EXPECT_EQ(h.outcomes[1].kind, OutcomeKind::Incomplete);
+    EXPECT_EQ(h.outcomes[1].bytes, 3);
+    EXPECT_EQ(echoes.size(), 1);
+}

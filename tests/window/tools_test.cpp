@@ -56,6 +56,10 @@ TEST(BusScanWindow, CancelGivesThePortBackAndUseTakesTheModule)
     EXPECT_EQ(scan->findChild<QLabel *>("scanProgressText")->text(),
               "波特率 0/5  站号 0/247  剩余约 2分19秒");
     FakeLink *scanLink = h.link();
+    // Kept past its engine, which goes once the scan gives the port back, for
+    // the counts below.
+    QObject keeper;
+    scanLink->setParent(&keeper);
     auto *table = scan->findChild<QTableWidget *>("scanTable");
     ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 1; }, 3000));
     EXPECT_EQ(table->item(0, 1)->text() + " " + table->item(0, 2)->text(), "7 2400");
