@@ -97,7 +97,9 @@ int runDiagnose(CliSession &s)
     QObject::connect(&diagnosis, &LineDiagnosis::finished, &loop, [&](ScanEnd end) {
         if (end == ScanEnd::PortLost || end == ScanEnd::PortNotOpened) {
             s.err() << (watched ? QStringLiteral("\n") : QString())
-                    << (end == ScanEnd::PortLost ? msg::portLost : msg::portBusy) << '\n';
+                    << portFailureText(end, s.options().port, s.engine()->link()->device(),
+                                       s.engine()->link()->lastFailure())
+                    << '\n';
             status = Exit::Port;
         }
         loop.quit();

@@ -30,7 +30,8 @@ QJsonObject foundJson(const FoundModule &m)
         j[QStringLiteral("device")] = m.device;
         j[QStringLiteral("temperature")] =
             m.temperature ? valueText(temperatureRow, *m.temperature) : QString();
-        j[QStringLiteral("humidity")] = m.humidity ? valueText(humidityRow, *m.humidity) : QString();
+        j[QStringLiteral("humidity")] =
+            m.humidity ? valueText(humidityRow, *m.humidity) : QString();
         j[QStringLiteral("response_ms")] = std::round(m.outcome.responseMs * 10) / 10;
         j[QStringLiteral("quick")] = m.quick;
     }
@@ -87,7 +88,9 @@ int runScan(CliSession &s)
     });
     QObject::connect(&scan, &BusScan::finished, &loop, [&](ScanEnd end) {
         if (end == ScanEnd::PortLost || end == ScanEnd::PortNotOpened) {
-            s.err() << (end == ScanEnd::PortLost ? msg::portLost : msg::portBusy) << '\n';
+            s.err() << portFailureText(end, s.options().port, s.engine()->link()->device(),
+                                       s.engine()->link()->lastFailure())
+                    << '\n';
             status = Exit::Port;
         }
         loop.quit();

@@ -93,4 +93,14 @@ QString scanCsv(const QVector<FoundModule> &modules)
     return csv;
 }
 
+QString portFailureText(ScanEnd end, const QString &port, const QString &device,
+                        OpenFailure failure)
+{
+    if (end == ScanEnd::PortLost && failure == OpenFailure::None)
+        return msg::portLost;
+    if (end == ScanEnd::PortLost || end == ScanEnd::PortNotOpened)
+        return openFailureText(port, device, failure);
+    return {};
+}
+
 } // namespace kc

@@ -44,6 +44,11 @@ QString scanProgressText(const ScanProgress &progress);
 // How a scan ended.
 enum class ScanEnd { Done, Cancelled, PortLost, PortNotOpened };
 
+// Why a run over the line (a scan, a diagnosis) ended for want of its port,
+// with the link's own reason when it has one; nothing when it did not.
+QString portFailureText(ScanEnd end, const QString &port, const QString &device,
+                        OpenFailure failure);
+
 // "2400,9600", "1-247" (any station list: "1-40,200"), "100": the range, or the
 // message that refuses it before anything is sent.
 std::variant<ScanRange, UserMessage> planScan(const QString &bauds, const QString &stations,
@@ -61,10 +66,10 @@ double probeDeadlineMs(int baud, int timeoutMs);
 struct FoundModule
 {
     int station = 0;
-    int baud = 0;          // the rate it was found at first
-    QList<int> otherBauds; // further rates the same module answered at
-    Outcome outcome;    // of the probe, or of the station-250 read that found it
-    QString device;     // empty when not given
+    int baud = 0;                   // the rate it was found at first
+    QList<int> otherBauds;          // further rates the same module answered at
+    Outcome outcome;                // of the probe, or of the station-250 read that found it
+    QString device;                 // empty when not given
     std::optional<int> temperature; // hundredths
     std::optional<int> humidity;
     bool quick = false; // found by the station-250 read, alone at its rate

@@ -214,6 +214,8 @@ void BusScanWindow::showPort()
 
 void BusScanWindow::finished(ScanEnd end)
 {
+    const QString error = portFailureText(end, m_main->portName(), m_engine->link()->device(),
+                                          m_engine->link()->lastFailure());
     m_scan->deleteLater();
     m_scan = nullptr;
     m_main->portClaims()->release(std::exchange(m_engine, nullptr));
@@ -221,9 +223,6 @@ void BusScanWindow::finished(ScanEnd end)
     m_cancel->setEnabled(false);
     const auto answered = std::count_if(m_found.begin(), m_found.end(),
                                         [](const FoundModule &m) { return m.answered(); });
-    const QString error = end == ScanEnd::PortLost        ? msg::portLost
-                          : end == ScanEnd::PortNotOpened ? msg::portBusy
-                                                          : QString();
     m_progressText->setText(!error.isEmpty() ? error
                             : end == ScanEnd::Cancelled
                                 ? QStringLiteral("已取消，找到 %1 个模块").arg(answered)

@@ -103,15 +103,14 @@ void DiagnosisWindow::showProgress(int done, int total, double msLeft)
 void DiagnosisWindow::finished(ScanEnd end)
 {
     const DiagnosisReport report = m_diagnosis->report();
+    const QString error = portFailureText(end, m_main->portName(), m_engine->link()->device(),
+                                          m_engine->link()->lastFailure());
     m_diagnosis->deleteLater();
     m_diagnosis = nullptr;
     m_main->portClaims()->release(std::exchange(m_engine, nullptr));
     m_start->setEnabled(true);
     m_cancel->setEnabled(false);
     m_bar->setValue(m_bar->maximum());
-    const QString error = end == ScanEnd::PortLost        ? msg::portLost
-                          : end == ScanEnd::PortNotOpened ? msg::portBusy
-                                                          : QString();
     m_progressText->setText(!error.isEmpty()            ? error
                             : end == ScanEnd::Cancelled ? msg::cancelled
                                                         : QStringLiteral("诊断完成"));

@@ -1,5 +1,6 @@
 #include "operations/Outcomes.h"
 #include "operations/Requests.h"
+#include "operations/Scan.h"
 #include "support/Frames.h"
 #include "support/QtPrint.h"
 
@@ -129,6 +130,37 @@ TEST(Outcomes, WordsForTheStatusBar)
         o.kind = kind;
         EXPECT_EQ(outcomeText(o), QString::fromUtf8(text));
     }
+}
+
+// A port a run could not have says why: the link's reason, the network's
+// words for a network line, the module family's words for a pulled adapter.
+TEST(Outcomes, WhyARunHadNoPort)
+{
+    const struct
+    {
+        ScanEnd end;
+        const char *port, *device;
+        OpenFailure failure;
+        const char *text;
+    } cases[] = {
+        {ScanEnd::PortNotOpened, "COM3", "/dev/ttyUSB0", OpenFailure::Busy,
+         "COM3 (/dev/ttyUSB0)：已被其他程序占用"},
+        {ScanEnd::PortNotOpened, "COM5", "", OpenFailure::NoDevice, "COM5：没有这个设备"},
+        {ScanEnd::PortLost, "COM3", "/dev/ttyUSB0", OpenFailure::None, "串口连接已断开!"},
+        {ScanEnd::PortLost, "COM1", "tcp://gw:4001", OpenFailure::Timeout,
+         "连接超时：tcp://gw:4001"},
+        {ScanEnd::PortNotOpened, "tcp://gw:4001", "tcp://gw:4001", OpenFailure::Refused,
+         "连接被拒绝：tcp://gw:4001"},
+        {ScanEnd::PortNotOpened, "tcp://gw:4001", "", OpenFailure::NoHost,
+         "找不到主机：tcp://gw:4001"},
+        {ScanEnd::PortNotOpened, "tcp://gw:4001", "", OpenFailure::Other,
+         "无法连接：tcp://gw:4001"},
+        {ScanEnd::Done, "COM1", "", OpenFailure::None, ""},
+        {ScanEnd::Cancelled, "COM1", "", OpenFailure::None, ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(portFailureText(c.end, c.port, c.device, c.failure), QString::fromUtf8(c.text))
+            << c.text;
 }
 
 // The deadline is the timeout plus the reply's time on the wire; a newer
