@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 
+class QEventLoop;
 class QTimer;
 
 namespace mqtt {
@@ -48,7 +49,8 @@ public:
     // Starts connecting; returns at once. False, with the reason logged, only
     // when the connection cannot even be set up (a malformed address).
     bool start();
-    // Says "offline" on the status topic, waits at most timeoutMs for the
+    // Gives the broker what waits, if it is there, for at most timeoutMs; then
+    // says "offline" on the status topic, waits at most timeoutMs for the
     // broker to take it, and disconnects.
     void stop(int timeoutMs = 3000);
 
@@ -101,6 +103,7 @@ private:
     std::unique_ptr<mqtt::async_client> m_client;
     QTimer *m_retryTimer;
     QTimer *m_statusTimer;
+    QEventLoop *m_draining = nullptr; // while stop() waits for the queue to empty
     int m_firstRetryMs = 1000;
     int m_longestRetryMs = 30000;
     int m_retryMs = 1000;
