@@ -230,7 +230,7 @@ void Gateway::onLineUp(const QString &port)
     }
 }
 
-void Gateway::onMessage(const QString &topic, const QByteArray &payload)
+void Gateway::onMessage(const QString &topic, const QByteArray &payload, bool retained)
 {
     const auto request = parseSetTopic(m_config.topicPrefix, topic);
     if (!request)
@@ -242,6 +242,16 @@ void Gateway::onMessage(const QString &topic, const QByteArray &payload)
         ++row;
     WriteAnswer refusal;
     refusal.value = text;
+    // The broker replays a request published with the retain flag at every
+    // (re)connect: a write is carried out when asked, not again at each one.
+    if (retained) {
+        refusal.result = QStringLiteral("retained");
+        serviceLog(LogPriority::warning,
+                   QStringLiteral("write on %1 not carried out: a retained request, replayed by "
+                                  "the broker; publish write requests without the retain flag")
+                       .arg(topic));
+        return answerWrite(-1, topic, refusal);
+    }
     if (row == m_monitor.rowCount()) {
         refusal.result = QStringLiteral("unknown_module");
         serviceLog(LogPriority::warning,

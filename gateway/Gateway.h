@@ -43,7 +43,7 @@ private:
     void onLineDown(const QString &port);
     void onLineUp(const QString &port);
     void setAvailability(int row, bool online);
-    void onMessage(const QString &topic, const QByteArray &payload);
+    void onMessage(const QString &topic, const QByteArray &payload, bool retained);
     void writeStep(int row, const std::shared_ptr<RowWriteSteps> &steps, const QString &topic);
     void answerWrite(int row, const QString &topic, WriteAnswer answer);
     // "hall1/7"

@@ -96,7 +96,10 @@ public:
     {
         const QString topic = QString::fromStdString(message->get_topic());
         const QByteArray payload = QByteArray::fromStdString(message->get_payload_str());
-        post([topic, payload](MqttPublisher *p) { emit p->messageReceived(topic, payload); });
+        const bool retained = message->is_retained();
+        post([topic, payload, retained](MqttPublisher *p) {
+            emit p->messageReceived(topic, payload, retained);
+        });
     }
 
     class ConnectListener : public mqtt::iaction_listener

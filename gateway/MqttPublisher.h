@@ -66,7 +66,9 @@ public:
 
 signals:
     void connectedChanged(bool connected);
-    void messageReceived(const QString &topic, const QByteArray &payload);
+    // retained: replayed by the broker from its store as the subscription was
+    // made, not published just now.
+    void messageReceived(const QString &topic, const QByteArray &payload, bool retained);
     // One line for the service's log: a failed connect and why, a lost connection.
     void logLine(int priority, const QString &text);
 

@@ -205,10 +205,10 @@ BrokerSubscriber::~BrokerSubscriber()
     }
 }
 
-void BrokerSubscriber::publish(const QString &topic, const QByteArray &payload)
+void BrokerSubscriber::publish(const QString &topic, const QByteArray &payload, bool retain)
 {
     m_client
-        .publish(topic.toStdString(), payload.constData(), std::size_t(payload.size()), 1, false)
+        .publish(topic.toStdString(), payload.constData(), std::size_t(payload.size()), 1, retain)
         ->wait();
 }
 

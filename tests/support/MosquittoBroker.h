@@ -78,7 +78,7 @@ public:
     BrokerSubscriber(const BrokerSubscriber &) = delete;
     BrokerSubscriber &operator=(const BrokerSubscriber &) = delete;
 
-    void publish(const QString &topic, const QByteArray &payload);
+    void publish(const QString &topic, const QByteArray &payload, bool retain = false);
     std::vector<Received> received();
     std::vector<Received> on(const QString &topic);
     // Runs the Qt event loop meanwhile, for whatever else the test runs.
