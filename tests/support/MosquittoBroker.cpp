@@ -1,4 +1,4 @@
-#include "support/MosquittoBroker.h"
+#include "MosquittoBroker.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
