@@ -108,12 +108,11 @@ bool Gateway::start()
     m_monitor.setRecorder(&m_recorder);
     m_running = true;
     m_monitor.start();
+    // A port claimed twice under two names is polled by its first line only.
     for (int i = 0; i < m_config.lines.size(); ++i) {
-        const int row = int(m_lineOfRow.indexOf(i));
-        if (m_monitor.module(row).line == LineState::Held)
-            serviceLog(LogPriority::error,
-                       QStringLiteral("line %1: %2 is the port of another line; not polled")
-                           .arg(m_config.lines[i].name, m_config.lines[i].port));
+        const WatchedModule &first = m_monitor.module(int(m_lineOfRow.indexOf(i)));
+        if (first.line == LineState::Held)
+            onLineDown(first.port);
     }
     return true;
 }
@@ -209,6 +208,12 @@ void Gateway::onLineDown(const QString &port)
     if (m_monitor.module(first).line == LineState::Lost) {
         serviceLog(LogPriority::error,
                    QStringLiteral("line %1: %2 went away; reopened as soon as it is back")
+                       .arg(line.name, line.port));
+        return;
+    }
+    if (m_monitor.module(first).line == LineState::Held) {
+        serviceLog(LogPriority::error,
+                   QStringLiteral("line %1: %2 is the device of another line; not polled")
                        .arg(line.name, line.port));
         return;
     }
