@@ -215,15 +215,20 @@ int soakMode(double seconds)
     const double second = mean(std::size_t(window));
     const double last = mean(rss.size() - std::size_t(window));
     const long long polls = plant.answeredPolls();
+    QStringList windows; // the mean of each window, to tell a plateau from a slope
+    for (std::size_t first = 0; first + std::size_t(window) <= rss.size();
+         first += std::size_t(window))
+        windows << num(mean(first) / 1e6, 2);
     printLine(QStringLiteral("gateway_soak lines=2 modules_per_line=%1 baud=%2 seconds=%3 "
                              "window_s=%4 polls=%5 rss_mb_second_window=%6 rss_mb_last_window=%7 "
-                             "rss_ratio=%8")
+                             "rss_ratio=%8 rss_mb_each_window=%9")
                   .arg(modules)
                   .arg(baud)
                   .arg(num(seconds, 0))
                   .arg(window)
                   .arg(polls)
-                  .arg(num(second / 1e6, 2), num(last / 1e6, 2), num(last / second, 4)));
+                  .arg(num(second / 1e6, 2), num(last / 1e6, 2), num(last / second, 4),
+                       windows.join(QLatin1Char(','))));
     return 0;
 }
 
