@@ -299,8 +299,13 @@ void Gateway::writeStep(int row, const std::shared_ptr<RowWriteSteps> &steps, co
     WriteAnswer notCarriedOut;
     notCarriedOut.value = steps->result().diff.writeText;
     const auto onOutcome = [=](const std::optional<Outcome> &outcome) {
-        if (!outcome)
-            return answerWrite(row, topic, notCarriedOut);
+        if (!outcome) {
+            // The line went down: whether the write itself was answered, if it went.
+            WriteAnswer lost = notCarriedOut;
+            if (steps->result().written)
+                lost.outcome = outcomeKey(steps->result().writeOutcome.kind);
+            return answerWrite(row, topic, lost);
+        }
         steps->take(*outcome);
         writeStep(row, steps, topic);
     };
