@@ -109,71 +109,63 @@ TEST(SnapshotFile, SnapshotThenTemplate)
 // Every refusal names what is wrong, and a refused file yields no row to write.
 TEST(TemplateFile, MalformedAndHostileFilesEachGetTheirMessage)
 {
-    const std::string longText(40, '9');
-    const std::string huge(70000, ' ');
-    const std::string longDevice = R"({"kind":"template","device":")" + std::string(65, 'K') +
-                                   R"(","rows":[{"row":5,"text":"1"}]})";
-    const std::string sixteen = R"({"kind":"snapshot","rows":[)" + [] {
-        std::string r;
-        for (int i = 0; i < 16; ++i)
-            r += (i ? "," : "") + std::string(R"({"row":1,"text":"1"})");
-        return r;
-    }() + "]}";
-    const std::string longRow =
-        R"({"kind":"template","rows":[{"row":5,"text":")" + longText + R"("}]})";
-    const std::string padded = "{" + huge + R"("kind":"template","rows":[{"row":5,"text":"1"}]})";
-    const std::string snapshotRows = [] {
-        std::string r = R"({"kind":"snapshot","rows":[)";
-        for (int k = 0; k < 14; ++k)
-            r += (k ? "," : "") + ("{\"row\":" + std::to_string(k) + ",\"text\":\"" +
-                                   (k == 12 ? "9600" : "1") + "\"}");
-        return r + "]}";
-    }();
+    const std::string snapshot = R"({"kind":"snapshot","rows":[)";
+    const auto t = [](const std::string &rows) {
+        return R"({"kind":"template","rows":[)" + rows + "]}";
+    };
+    const auto row5 = [&](const std::string &more) { return t(R"({"row":5,"text":"1")" + more); };
+    // A snapshot's rows 0 to 13, each followed by a comma.
+    std::string first14;
+    for (int k = 0; k < 14; ++k)
+        first14 +=
+            R"({"row":)" + std::to_string(k) + R"(,"text":")" + (k == 12 ? "9600" : "1") + "\"},";
+    std::string sixteen;
+    for (int i = 0; i < 16; ++i)
+        sixteen += R"({"row":1,"text":"1"},)";
+    const char *notAFile = "文件格式有误，不是快照或模板文件!",
+               *kind = "文件中的 kind 应为 snapshot 或 template!";
+    const char *row1 = "rows 第 1 项：row 应为 3 到 14 的整数!";
+    const char *text5 = "第 5 行（5 温度报警上限）：text 应为不超过 32 个字符的文本!";
+    const char *raw5 = "第 5 行（5 温度报警上限）：raw 应为 0 到 65535 的整数!";
     const std::pair<std::string, const char *> cases[] = {
-        {R"({"kind":"template","rows":[{"row":5,"text":"35"},{"row":12,"text":"19200","raw":19200}]})",
-         "5=3500 12=19200"},
-        {snapshotRows.substr(0, snapshotRows.size() - 2) + R"(,{"row":14,"text":"2"}]})",
+        {t(R"({"row":5,"text":"35"},{"row":12,"text":"19200","raw":19200})"), "5=3500 12=19200"},
+        {snapshot + first14 + R"({"row":14,"text":"2"}]})",
          "3=100 4=100 5=100 6=100 7=100 8=100 9=1 10=1 11=1 12=9600 13=1 14=2"},
-        {"", "文件格式有误，不是快照或模板文件!"},
-        {"[1,2]", "文件格式有误，不是快照或模板文件!"},
-        {R"({"kind":"template","rows":[)", "文件格式有误，不是快照或模板文件!"},
-        {padded, "文件过大，不是快照或模板文件!"},
-        {R"({"kind":"backup","rows":[]})", "文件中的 kind 应为 snapshot 或 template!"},
-        {R"({"rows":[{"row":5,"text":"1"}]})", "文件中的 kind 应为 snapshot 或 template!"},
-        {longDevice, "文件中的 device 应为不超过 64 个字符的文本!"},
+        {"", notAFile},
+        {"[1,2]", notAFile},
+        {R"({"kind":"template","rows":[)", notAFile},
+        {"{" + std::string(70000, ' ') + row5("}").substr(1), "文件过大，不是快照或模板文件!"},
+        {R"({"kind":"backup","rows":[]})", kind},
+        {R"({"rows":[{"row":5,"text":"1"}]})", kind},
+        {R"({"kind":"template","device":")" + std::string(65, 'K') +
+             R"(","rows":[{"row":5,"text":"1"}]})",
+         "文件中的 device 应为不超过 64 个字符的文本!"},
         {R"({"kind":"template","time":7,"rows":[]})", "文件中的 time 应为不超过 64 个字符的文本!"},
         {R"({"kind":"template","rows":{"row":5}})", "文件中的 rows 应为不超过 15 项的列表!"},
-        {sixteen, "文件中的 rows 应为不超过 15 项的列表!"},
-        {R"({"kind":"template","rows":[{"row":"5","text":"1"}]})",
-         "rows 第 1 项：row 应为 3 到 14 的整数!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":"1"},{"row":2,"text":"1"}]})",
-         "rows 第 2 项：row 应为 3 到 14 的整数!"},
-        {R"({"kind":"snapshot","rows":[{"row":15,"text":"1"}]})",
-         "rows 第 1 项：row 应为 0 到 14 的整数!"},
-        {R"({"kind":"template","rows":[{"row":5.5,"text":"1"}]})",
-         "rows 第 1 项：row 应为 3 到 14 的整数!"},
-        {R"({"kind":"template","rows":[7]})", "rows 第 1 项：row 应为 3 到 14 的整数!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":"1"},{"row":5,"text":"2"}]})",
-         "第 5 行出现了两次!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":35}]})",
-         "第 5 行（5 温度报警上限）：text 应为不超过 32 个字符的文本!"},
-        {longRow, "第 5 行（5 温度报警上限）：text 应为不超过 32 个字符的文本!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":"1","raw":"100"}]})",
-         "第 5 行（5 温度报警上限）：raw 应为 0 到 65535 的整数!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":"1","raw":65536}]})",
-         "第 5 行（5 温度报警上限）：raw 应为 0 到 65535 的整数!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":"1","caption":[]}]})",
-         "文件中的 caption 应为不超过 64 个字符的文本!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":"35.00","raw":3000}]})",
+        {snapshot + sixteen.substr(0, sixteen.size() - 1) + "]}",
+         "文件中的 rows 应为不超过 15 项的列表!"},
+        {t(R"({"row":"5","text":"1"})"), row1},
+        {row5(R"(},{"row":2,"text":"1"})"), "rows 第 2 项：row 应为 3 到 14 的整数!"},
+        {snapshot + R"({"row":15,"text":"1"}]})", "rows 第 1 项：row 应为 0 到 14 的整数!"},
+        {t(R"({"row":5.5,"text":"1"})"), row1},
+        {t("7"), row1},
+        {row5(R"(},{"row":5,"text":"2"})"), "第 5 行出现了两次!"},
+        {t(R"({"row":5,"text":35})"), text5},
+        {t(R"({"row":5,"text":")" + std::string(40, '9') + "\"}"), text5},
+        {row5(R"(,"raw":"100"})"), raw5},
+        {row5(R"(,"raw":65536})"), raw5},
+        {row5(R"(,"caption":[]})"), "文件中的 caption 应为不超过 64 个字符的文本!"},
+        {t(R"({"row":5,"text":"35.00","raw":3000})"),
          "第 5 行（5 温度报警上限）：值 35.00 与原始值 3000 不符!"},
-        {R"({"kind":"template","rows":[{"row":5,"text":"1"},{"row":3,"text":"10.5"}]})",
+        {row5(R"(},{"row":3,"text":"10.5"})"),
          "第 3 行（3 温度误差校准）：你输入的值有误，正确的值范围为-10到10!"},
-        {R"({"kind":"template","rows":[{"row":12,"text":"1200"}]})",
+        {t(R"({"row":12,"text":"1200"})"),
          "第 12 行（12波特率）：你输入的值有误，正确的值范围为2400,4800,9600,19200或38400!"},
-        {R"({"kind":"template","rows":[{"row":11,"text":"1e3"}]})",
+        {t(R"({"row":11,"text":"1e3"})"),
          "第 11 行（11主动上传时间）：你输入的值有误，请输入0-9的数据，不能含字母！"},
-        {snapshotRows, "快照中缺少第 14 行（14控制模式）!"},
-        {R"({"kind":"template","rows":[]})", "模板中没有要写入的行!"},
+        {snapshot + first14.substr(0, first14.size() - 1) + "]}",
+         "快照中缺少第 14 行（14控制模式）!"},
+        {t(""), "模板中没有要写入的行!"},
     };
     for (const auto &[json, expected] : cases)
         EXPECT_EQ(::templateOf(json.c_str()), expected) << json.substr(0, 120);

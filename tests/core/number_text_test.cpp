@@ -80,11 +80,14 @@ TEST(Rounding, HalvesGoToTheEvenNeighbour)
 // One rule for every list of numbers: stations, scan ranges, template rows.
 TEST(NumberList, ItemsAndRangesEachOnce)
 {
-    const std::pair<const char *, QVector<int>> good[] = {
-        {"5", {5}}, {" 1-3 ,7", {1, 2, 3, 7}}, {"250", {250}}, {"9，8", {9, 8}}, {"+2,3.0", {2, 3}}};
+    const std::pair<const char *, QVector<int>> good[] = {{"5", {5}},
+                                                          {" 1-3 ,7", {1, 2, 3, 7}},
+                                                          {"250", {250}},
+                                                          {"9，8", {9, 8}},
+                                                          {"+2,3.0", {2, 3}}};
     for (const auto &[text, numbers] : good)
         EXPECT_EQ(numberList(QString::fromUtf8(text), 1, 250), numbers) << text;
-    for (const char *bad : {"", "0", "251", "3-1", "1,1", "1-3,2", "1-", "-1", "a", "1.5",
-                            "1-300", "1--2", "1,,2"})
+    for (const char *bad :
+         {"", "0", "251", "3-1", "1,1", "1-3,2", "1-", "-1", "a", "1.5", "1-300", "1--2", "1,,2"})
         EXPECT_EQ(numberList(QString::fromLatin1(bad), 1, 250), std::nullopt) << bad;
 }

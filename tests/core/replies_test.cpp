@@ -117,7 +117,8 @@ TEST(DeviceInfoReply, ElevenCharactersOneByteEach)
 TEST(ModuleReading, ReadingAndLimitsOnlyWhenTheReadCoveredThem)
 {
     const Request all = Request::registerRead(1, 0, 9);
-    const auto r = readingOf(answer(all, readReply({2534, 6520, 1, 0, 0, 5000, 64535, 9000, 1000})));
+    const auto r =
+        readingOf(answer(all, readReply({2534, 6520, 1, 0, 0, 5000, 64535, 9000, 1000})));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->temperature, 2534);
     EXPECT_EQ(r->alarmCode, 1);
@@ -182,8 +183,7 @@ TEST(UploadFramer, RecordsInPiecesAreNeitherLostNorShifted)
         QVector<QByteArray> all;
         for (int i = 0; i < stream.size(); i += chunk)
             all += framer.feed(stream.mid(i, chunk)).records;
-        EXPECT_EQ(logged(all), "25.3 65.2|-5 66|30.1 70.9")
-            << "chunk " << chunk;
+        EXPECT_EQ(logged(all), "25.3 65.2|-5 66|30.1 70.9") << "chunk " << chunk;
     }
     UploadFramer framer;
     framer.feed("[025.3");

@@ -240,25 +240,4 @@ TEST(SimBinary, FaultsShowOnTheWire)
     }
 }
 
-// The simulator as a second master: a listening tool hears its requests and the
-// module's replies, and sends nothing itself.
-TEST(SimBinary, OtherMasterIsHeardByAListener)
-{
-    SimProcess sim({"--fixed", "--master-poll", "20"});
-    const Wire line(openRaw(sim.ptyPath()));
-    const std::string all = "01 03 00 00 00 0F 05 CE 01 03 1E 09 E6 19 78 00 00 00 00 00 00 13 "
-                            "88 FC 17 23 28 03 E8 00 01 00 02 00 05 25 80 00 01 00 01 A2 3F";
-    const std::string two = "01 03 00 00 00 02 C4 0B 01 03 04 09 E6 19 78 13 EA";
-    const std::string rewrite = "01 06 0A 04 13 88 C6 85 01 06 0A 04 13 88 C6 85";
-    const std::string nobody = "63 03 00 00 00 0F 0D 8C";
-    const std::string round = all + " " + all + " " + two + " " + all + " " + rewrite + " " + all +
-                              " " + nobody + " " + two;
-    EXPECT_EQ(hex(line.read(bytes(round).size())), round);
-    const SimProcess::Stats stats = sim.stats();
-    EXPECT_EQ(stats.rxBytes, 0);
-    EXPECT_EQ(stats.requests, 0);
-    EXPECT_GE(stats.masterRequests, 8);
-    EXPECT_GE(stats.masterReplies, 7);
-}
-
 } // namespace
