@@ -1,16 +1,12 @@
 #include "gateway/GatewayService.h"
 
+#include "gateway/Gateway.h"
 #include "gateway/GatewayConfig.h"
 #include "gateway/MqttPublisher.h"
-#include "gateway/Topics.h"
-#include "operations/TimeText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QHostInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -22,10 +18,6 @@
 namespace kc {
 
 namespace {
-
-constexpr int priorityError = 3;
-constexpr int priorityWarning = 4;
-constexpr int priorityInfo = 6;
 
 // systemd names the journal's stream in JOURNAL_STREAM ("device:inode");
 // stderr is that stream only when they match, not merely when it is set.
@@ -53,23 +45,6 @@ QString hostName()
     return name.isEmpty() ? QStringLiteral("localhost") : name;
 }
 
-// Write requests are taken and answered, but not yet carried out: the lines
-// are not wired to the gateway, and a request left unanswered would look lost.
-void refuseWrite(MqttPublisher &publisher, const QString &prefix, const QString &topic)
-{
-    if (topic.endsWith(QLatin1String("/result")) || !parseSetTopic(prefix, topic))
-        return;
-    serviceLog(priorityWarning, QStringLiteral("write request on %1 refused: this gateway does "
-                                               "not carry out writes yet")
-                                    .arg(topic));
-    const QJsonObject answer{
-        {QStringLiteral("time"), isoTime(QDateTime::currentDateTime())},
-        {QStringLiteral("ok"), false},
-        {QStringLiteral("error"), QStringLiteral("this gateway does not carry out writes yet")}};
-    publisher.publish(setResultTopic(topic), QJsonDocument(answer).toJson(QJsonDocument::Compact),
-                      false);
-}
-
 int run(const GatewayConfig &config)
 {
     QByteArray password;
@@ -77,7 +52,7 @@ int run(const GatewayConfig &config)
         QString fault;
         const auto read = readPasswordFile(config.broker.passwordFile, &fault);
         if (!read) {
-            serviceLog(priorityError, fault);
+            serviceLog(LogPriority::error, fault);
             return GatewayExit::badConfig;
         }
         password = *read;
@@ -93,7 +68,7 @@ int run(const GatewayConfig &config)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signalFd < 0) {
-        serviceLog(priorityError, QStringLiteral("cannot watch for SIGTERM"));
+        serviceLog(LogPriority::error, QStringLiteral("cannot watch for SIGTERM"));
         return GatewayExit::failed;
     }
 
@@ -101,32 +76,23 @@ int run(const GatewayConfig &config)
     QObject::connect(&publisher, &MqttPublisher::logLine, &serviceLog);
     if (!publisher.start())
         return GatewayExit::failed;
-    serviceLog(priorityInfo, QStringLiteral("started: %1, topics under %2/")
-                                 .arg(configSummary(config), config.topicPrefix));
+    serviceLog(LogPriority::info, QStringLiteral("started: %1, topics under %2/")
+                                      .arg(configSummary(config), config.topicPrefix));
 
-    if (config.writesAllowed) {
-        publisher.subscribe(setTopicFilter(config.topicPrefix), 1);
-        QObject::connect(&publisher, &MqttPublisher::messageReceived,
-                         [&](const QString &topic, const QByteArray &) {
-                             refuseWrite(publisher, config.topicPrefix, topic);
-                         });
-    }
-    if (config.discovery) {
-        for (const LineConfig &line : config.lines) {
-            for (const int station : line.stations) {
-                for (const TopicMessage &m :
-                     discoveryMessages(config.topicPrefix, line.name, station, {}))
-                    publisher.publish(m.topic, m.payload, m.retain);
-            }
-        }
+    Gateway gateway(config, &publisher);
+    if (!gateway.start()) {
+        publisher.stop();
+        return GatewayExit::badConfig;
     }
 
     QSocketNotifier notifier(signalFd, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         signalfd_siginfo info{};
         [[maybe_unused]] const auto n = ::read(signalFd, &info, sizeof info);
-        serviceLog(priorityInfo, QStringLiteral("stopping on signal %1").arg(info.ssi_signo));
+        serviceLog(LogPriority::info, QStringLiteral("stopping on signal %1").arg(info.ssi_signo));
         notifier.setEnabled(false);
+        // Polling ends first, so what the broker is sent last is the final word.
+        gateway.stop();
         publisher.stop();
         QCoreApplication::quit();
     });
@@ -196,7 +162,7 @@ int gatewayMain(const QStringList &arguments, const QString &version)
     const ConfigReading reading = loadGatewayConfig(path, hostName());
     if (!reading.config) {
         for (const QString &fault : reading.faults)
-            serviceLog(priorityError, fault);
+            serviceLog(LogPriority::error, fault);
         return GatewayExit::badConfig;
     }
     if (checking) {

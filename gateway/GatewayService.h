@@ -12,6 +12,13 @@ inline constexpr int failed = 1;    // the broker connection could not be set up
 inline constexpr int badConfig = 2; // a bad configuration or command line; nothing started
 } // namespace GatewayExit
 
+// The journal's priorities the service logs at.
+namespace LogPriority {
+inline constexpr int error = 3;
+inline constexpr int warning = 4;
+inline constexpr int info = 6;
+} // namespace LogPriority
+
 // One line for the service's log on stderr. Under systemd, with stderr going
 // to the journal, it starts with the journal's "<N>" priority.
 void serviceLog(int priority, const QString &text);

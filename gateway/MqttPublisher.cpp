@@ -2,6 +2,7 @@
 
 #include "gateway/Topics.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
 
@@ -95,7 +96,10 @@ public:
     {
         const QString topic = QString::fromStdString(message->get_topic());
         const QByteArray payload = QByteArray::fromStdString(message->get_payload_str());
-        post([topic, payload](MqttPublisher *p) { emit p->messageReceived(topic, payload); });
+        const bool retained = message->is_retained();
+        post([topic, payload, retained](MqttPublisher *p) {
+            emit p->messageReceived(topic, payload, retained);
+        });
     }
 
     class ConnectListener : public mqtt::iaction_listener
@@ -287,6 +291,8 @@ void MqttPublisher::onConnectionLost(const QString &cause)
     if (!m_connected)
         return;
     m_connected = false;
+    if (m_draining)
+        m_draining->quit();
     // Whatever was handed over and not confirmed goes again, in order.
     m_handedOver = 0;
     m_inFlight = 0;
@@ -310,6 +316,14 @@ void MqttPublisher::stop(int timeoutMs)
     m_statusTimer->stop();
     if (!m_client)
         return;
+    // A clean stop loses nothing the broker can still take.
+    if (m_connected && !m_queue.empty()) {
+        QEventLoop draining;
+        m_draining = &draining;
+        QTimer::singleShot(timeoutMs, &draining, &QEventLoop::quit);
+        draining.exec();
+        m_draining = nullptr;
+    }
     const auto wait = std::chrono::milliseconds(timeoutMs);
     try {
         if (m_connected) {
@@ -391,6 +405,8 @@ void MqttPublisher::pump()
         if (m_handedOver > 0)
             --m_handedOver;
     }
+    if (m_draining && m_queue.empty())
+        m_draining->quit();
 }
 
 void MqttPublisher::onConfirmed(quint64 seq)

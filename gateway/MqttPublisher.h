@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 
+class QEventLoop;
 class QTimer;
 
 namespace mqtt {
@@ -48,7 +49,8 @@ public:
     // Starts connecting; returns at once. False, with the reason logged, only
     // when the connection cannot even be set up (a malformed address).
     bool start();
-    // Says "offline" on the status topic, waits at most timeoutMs for the
+    // Gives the broker what waits, if it is there, for at most timeoutMs; then
+    // says "offline" on the status topic, waits at most timeoutMs for the
     // broker to take it, and disconnects.
     void stop(int timeoutMs = 3000);
 
@@ -64,7 +66,9 @@ public:
 
 signals:
     void connectedChanged(bool connected);
-    void messageReceived(const QString &topic, const QByteArray &payload);
+    // retained: replayed by the broker from its store as the subscription was
+    // made, not published just now.
+    void messageReceived(const QString &topic, const QByteArray &payload, bool retained);
     // One line for the service's log: a failed connect and why, a lost connection.
     void logLine(int priority, const QString &text);
 
@@ -101,6 +105,7 @@ private:
     std::unique_ptr<mqtt::async_client> m_client;
     QTimer *m_retryTimer;
     QTimer *m_statusTimer;
+    QEventLoop *m_draining = nullptr; // while stop() waits for the queue to empty
     int m_firstRetryMs = 1000;
     int m_longestRetryMs = 30000;
     int m_retryMs = 1000;

@@ -50,6 +50,39 @@ QString alarmWord(int code)
     }
 }
 
+QString lineStateKey(LineState state)
+{
+    switch (state) {
+    case LineState::Polling:
+        break;
+    case LineState::NotOpened:
+        return QStringLiteral("port_not_opened");
+    case LineState::Lost:
+        return QStringLiteral("line_lost");
+    case LineState::Held:
+        return QStringLiteral("port_held");
+    }
+    return {};
+}
+
+WriteAnswer writeAnswer(const RowWrite &write)
+{
+    WriteAnswer a;
+    a.value = write.diff.writeText;
+    a.readBack = write.readBack;
+    a.message = rowResultText(write);
+    if (!write.refusal.isEmpty()) {
+        a.result = QStringLiteral("value_refused");
+        return a;
+    }
+    a.outcome = outcomeKey(write.outcome.kind);
+    a.result = !write.written                         ? QStringLiteral("write_failed")
+               : write.readBack.isEmpty()             ? QStringLiteral("read_back_failed")
+               : write.result == RowResult::Confirmed ? QStringLiteral("confirmed")
+                                                      : QStringLiteral("read_back_differs");
+    return a;
+}
+
 QString statusTopic(const QString &prefix)
 {
     return prefix + QStringLiteral("/status");
@@ -116,6 +149,21 @@ QByteArray statePayload(const PollReport &report)
     if (!report.device.isEmpty())
         state.insert(QStringLiteral("device"), report.device);
     return compact(state);
+}
+
+QByteArray writeResultPayload(const WriteAnswer &answer)
+{
+    QJsonObject result{{QStringLiteral("time"), isoTime(answer.time)},
+                       {QStringLiteral("value"), answer.value},
+                       {QStringLiteral("ok"), answer.result == QLatin1String("confirmed")},
+                       {QStringLiteral("result"), answer.result}};
+    if (!answer.outcome.isEmpty())
+        result.insert(QStringLiteral("outcome"), answer.outcome);
+    if (!answer.readBack.isEmpty())
+        result.insert(QStringLiteral("read_back"), answer.readBack);
+    if (!answer.message.isEmpty())
+        result.insert(QStringLiteral("message"), answer.message);
+    return compact(result);
 }
 
 QByteArray gatewayPayload(bool connected, qint64 buffered, qint64 dropped)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "line/PortPoller.h"
+#include "operations/Commissioning.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -21,7 +24,7 @@ struct PollReport
     std::optional<int> temperature; // hundredths of a degree
     std::optional<int> humidity;    // hundredths of %RH
     std::optional<int> alarmCode;   // register 2: 0 normal, 1 temperature, 2 humidity
-    QString outcome;                // answered, refused, bad_checksum, wrong_station, ...
+    QString outcome;                // answered, refused, ..., or the line's state (lineStateKey)
     double responseMs = -1;         // below 0: none
     QString device;                 // the module's device text; empty when not read
 };
@@ -36,6 +39,24 @@ struct TopicMessage
 
 // "normal", "temperature", "humidity"; empty for a code the module does not define.
 QString alarmWord(int code);
+
+// Why a line's modules are not polled, as the outcome of their state:
+// "line_lost", "port_not_opened", "port_held"; empty while it polls.
+QString lineStateKey(LineState state);
+
+// What became of a write request from the plant, for its answer.
+struct WriteAnswer
+{
+    QDateTime time;
+    QString value;    // as requested
+    QString result;   // confirmed, read_back_differs, write_failed, read_back_failed,
+                      // value_refused, unknown_module, or the line's state
+    QString outcome;  // the key of the last request's outcome; empty when nothing was sent
+    QString readBack; // as the row's box shows it; empty when not read
+    QString message;  // the window's words for it; empty when it has none
+};
+// The answer of a row write that was planned, and sent unless the rules refused it.
+WriteAnswer writeAnswer(const RowWrite &write);
 
 QString statusTopic(const QString &prefix);
 QString gatewayTopic(const QString &prefix);
@@ -56,6 +77,7 @@ struct SetRequest
 std::optional<SetRequest> parseSetTopic(const QString &prefix, const QString &topic);
 
 QByteArray statePayload(const PollReport &report);
+QByteArray writeResultPayload(const WriteAnswer &answer);
 // {"connected":true,"buffered":0,"dropped":0}
 QByteArray gatewayPayload(bool connected, qint64 buffered, qint64 dropped);
 

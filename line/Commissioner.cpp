@@ -62,38 +62,73 @@ std::variant<Snapshot, Outcome> Commissioner::snapshot(int station)
 
 ModuleFailure Commissioner::stopped() const
 {
-    return m_engine.lost()  ? ModuleFailure::PortLost
-           : m_cancelled ? ModuleFailure::Cancelled
-                         : ModuleFailure::None;
+    return m_engine.lost() ? ModuleFailure::PortLost
+           : m_cancelled   ? ModuleFailure::Cancelled
+                           : ModuleFailure::None;
+}
+
+RowWriteSteps::RowWriteSteps(int station, int row, const QString &text, int baud)
+    : m_write(RowDiff{row, {}, {}, text, 0, true}, RowResult::Failed), m_baud(baud)
+{
+    const Planned planned = planParameterWrite(row - firstWritable, text, QString::number(station));
+    if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
+        m_write.refusal = refusal->text;
+        return;
+    }
+    m_request = std::get<Request>(planned);
+    m_write.diff.word = m_request.word;
+    m_stage = Stage::Write;
+}
+
+std::optional<RowWriteSteps::Step> RowWriteSteps::next() const
+{
+    switch (m_stage) {
+    case Stage::Write:
+        return Step{m_request, m_baud};
+    case Stage::ReadBack:
+        // The module answers the write at its old rate and listens at the new one after.
+        return Step{Request::registerRead(m_request.station, m_request.row, 1),
+                    m_request.row == baudRow ? int(m_request.word) : m_baud};
+    case Stage::Done:
+        break;
+    }
+    return std::nullopt;
+}
+
+void RowWriteSteps::take(const Outcome &outcome)
+{
+    m_write.outcome = outcome;
+    if (m_stage == Stage::Write) {
+        m_write.writeOutcome = outcome;
+        m_write.written = outcome.answered();
+        m_stage = m_write.written ? Stage::ReadBack : Stage::Done;
+        return;
+    }
+    if (const auto word = replyWords(outcome, 1)) {
+        m_write.readBack = decodeWord(m_request.row, word->first());
+        m_write.result = word->first() == m_request.word ? RowResult::Confirmed : RowResult::Failed;
+    }
+    m_stage = Stage::Done;
+}
+
+int RowWriteSteps::moduleBaud() const
+{
+    // Not heard at the new rate: as far as can be told the module kept its old one.
+    return m_request.row == baudRow && m_write.result == RowResult::Confirmed ? int(m_request.word)
+                                                                              : m_baud;
 }
 
 RowWrite Commissioner::writeRow(int station, int row, const QString &text)
 {
-    RowWrite w(RowDiff{row, {}, {}, text, 0, true}, RowResult::Failed);
-    const Planned planned = planParameterWrite(row - firstWritable, text, QString::number(station));
-    if (const auto *refusal = std::get_if<UserMessage>(&planned)) {
-        w.refusal = refusal->text;
-        return w;
+    RowWriteSteps steps(station, row, text, m_engine.baud());
+    while (const auto step = steps.next()) {
+        if (m_engine.baud() != step->baud)
+            m_engine.changeBaud(step->baud);
+        steps.take(transact(step->request));
     }
-    const Request write = std::get<Request>(planned);
-    w.diff.word = write.word;
-    w.writeOutcome = w.outcome = transact(write);
-    w.written = w.outcome.answered();
-    if (!w.written)
-        return w;
-    const int oldBaud = m_engine.baud();
-    // The module answers the write at its old rate and listens at the new one after.
-    if (row == baudRow)
-        m_engine.changeBaud(write.word);
-    w.outcome = transact(Request::registerRead(write.station, row, 1));
-    if (const auto word = replyWords(w.outcome, 1)) {
-        w.readBack = decodeWord(row, word->first());
-        w.result = word->first() == write.word ? RowResult::Confirmed : RowResult::Failed;
-    }
-    // Not heard at the new rate: as far as can be told the module kept its old one.
-    if (row == baudRow && w.result != RowResult::Confirmed)
-        m_engine.changeBaud(oldBaud);
-    return w;
+    if (m_engine.baud() != steps.moduleBaud())
+        m_engine.changeBaud(steps.moduleBaud());
+    return steps.result();
 }
 
 QVector<RowWrite> Commissioner::apply(int station, const QVector<RowDiff> &diffs,

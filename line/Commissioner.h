@@ -3,11 +3,45 @@
 #include "operations/Commissioning.h"
 
 #include <functional>
+#include <optional>
 #include <variant>
 
 namespace kc {
 
 class LineEngine;
+
+// One row written as the window's 设置 would (its rules and messages), then
+// read back: its requests, one at a time, for whoever sends them. The
+// baud-rate row is read back at the new rate, as the module listens at it from
+// then on; when it is not heard there it is taken to have kept its old one.
+class RowWriteSteps
+{
+public:
+    struct Step
+    {
+        Request request;
+        int baud; // the rate it goes at
+    };
+
+    // baud: the rate the module listens at before the write.
+    RowWriteSteps(int station, int row, const QString &text, int baud);
+
+    // The next request; nothing once done (at once for a value the rules refuse).
+    std::optional<Step> next() const;
+    // The outcome of the request next() gave.
+    void take(const Outcome &outcome);
+    const RowWrite &result() const { return m_write; }
+    // The rate the module listens at, as far as can be told.
+    int moduleBaud() const;
+
+private:
+    enum class Stage { Write, ReadBack, Done };
+
+    RowWrite m_write;
+    Request m_request; // the write
+    int m_baud;
+    Stage m_stage = Stage::Done;
+};
 
 // Reading a module, bringing it to a template, and giving new modules their
 // addresses, one request at a time on the engine. Each call waits for its

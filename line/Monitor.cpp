@@ -44,6 +44,11 @@ void Monitor::setClocks(std::function<double()> ms, std::function<QDateTime()> w
     m_wallClock = std::move(wall);
 }
 
+void Monitor::setCyclePeriod(const QString &port, int ms)
+{
+    m_portCycleMs[portText(port)] = ms;
+}
+
 Monitor::~Monitor()
 {
     stop();
@@ -171,7 +176,7 @@ void Monitor::start()
     }
     for (auto it = m_baud.cbegin(); it != m_baud.cend(); ++it) {
         const QString port = it.key();
-        LineEngine *engine = m_claims->claim(port, Holder::Monitor, this);
+        LineEngine *engine = m_claims->claim(port, m_holder, this);
         if (!engine) {
             // Another tool has it: say so on its rows and leave it be.
             m_heldBy[port] = m_claims->holderOf(port);
@@ -183,7 +188,7 @@ void Monitor::start()
         }
         auto *poller = new PortPoller(engine, it.value(), m_msClock, this);
         poller->setTimeout(m_timeoutMs);
-        poller->setCyclePeriod(m_cycleMs);
+        poller->setCyclePeriod(m_portCycleMs.value(port, m_cycleMs));
         for (const auto &m : m_modules) {
             if (m->port == port)
                 poller->addModule(m.get());
@@ -191,6 +196,7 @@ void Monitor::start()
         connect(poller, &PortPoller::polled, this, &Monitor::onPolled);
         connect(poller, &PortPoller::lineDown, this, [this, port] { onLineDown(port); });
         connect(poller, &PortPoller::lineUp, this, [this, port] {
+            emit lineUp(port);
             for (const auto &m : m_modules) {
                 if (m->port == port)
                     emit rowChanged(m->row);
@@ -258,6 +264,7 @@ void Monitor::onPolled(WatchedModule *m, const Outcome &outcome)
         m->lastSeen = m_wallClock();
     if (m_recorder)
         m_recorder->recordRead(m->port, m->station, outcome, false);
+    emit polled(*m, outcome);
     emit rowChanged(m->row);
 }
 
@@ -270,6 +277,7 @@ void Monitor::onLineDown(const QString &port)
             m_recorder->recordLineDown(m->port, m->station, m->line == LineState::Lost);
         emit rowChanged(m->row);
     }
+    emit lineDown(port);
 }
 
 } // namespace kc

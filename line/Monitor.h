@@ -55,6 +55,10 @@ public:
     void setTimeout(int ms) { m_timeoutMs = ms; }
     void setCyclePeriod(int ms) { m_cycleMs = ms; }
     int cyclePeriod() const { return m_cycleMs; }
+    // One port's own period, in place of the one for all; from the next start.
+    void setCyclePeriod(const QString &port, int ms);
+    // Whom the ports are claimed for: the monitor window, or a service polling as it does.
+    void setHolder(Holder holder) { m_holder = holder; }
     // Monotonic milliseconds for the pollers, the wall clock for "last seen".
     void setClocks(std::function<double()> ms, std::function<QDateTime()> wall);
     void setRecorder(Recorder *recorder) { m_recorder = recorder; }
@@ -68,6 +72,12 @@ public:
     PortPoller *poller(const QString &port) const { return m_pollers.value(port); }
 
 signals:
+    // A module's turn is over (after the recorder has it).
+    void polled(const kc::WatchedModule &module, const kc::Outcome &outcome);
+    // A port was lost or would not open (after the recorder has it), and is
+    // polling again; its rows' line states say which.
+    void lineDown(const QString &port);
+    void lineUp(const QString &port);
     void rowChanged(int row);
     void listChanged();
     void runningChanged(bool running);
@@ -84,6 +94,8 @@ private:
     QMap<QString, int> m_baud;
     QMap<QString, PortPoller *> m_pollers;
     QMap<QString, std::optional<Holder>> m_heldBy;
+    QMap<QString, int> m_portCycleMs;
+    Holder m_holder = Holder::Monitor;
     Recorder *m_recorder = nullptr;
     int m_timeoutMs = defaultTimeoutMs;
     int m_cycleMs = 0;

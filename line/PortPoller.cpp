@@ -17,11 +17,9 @@ constexpr int reopenEveryMs = 1000;
 
 } // namespace
 
-PortPoller::PortPoller(LineEngine *engine, int baud, std::function<double()> clock,
-                       QObject *parent)
+PortPoller::PortPoller(LineEngine *engine, int baud, std::function<double()> clock, QObject *parent)
     : QObject(parent), m_clock(clock ? std::move(clock) : LineEngine::monotonicClock()),
-      m_engine(engine), m_wake(new QTimer(this)),
-      m_reopen(new QTimer(this))
+      m_engine(engine), m_wake(new QTimer(this)), m_reopen(new QTimer(this)), m_baud(baud)
 {
     m_engine->setBaud(baud);
     m_wake->setSingleShot(true);
@@ -70,11 +68,22 @@ bool PortPoller::start()
     return true;
 }
 
+bool PortPoller::interject(const Request &request, Interjected done, int baud)
+{
+    if (!m_running || !m_lineUp)
+        return false;
+    m_interjections.push_back({request, std::move(done), baud});
+    turn();
+    return true;
+}
+
 void PortPoller::stop()
 {
     m_running = false;
     m_lineUp = false;
     m_current = nullptr;
+    m_interjecting = false;
+    dropInterjections();
     m_wake->stop();
     m_reopen->stop();
     m_engine->close();
@@ -87,7 +96,17 @@ void PortPoller::wakeIn(double ms)
 
 void PortPoller::turn()
 {
-    if (!m_running || !m_lineUp || m_current || m_modules.isEmpty())
+    if (!m_running || !m_lineUp || m_current || m_interjecting)
+        return;
+    if (!m_interjections.empty()) {
+        // Set before submitting: a request judged at once (a broadcast) finishes inside.
+        m_interjecting = true;
+        const Interjection &next = m_interjections.front();
+        atBaud(next.baud > 0 ? next.baud : m_baud);
+        m_engine->submit(next.request);
+        return;
+    }
+    if (m_modules.isEmpty())
         return;
     const double now = m_clock();
     if (now < m_cycleStart) {
@@ -126,17 +145,51 @@ void PortPoller::turn()
     }
 }
 
+void PortPoller::atBaud(int baud)
+{
+    if (m_engine->baud() != baud)
+        m_engine->changeBaud(baud);
+}
+
 void PortPoller::sendTo(WatchedModule *module, RequestKind kind)
 {
     m_current = module;
+    atBaud(m_baud); // an interjection may have left the line at another rate
     // The fifteen registers: readings, alarm state and the module's own limits.
     m_engine->submit(kind == RequestKind::DeviceInfo
                          ? Request::deviceInfo(module->station)
                          : Request::registerRead(module->station, 0, registerCount));
 }
 
+void PortPoller::finishInterjection(const std::optional<Outcome> &outcome)
+{
+    m_interjecting = false;
+    const Interjection done = std::move(m_interjections.front());
+    m_interjections.pop_front();
+    done.done(outcome);
+}
+
+void PortPoller::dropInterjections()
+{
+    // The one on the line, if any, is answered by its outcome when it comes.
+    std::deque<Interjection> waiting;
+    waiting.swap(m_interjections);
+    if (m_interjecting) {
+        m_interjections.push_back(std::move(waiting.front()));
+        waiting.pop_front();
+    }
+    for (const Interjection &i : waiting)
+        i.done(std::nullopt);
+}
+
 void PortPoller::onFinished(const Outcome &outcome)
 {
+    if (m_interjecting) {
+        // An outcome of a lost line says nothing of what was asked.
+        finishInterjection(m_engine->lost() ? std::nullopt : std::optional<Outcome>(outcome));
+        turn();
+        return;
+    }
     WatchedModule *m = m_current;
     // Outcomes of a stopped run or of a lost line belong to nobody.
     if (!m || !m_running || m_engine->lost())
@@ -192,6 +245,7 @@ void PortPoller::onLineLost()
     m_current = nullptr;
     m_lineUp = false;
     m_wake->stop();
+    dropInterjections();
     markLine(LineState::Lost);
     emit lineDown();
     if (m_running)

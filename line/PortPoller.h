@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QVector>
 
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -54,11 +55,15 @@ struct WatchedModule
 // module that stops answering is tried only every deadRetryMs until it
 // answers again, so its timeouts do not slow the others. A lost port is
 // reopened by itself once a second, and polling carries on where it was.
+// Requests of others (a write from the plant, a relayed request) go between
+// the turns, so the line keeps one master.
 class PortPoller : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int deadAfter = 3; // requests in a row without an answer
+    // An interjected request's outcome; nothing when the line went down first.
+    using Interjected = std::function<void(const std::optional<Outcome> &)>;
 
     // The engine is the port's, taken for the poller. clock: monotonic milliseconds.
     PortPoller(LineEngine *engine, int baud, std::function<double()> clock = {},
@@ -71,6 +76,13 @@ public:
     void setDeadRetryMs(int ms) { m_deadRetryMs = ms; }
     // 0: back to back.
     void setCyclePeriod(int ms) { m_cycleMs = ms; }
+
+    // Sends request before the next turn (at once while the poller waits for
+    // its next round), at baud (0: the line's; the turns go on at the line's).
+    // Its outcome goes to done and never counts as a module's poll; done may
+    // interject the next step, which then goes before the next turn too. False,
+    // and done never called, while the line is down or the poller stopped.
+    bool interject(const Request &request, Interjected done, int baud = 0);
 
     // False when the port would not open; it is tried again once a second.
     bool start();
@@ -89,8 +101,18 @@ signals:
     void lineUp();
 
 private:
+    struct Interjection
+    {
+        Request request;
+        Interjected done;
+        int baud;
+    };
+
     void turn();
     void sendTo(WatchedModule *module, RequestKind kind);
+    void atBaud(int baud);
+    void finishInterjection(const std::optional<Outcome> &outcome);
+    void dropInterjections();
     void onFinished(const Outcome &outcome);
     void onLineLost();
     void reopen();
@@ -103,6 +125,9 @@ private:
     QTimer *m_reopen;
     QVector<WatchedModule *> m_modules;
     WatchedModule *m_current = nullptr;
+    std::deque<Interjection> m_interjections; // the front is on the line while m_interjecting
+    bool m_interjecting = false;
+    int m_baud;
     int m_next = 0;
     bool m_pollHappened = false; // in the round so far
     bool m_running = false;

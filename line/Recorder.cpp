@@ -1,7 +1,7 @@
 #include "line/Recorder.h"
 
-#include "operations/DataLog.h"
 #include "line/TrendHistory.h"
+#include "operations/DataLog.h"
 #include "operations/ModuleReading.h"
 #include "operations/RegisterMap.h"
 
@@ -26,14 +26,13 @@ bool Recorder::logging() const
     return m_log->enabled();
 }
 
-void Recorder::recordRead(const QString &port, int station, const Outcome &outcome,
-                          bool mainWindow)
+void Recorder::recordRead(const QString &port, int station, const Outcome &outcome, bool mainWindow)
 {
     const QDateTime now = m_clock();
     const std::optional<Reading> reading = readingOf(outcome);
-    if (reading) {
-        const QString key = mainWindow ? TrendStore::mainWindowKey(station)
-                                       : TrendStore::sourceKey(port, station);
+    if (reading && m_trend) {
+        const QString key =
+            mainWindow ? TrendStore::mainWindowKey(station) : TrendStore::sourceKey(port, station);
         m_trend->add(key, TrendOrigin{port, station, mainWindow}, now.toMSecsSinceEpoch(),
                      realValue(temperatureRow, reading->temperature),
                      realValue(humidityRow, reading->humidity), reading->limits);
@@ -45,8 +44,9 @@ void Recorder::recordRead(const QString &port, int station, const Outcome &outco
 void Recorder::recordUpload(const QString &port, const UploadReadings &record)
 {
     const QDateTime now = m_clock();
-    m_trend->add(TrendStore::mainWindowKey(0), TrendOrigin{port, 0, true}, now.toMSecsSinceEpoch(),
-                 record.first.toDouble(), record.second.toDouble());
+    if (m_trend)
+        m_trend->add(TrendStore::mainWindowKey(0), TrendOrigin{port, 0, true},
+                     now.toMSecsSinceEpoch(), record.first.toDouble(), record.second.toDouble());
     if (m_log->enabled())
         write(uploadRow(port, record, now));
 }

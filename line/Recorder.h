@@ -19,6 +19,7 @@ class Recorder : public QObject
 {
     Q_OBJECT
 public:
+    // trend: nullptr keeps no history (a service running for years would only grow it).
     Recorder(TrendStore *trend, DataLog *log, QObject *parent = nullptr);
 
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }

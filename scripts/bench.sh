@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs every one of them; each prints its
-# figures as one line of name=value pairs. A full run takes about twenty minutes;
+# figures as one line of name=value pairs. A full run takes about thirty-five minutes;
 # leave the machine otherwise idle. docs/PERFORMANCE.md says what each line means.
 #
 #   ./scripts/bench.sh            full run
@@ -31,6 +31,7 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" -j"$(nproc)" --target kc4420-sim bench_wire_limits bench_micro \
   bench_window bench_upload_log bench_cold_start bench_cli bench_scan bench_monitor bench_traffic_log \
   bench_line_doctor >/dev/null
+  bench_gateway >/dev/null
 
 b=$build/bench
 if [ "$quick" = 1 ]; then
@@ -57,6 +58,9 @@ if [ "$quick" = 1 ]; then
   "$b/bench_monitor" sync 2
   "$b/bench_line_doctor" listen 3
   "$b/bench_line_doctor" diagnose 1
+  "$b/bench_gateway" rate 3
+  "$b/bench_gateway" soak 20
+  "$b/bench_gateway" outage 5
   exit 0
 fi
 "$b/bench_wire_limits"
@@ -83,3 +87,6 @@ fi
 "$b/bench_monitor" sync 30
 "$b/bench_line_doctor" listen 60
 "$b/bench_line_doctor" diagnose 5
+"$b/bench_gateway" rate 60
+"$b/bench_gateway" soak 600
+"$b/bench_gateway" outage 30

@@ -9,11 +9,13 @@ kc_add_test(gateway_tests LIBS_ONLY
     gateway/config_test.cpp
     gateway/topics_test.cpp
     gateway/broker_test.cpp
+    gateway/service_test.cpp
     support/MosquittoBroker.h support/MosquittoBroker.cpp
+    support/GatewayProcess.h support/GatewayProcess.cpp
     support/core_test_main.cpp
-  LIBS kc_gateway PahoMqttCpp::paho-mqttpp3 Qt6::Network Qt6::Test GTest::gtest
+  LIBS kc_gateway kc_sim_process PahoMqttCpp::paho-mqttpp3 Qt6::Network Qt6::Test GTest::gtest
   LABELS gateway
-  TIMEOUT 180)
+  TIMEOUT 300)
 target_include_directories(gateway_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(gateway_tests PRIVATE KC_GATEWAY_PATH="$<TARGET_FILE:kc4420-gateway>")
-add_dependencies(gateway_tests kc4420-gateway)
+add_dependencies(gateway_tests kc4420-gateway kc4420-sim)

@@ -68,6 +68,9 @@ struct Rig
             turns << QString::number(station);
             now += 200;
             fire(port, "engineDeadline");
+        } else if (function == 0x06) {
+            now += 10;
+            link->deliver(frame); // a write is answered with its own frame
         } else if (function == 0x26) {
             now += 10;
             link->deliver(withCrc(bytes({station, 0x26, 11, 'K', 'C', '4', '4', '2', '0', 'P', '-',
@@ -138,6 +141,49 @@ TEST(Monitor, CyclePeriodAndPortsInParallel)
     rig.now = 1000;
     rig.fire("COM1", "pollerWake");
     EXPECT_EQ(rig.links.last("COM1")->written.last(), "01 03 00 00 00 0F 05 CE");
+}
+
+// Another's requests go between the turns, at their own rate, at once while
+// the poller waits for its next round; their outcomes go to their callers and
+// never count as a module's poll. A lost line answers those waiting with nothing.
+TEST(Monitor, InterjectedRequestsGoBetweenTurns)
+{
+    Rig rig;
+    rig.monitor.setCyclePeriod("com1", 1000);
+    ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
+    rig.monitor.start();
+    PortPoller *poller = rig.monitor.poller("COM1");
+    FakeLink *link = rig.links.last("COM1");
+    QList<std::optional<Outcome>> got;
+    const auto keep = [&got](const std::optional<Outcome> &o) { got << o; };
+
+    ASSERT_TRUE(poller->interject(Request::registerWrite(2, 5, 3000), keep, 19200));
+    rig.step(); // station 1's device text: its turn goes on to its values
+    EXPECT_EQ(link->written.last(), "01 03 00 00 00 0F 05 CE");
+    rig.step();
+    EXPECT_EQ(link->written.last(), "02 06 0A 04 0B B8 CC A2");
+    EXPECT_EQ(link->baud(), 19200);
+    rig.step();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0]->kind, OutcomeKind::Answered);
+    EXPECT_EQ(link->baud(), 9600); // station 2's turn, at the line's rate
+    EXPECT_EQ(rig.monitor.module(1).answered, 0);
+    rig.step();
+    rig.step(); // the round is over; the next starts at 1000 ms
+    const qsizetype sent = link->written.size();
+    ASSERT_TRUE(poller->interject(Request::registerRead(1, 0, 2), keep));
+    EXPECT_EQ(link->written.size(), sent + 1);
+    rig.step();
+    EXPECT_EQ(link->written.size(), sent + 1);
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_EQ(rig.monitor.module(0).answered, 2);
+
+    ASSERT_TRUE(poller->interject(Request::registerRead(1, 0, 2), keep));
+    ASSERT_TRUE(poller->interject(Request::registerRead(2, 0, 2), keep));
+    link->loseLine();
+    ASSERT_EQ(got.size(), 4);
+    EXPECT_FALSE(got[2] || got[3]);
+    EXPECT_FALSE(poller->interject(Request::registerRead(1, 0, 2), keep));
 }
 
 // The data log of a known run: a module answering, one silent, then the

@@ -1,12 +1,16 @@
-#include "support/MosquittoBroker.h"
+#include "MosquittoBroker.h"
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -173,4 +177,79 @@ void MosquittoBroker::stop()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
+}
+
+BrokerSubscriber::BrokerSubscriber(const MosquittoBroker &broker, const QStringList &filters,
+                                   const QString &id, bool persistent)
+    : m_client(QStringLiteral("tcp://127.0.0.1:%1").arg(broker.port()).toStdString(),
+               id.toStdString())
+{
+    m_client.set_message_callback([this](mqtt::const_message_ptr m) {
+        const auto at = std::chrono::steady_clock::now().time_since_epoch(); // CLOCK_MONOTONIC
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_received.push_back({QString::fromStdString(m->get_topic()),
+                              QByteArray::fromStdString(m->get_payload_str()), m->is_retained(),
+                              std::chrono::duration_cast<std::chrono::nanoseconds>(at).count()});
+    });
+    m_client.connect(mqtt::connect_options_builder().clean_session(!persistent).finalize())->wait();
+    for (const QString &filter : filters)
+        m_client.subscribe(filter.toStdString(), 1)->wait();
+}
+
+BrokerSubscriber::~BrokerSubscriber()
+{
+    try {
+        m_client.disconnect()->wait();
+    } catch (const mqtt::exception &) {
+        // The broker is gone already.
+    }
+}
+
+void BrokerSubscriber::publish(const QString &topic, const QByteArray &payload, bool retain)
+{
+    m_client
+        .publish(topic.toStdString(), payload.constData(), std::size_t(payload.size()), 1, retain)
+        ->wait();
+}
+
+std::vector<BrokerSubscriber::Received> BrokerSubscriber::received()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_received;
+}
+
+std::vector<BrokerSubscriber::Received> BrokerSubscriber::on(const QString &topic)
+{
+    std::vector<Received> matching;
+    for (const Received &r : received()) {
+        if (r.topic == topic)
+            matching.push_back(r);
+    }
+    return matching;
+}
+
+bool BrokerSubscriber::waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+bool BrokerSubscriber::waitFor(const QString &topic, const QByteArray &payload, int timeoutMs)
+{
+    return waitUntil(
+        [&] {
+            for (const Received &r : on(topic)) {
+                if (r.payload == payload)
+                    return true;
+            }
+            return false;
+        },
+        timeoutMs);
 }

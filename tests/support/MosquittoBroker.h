@@ -1,8 +1,16 @@
 #pragma once
 
+#include <mqtt/async_client.h>
+
+#include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
 
 // A real Mosquitto broker for one test, on a free loopback port, with its
 // own configuration in a temporary folder. It can be stopped and started
@@ -48,4 +56,37 @@ private:
     int m_port = 0;
     bool m_prepared = false;
     QString m_why;
+};
+
+// Another client on the broker, as a plant's system would subscribe, keeping
+// what arrives with the monotonic time it came. A persistent one keeps its
+// session on the broker while it is away.
+class BrokerSubscriber
+{
+public:
+    struct Received
+    {
+        QString topic;
+        QByteArray payload;
+        bool retained;
+        std::int64_t atNs; // CLOCK_MONOTONIC
+    };
+
+    BrokerSubscriber(const MosquittoBroker &broker, const QStringList &filters, const QString &id,
+                     bool persistent = false);
+    ~BrokerSubscriber();
+    BrokerSubscriber(const BrokerSubscriber &) = delete;
+    BrokerSubscriber &operator=(const BrokerSubscriber &) = delete;
+
+    void publish(const QString &topic, const QByteArray &payload, bool retain = false);
+    std::vector<Received> received();
+    std::vector<Received> on(const QString &topic);
+    // Runs the Qt event loop meanwhile, for whatever else the test runs.
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
+    bool waitFor(const QString &topic, const QByteArray &payload, int timeoutMs = 10000);
+
+private:
+    mqtt::async_client m_client;
+    std::mutex m_mutex;
+    std::vector<Received> m_received;
 };

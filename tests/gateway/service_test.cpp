@@ -1,0 +1,275 @@
+#include "operations/Messages.h"
+#include "operations/Outcomes.h"
+#include "support/GatewayProcess.h"
+#include "support/MosquittoBroker.h"
+#include "support/QtPrint.h"
+#include "support/SimProcess.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// kc4420-gateway polling simulated modules on pseudo-terminals and publishing
+// to a real Mosquitto, as a plant runs it.
+
+namespace {
+
+#define SKIP_WITHOUT_MOSQUITTO()                                                                   \
+    if (!MosquittoBroker::available())                                                             \
+    GTEST_SKIP() << MosquittoBroker::program().toStdString() << " is not installed"
+
+const QString prefix = QStringLiteral("kc4420/t");
+
+// Simulated modules on a pty under a stable name, and a gateway polling them
+// as line "hall1" into the broker.
+struct Plant
+{
+    QTemporaryDir dir;
+    MosquittoBroker broker;
+    std::unique_ptr<SimProcess> sim;
+    GatewayProcess gateway{QStringLiteral(KC_GATEWAY_PATH)};
+    QVariantMap config;
+    bool brokerUp;
+
+    Plant(const QString &stations, int cycleMs, const QStringList &simArguments = {})
+        : brokerUp(broker.start())
+    {
+        sim =
+            std::make_unique<SimProcess>(QStringList{"--control", "--fixed", "--link",
+                                                     dir.filePath("line"), "--stations", stations} +
+                                         simArguments);
+        config = GatewayProcess::config(broker, prefix,
+                                        {QVariantMap{{"port", dir.filePath("line")},
+                                                     {"stations", stations},
+                                                     {"cycle_ms", cycleMs},
+                                                     {"name", "hall1"}}});
+    }
+    bool start() { return brokerUp && sim->ready() && gateway.start(config); }
+};
+
+QString topic(int station, const char *leaf)
+{
+    return QStringLiteral("%1/hall1/%2/%3").arg(prefix).arg(station).arg(QLatin1String(leaf));
+}
+
+QJsonObject json(const QByteArray &payload)
+{
+    return QJsonDocument::fromJson(payload).object();
+}
+
+bool answeredState(BrokerSubscriber &s, int station)
+{
+    for (const auto &r : s.on(topic(station, "state"))) {
+        if (json(r.payload).value("outcome") == "answered")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Each module's state as a retained document with the simulated values, its
+// availability, and discovery documents that point at both.
+TEST(GatewayService, StatesAndDiscoveryOfAnsweringModules)
+{
+    SKIP_WITHOUT_MOSQUITTO();
+    Plant plant("1-2", 200, {"--set", "0=65000", "--set", "1=6520"});
+    plant.config["discovery"] = true;
+    ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
+    BrokerSubscriber first(plant.broker, {prefix + "/#"}, "first");
+    ASSERT_TRUE(
+        first.waitUntil([&] { return answeredState(first, 1) && answeredState(first, 2); }));
+
+    // A subscriber that comes later gets the last of each, retained.
+    BrokerSubscriber late(plant.broker, {prefix + "/#", "homeassistant/#"}, "late");
+    const auto discoveryTopic = [](int station, const char *quantity) {
+        return QStringLiteral("homeassistant/sensor/kc4420_t_hall1_%1_%2/config")
+            .arg(station)
+            .arg(quantity);
+    };
+    ASSERT_TRUE(late.waitUntil([&] {
+        for (const int station : {1, 2}) {
+            for (const QString &t :
+                 {topic(station, "state"), topic(station, "availability"),
+                  discoveryTopic(station, "temperature"), discoveryTopic(station, "humidity")}) {
+                if (late.on(t).empty())
+                    return false;
+            }
+        }
+        return true;
+    }));
+    for (const int station : {1, 2}) {
+        SCOPED_TRACE(station);
+        const auto states = late.on(topic(station, "state"));
+        EXPECT_TRUE(states[0].retained);
+        const QJsonObject state = json(states[0].payload);
+        EXPECT_EQ(state.value("temperature_C").toDouble(), -5.35);
+        EXPECT_EQ(state.value("humidity_RH").toDouble(), 65.2);
+        EXPECT_EQ(state.value("outcome").toString(), "answered");
+        EXPECT_EQ(state.value("device").toString(), QString("KC4420P-00%1").arg(station));
+        EXPECT_GE(state.value("response_ms").toDouble(-1), 0);
+        EXPECT_TRUE(
+            QDateTime::fromString(state.value("time").toString(), Qt::ISODateWithMs).isValid());
+        const auto availability = late.on(topic(station, "availability"));
+        EXPECT_EQ(availability[0].payload, "online");
+        EXPECT_TRUE(availability[0].retained);
+        for (const char *quantity : {"temperature", "humidity"}) {
+            const auto documents = late.on(discoveryTopic(station, quantity));
+            ASSERT_EQ(documents.size(), 1u) << quantity;
+            const QJsonObject discovery = json(documents[0].payload);
+            EXPECT_EQ(discovery.value("state_topic").toString(), topic(station, "state"));
+            EXPECT_EQ(discovery.value("availability")[0]["topic"].toString(),
+                      topic(station, "availability"));
+        }
+    }
+}
+
+// A module that stops answering goes offline after three polls, a line that
+// goes away takes its modules with it, and both come back online; the state
+// says why and the journal which.
+TEST(GatewayService, ModulesGoOfflineAndComeBack)
+{
+    SKIP_WITHOUT_MOSQUITTO();
+    struct Row
+    {
+        const char *down, *up, *outcome, *logged;
+    };
+    const Row rows[] = {
+        {"silent on", "silent off", "no_reply", "hall1/1 stopped answering (3 polls in a row)"},
+        {"drop", "restore", "line_lost", "went away; reopened as soon as it is back"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.down);
+        Plant plant("1", 0);
+        ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
+        BrokerSubscriber s(plant.broker, {prefix + "/#"}, "watcher");
+        ASSERT_TRUE(s.waitFor(topic(1, "availability"), "online"));
+        plant.sim->command(row.down);
+        ASSERT_TRUE(s.waitFor(topic(1, "availability"), "offline", 15000));
+        EXPECT_EQ(json(s.on(topic(1, "state")).back().payload).value("outcome").toString(),
+                  row.outcome);
+        EXPECT_TRUE(plant.gateway.messages().contains(row.logged));
+        plant.sim->command(row.up);
+        // A dead module is tried again after ten seconds.
+        ASSERT_TRUE(s.waitUntil([&] { return s.on(topic(1, "availability")).size() == 3; }, 20000));
+        EXPECT_EQ(s.on(topic(1, "availability")).back().payload, "online");
+    }
+}
+
+// The broker stopped for seconds mid-run: polling and the data log go on,
+// and every state polled meanwhile arrives once it is back, in order. A
+// clean stop sends what waits before it says offline.
+TEST(GatewayService, StatesPolledWhileTheBrokerIsAwayArriveInOrder)
+{
+    SKIP_WITHOUT_MOSQUITTO();
+    Plant plant("1", 0);
+    plant.config["data_log"] =
+        QVariantMap{{"enabled", true}, {"folder", plant.dir.filePath("log")}};
+    // Subscribed before the gateway starts, so every state is due to it.
+    const QStringList filters{prefix + "/#"};
+    auto s = std::make_unique<BrokerSubscriber>(plant.broker, filters, "outage", true);
+    ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
+    ASSERT_TRUE(s->waitUntil([&] { return s->on(topic(1, "state")).size() >= 3; }));
+
+    const QDateTime away = QDateTime::currentDateTime();
+    plant.broker.stop();
+    QTest::qWait(2500); // and the subscriber has handled what it got in the last moment
+    auto arrived = s->on(topic(1, "state"));
+    s.reset();
+    const QDateTime back = QDateTime::currentDateTime();
+    ASSERT_TRUE(plant.broker.start()) << plant.broker.why().toStdString();
+    s = std::make_unique<BrokerSubscriber>(plant.broker, filters, "outage", true);
+    // The retained "online" is the broker's stale copy until the gateway is back.
+    ASSERT_TRUE(
+        s->waitUntil([&] { return plant.gateway.messages().count("connected to") == 2; }, 40000));
+    ASSERT_TRUE(plant.gateway.terminate());
+    ASSERT_TRUE(s->waitFor(prefix + "/status", "offline"));
+
+    for (const auto &r : s->on(topic(1, "state")))
+        arrived.push_back(r);
+    QStringList times; // of each state, the first time it arrived
+    for (const auto &r : arrived) {
+        const QString time = json(r.payload).value("time").toString();
+        if (!times.contains(time))
+            times << time;
+    }
+    QStringList inOrder = times; // one offset all along: as text, in time order
+    inOrder.sort();
+    EXPECT_EQ(times, inOrder);
+    int meanwhile = 0;
+    for (const QString &time : times) {
+        const QDateTime t = QDateTime::fromString(time, Qt::ISODateWithMs);
+        meanwhile += t > away && t < back;
+    }
+    EXPECT_GT(meanwhile, 0);
+    int logged = 0;
+    for (const QFileInfo &f : QDir(plant.dir.filePath("log")).entryInfoList({"*.csv"})) {
+        QFile file(f.filePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        logged += int(file.readAll().count('\n')) - 1; // the header
+    }
+    EXPECT_EQ(times.size(), logged);
+}
+
+// Writes from the plant, with one round of polls an hour so the line is
+// otherwise quiet: none without writes allowed, not even a subscription; a
+// value the window's rules refuse sends nothing and gets the window's message;
+// an accepted one is written and read back, or refused by the module.
+TEST(GatewayService, WritesFromThePlant)
+{
+    SKIP_WITHOUT_MOSQUITTO();
+    struct Row
+    {
+        bool allowed, retained;
+        const char *simCommand, *value, *result;
+        QString message;
+        long long requests;
+        int word;
+    };
+    const Row rows[] = {
+        {false, false, "", "30.00", nullptr, {}, 0, 5000},
+        {true, false, "", "30,5", "value_refused", kc::msg::valueNotNumber, 0, 5000},
+        {true, false, "", "30", "confirmed", QStringLiteral("回读 30.00 一致"), 2, 3000},
+        {true, false, "refuse 2", "30.00", "write_failed", kc::exceptionName(2), 1, 5000},
+        // Published with the retain flag before the gateway came: replayed, not carried out.
+        {true, true, "", "30.00", "retained", {}, 0, 5000},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.value);
+        Plant plant("1", 3600000);
+        plant.config["writes_allowed"] = row.allowed;
+        BrokerSubscriber s(plant.broker, {prefix + "/#"}, "plant");
+        if (row.retained)
+            s.publish(topic(1, "set/5"), row.value, true);
+        ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
+        ASSERT_TRUE(s.waitUntil([&] { return answeredState(s, 1); }));
+        if (*row.simCommand)
+            plant.sim->command(row.simCommand);
+        const long long before = plant.sim->stats().requests;
+        if (!row.retained)
+            s.publish(topic(1, "set/5"), row.value);
+        const QString result = topic(1, "set/5/result");
+        if (row.result) {
+            ASSERT_TRUE(s.waitUntil([&] { return !s.on(result).empty(); }));
+            const QJsonObject answer = json(s.on(result)[0].payload);
+            EXPECT_EQ(answer.value("result").toString(), row.result);
+            EXPECT_EQ(answer.value("value").toString(), row.value);
+            EXPECT_TRUE(answer.value("message").toString().contains(row.message))
+                << answer.value("message").toString().toStdString();
+        } else {
+            QTest::qWait(1500);
+            EXPECT_TRUE(s.on(result).empty());
+        }
+        EXPECT_EQ(plant.sim->stats().requests, before + row.requests);
+        EXPECT_EQ(plant.sim->registers()[5], row.word);
+    }
+}
