@@ -31,6 +31,12 @@ QString openFailureText(OpenFailure failure)
         return QStringLiteral("permission denied (the user must be in the group dialout)");
     case OpenFailure::Busy:
         return QStringLiteral("another program holds it");
+    case OpenFailure::Timeout:
+        return QStringLiteral("the connection timed out");
+    case OpenFailure::Refused:
+        return QStringLiteral("the connection was refused");
+    case OpenFailure::NoHost:
+        return QStringLiteral("no such host");
     case OpenFailure::None:
     case OpenFailure::Other:
         break;
@@ -46,6 +52,13 @@ Gateway::Gateway(const GatewayConfig &config, MqttPublisher *publisher,
       m_recorder(nullptr, &m_log), m_monitor(&m_claims)
 {
     m_monitor.setHolder(Holder::Gateway);
+    // Each line's adapter as configured: its echo taken off every reply.
+    connect(&m_claims, &PortClaims::engineMade, this, [this](LineEngine *engine) {
+        for (const LineConfig &line : m_config.lines) {
+            if (line.port == engine->port())
+                engine->setEchoMode(line.echo);
+        }
+    });
     m_log.setFolder(config.dataLogFolder);
     m_logRetry.setSingleShot(true);
     m_logRetry.setInterval(logRetryMs);
@@ -299,8 +312,13 @@ void Gateway::writeStep(int row, const std::shared_ptr<RowWriteSteps> &steps, co
     WriteAnswer notCarriedOut;
     notCarriedOut.value = steps->result().diff.writeText;
     const auto onOutcome = [=](const std::optional<Outcome> &outcome) {
-        if (!outcome)
-            return answerWrite(row, topic, notCarriedOut);
+        if (!outcome) {
+            // The line went down: whether the write itself was answered, if it went.
+            WriteAnswer lost = notCarriedOut;
+            if (steps->result().written)
+                lost.outcome = outcomeKey(steps->result().writeOutcome.kind);
+            return answerWrite(row, topic, lost);
+        }
         steps->take(*outcome);
         writeStep(row, steps, topic);
     };

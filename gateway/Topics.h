@@ -49,8 +49,7 @@ struct WriteAnswer
 {
     QDateTime time;
     QString value;    // as requested
-    QString result;   // confirmed, read_back_differs, write_failed, read_back_failed,
-                      // value_refused, unknown_module, or the line's state
+    QString result;   // confirmed, write_failed, value_refused, ... (docs/MQTT.md has them all)
     QString outcome;  // the key of the last request's outcome; empty when nothing was sent
     QString readBack; // as the row's box shows it; empty when not read
     QString message;  // the window's words for it; empty when it has none

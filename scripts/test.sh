@@ -26,7 +26,8 @@ echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKC_SANITIZE=ON \
   -DKC_BUILD_BENCH=OFF >/dev/null
 cmake --build "$here/build-asan" -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$here/tests/lsan.supp" \
+  UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$here/build-asan" --output-on-failure -j"$jobs" -LE long
 
 echo "== size of the tests against the code (non-blank, non-comment lines)"

@@ -165,6 +165,25 @@ TEST(GatewayService, ModulesGoOfflineAndComeBack)
     }
 }
 
+// Each line's adapter as configured: an echoing one read with its echo taken
+// off; told there is none, the echo spoils every reply.
+TEST(GatewayService, EachLineTakesItsAdaptersEcho)
+{
+    SKIP_WITHOUT_MOSQUITTO();
+    for (const bool echoes : {true, false}) {
+        Plant plant("1", 0, {"--echo"});
+        QVariantList lines = plant.config["lines"].toList();
+        QVariantMap line = lines[0].toMap();
+        line["echo"] = echoes ? "on" : "off";
+        plant.config["lines"] = QVariantList{line};
+        ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
+        BrokerSubscriber s(plant.broker, {prefix + "/#"}, "watcher");
+        ASSERT_TRUE(s.waitUntil([&] { return s.on(topic(1, "state")).size() >= 2; }));
+        EXPECT_EQ(json(s.on(topic(1, "state")).back().payload).value("outcome") == "answered",
+                  echoes);
+    }
+}
+
 // The broker stopped for seconds mid-run: polling and the data log go on,
 // and every state polled meanwhile arrives once it is back, in order. A
 // clean stop sends what waits before it says offline.
