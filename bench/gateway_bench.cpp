@@ -8,6 +8,9 @@
 //   bench_gateway soak SECONDS     the gateway's resident memory, the second minute
 //                                  against the last (a tenth of the run each when shorter)
 //   bench_gateway outage SECONDS   the broker away that long mid-run: states lost
+//   bench_gateway serve SECONDS    four Modbus TCP clients asking line a back to back:
+//                                  each one's share of the line, the server's added
+//                                  latency, the gateway's polls against polling alone
 
 #include "BenchSupport.h"
 #include "GatewayProcess.h"
@@ -22,6 +25,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -83,6 +88,8 @@ struct Plant
                << pacedLineArguments(baud);
     }
 
+    QVariantMap serve; // the Modbus TCP server's settings, when it serves
+
     bool start()
     {
         simA = std::make_unique<SimProcess>(simArguments(dir.filePath(QStringLiteral("a"))));
@@ -102,6 +109,8 @@ struct Plant
         config[QStringLiteral("data_log")] =
             QVariantMap{{QStringLiteral("enabled"), true},
                         {QStringLiteral("folder"), dir.filePath(QStringLiteral("log"))}};
+        if (!serve.isEmpty())
+            config[QStringLiteral("serve")] = serve;
         if (!gateway.start(config))
             return false;
         // Every module read once: its device text and first values are in.
@@ -278,6 +287,112 @@ int outageMode(double seconds)
     return 0;
 }
 
+// A Modbus TCP client asking one module back to back: the fifteen registers
+// a poll reads, the next request as soon as the answer is in.
+struct Asker
+{
+    QTcpSocket socket;
+    QByteArray request;
+    qsizetype answerSize = 0;
+    std::int64_t sentNs = 0;
+    bool counting = false;
+    std::vector<std::int64_t> receipts; // while counting
+    std::vector<double> roundTripsMs;
+    long long answers = 0, wrong = 0;
+
+    Asker(int port, int unit)
+    {
+        request = QByteArray::fromHex("000100000006") + char(unit) +
+                  QByteArray::fromHex("03000000"
+                                      "0f");
+        answerSize = 9 + 2 * 15;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { read(); });
+        QObject::connect(&socket, &QTcpSocket::connected, [this] { ask(); });
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    }
+    void ask()
+    {
+        sentNs = monotonicNs();
+        socket.write(request);
+    }
+    void read()
+    {
+        if (socket.bytesAvailable() < answerSize)
+            return;
+        const std::int64_t now = monotonicNs();
+        const QByteArray answer = socket.read(answerSize);
+        if (counting) {
+            receipts.push_back(now);
+            roundTripsMs.push_back(double(now - sentNs) / 1e6);
+            ++answers;
+            wrong += answer.at(7) != 0x03; // an exception instead of the registers
+        }
+        ask();
+    }
+};
+
+int serveMode(double seconds)
+{
+    Plant plant;
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    QVariantMap units;
+    for (int station = 1; station <= modules; ++station)
+        units[QString::number(station)] = QStringLiteral("a/%1").arg(station);
+    plant.serve = {{QStringLiteral("port"), port}, {QStringLiteral("units"), units}};
+    if (!plant.start())
+        return 1;
+    // Line a alone, then with the clients, each as long.
+    const auto polledOnA = [&] { return plant.simA->stats().replies; };
+    long long before = polledOnA();
+    runFor(seconds);
+    const double alone = double(polledOnA() - before) / seconds;
+
+    std::vector<std::unique_ptr<Asker>> askers;
+    for (int unit = 1; unit <= 4; ++unit)
+        askers.push_back(std::make_unique<Asker>(port, unit * 10));
+    runFor(2); // connected and asking
+    const std::size_t stampsBefore = plant.simA->sentStamps().size();
+    for (auto &a : askers)
+        a->counting = true;
+    before = polledOnA();
+    runFor(seconds);
+    for (auto &a : askers)
+        a->counting = false;
+    const long long onLine = polledOnA() - before;
+    long long asked = 0, wrong = 0;
+    QStringList shares;
+    std::vector<double> roundTrips, added;
+    const std::vector<std::int64_t> stamps = plant.simA->sentStamps();
+    const std::vector<std::int64_t> recent(stamps.begin() + qsizetype(stampsBefore), stamps.end());
+    for (const auto &a : askers) {
+        asked += a->answers;
+        wrong += a->wrong;
+        shares << num(double(a->answers) / double(onLine), 3);
+        roundTrips.insert(roundTrips.end(), a->roundTripsMs.begin(), a->roundTripsMs.end());
+        const auto l = stampLatenciesMs(recent, a->receipts, 100'000'000);
+        added.insert(added.end(), l.begin(), l.end());
+    }
+    const double polls = double(onLine - asked) / seconds;
+    const Spread trip = spread(roundTrips), server = spread(added);
+    printLine(QStringLiteral("gateway_serve modules=%1 baud=%2 seconds=%3 clients=4 "
+                             "client_shares=%4 polls_share=%5 client_answers=%6 exceptions=%7 "
+                             "added_ms_p50=%8 added_ms_p99=%9 round_trip_ms_p50=%10 "
+                             "round_trip_ms_p99=%11 polls_per_s=%12 polls_per_s_alone=%13 "
+                             "polls_ratio=%14")
+                  .arg(modules)
+                  .arg(baud)
+                  .arg(num(seconds, 0), shares.join(QLatin1Char(',')),
+                       num(double(onLine - asked) / double(onLine), 3))
+                  .arg(asked)
+                  .arg(wrong)
+                  .arg(num(server.p50, 2), num(server.p99, 2), num(trip.p50, 2), num(trip.p99, 2),
+                       num(polls, 2), num(alone, 2), num(polls / alone, 3)));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -296,6 +411,8 @@ int main(int argc, char **argv)
         return soakMode(seconds);
     if (mode == QLatin1String("outage"))
         return outageMode(seconds);
-    std::fprintf(stderr, "usage: bench_gateway rate|soak|outage SECONDS\n");
+    if (mode == QLatin1String("serve"))
+        return serveMode(seconds);
+    std::fprintf(stderr, "usage: bench_gateway rate|soak|outage|serve SECONDS\n");
     return 2;
 }

@@ -1,10 +1,12 @@
 // Any bytes arriving on a Modbus TCP stream, read as the replies to the
-// request in flight, and the same bytes as one ADU to encode and decode again.
+// request in flight, as a client's request to relay, and as one ADU to encode
+// and decode again.
 //
 // Input: bytes 0 and 1 are the transaction in flight, the rest is the stream.
 
 #include "FuzzChecks.h"
 
+#include "operations/Relay.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/Framing.h"
 #include "protocol/Mbap.h"
@@ -23,9 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const kc::MbapSplit split = kc::splitMbap(stream);
     require(split.size <= stream.size(), "an ADU longer than the stream");
-    if (split.state == kc::MbapSplit::State::Whole)
+    if (split.state == kc::MbapSplit::State::Whole) {
         require(kc::encodeMbap(split.adu) == stream.left(split.size),
                 "a decoded ADU that does not encode to its bytes");
+        // A client's request, as the gateway's server takes it: sent as asked
+        // or answered with an exception of its own.
+        const auto relayed = kc::relayedRequest(1, split.adu.pdu, true);
+        if (const int *code = std::get_if<int>(&relayed))
+            require(*code >= 1 && *code <= 3, "a refusal without its exception code");
+        else
+            require(kc::rtuFromAdu({0, 1, split.adu.pdu}) == std::get<kc::Request>(relayed).frame(),
+                    "a relayed request that is not what the client asked");
+    }
 
     // Every reply in turn, as the link reads them.
     QByteArray rest = stream;

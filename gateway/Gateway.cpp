@@ -1,6 +1,7 @@
 #include "gateway/Gateway.h"
 
 #include "gateway/GatewayService.h"
+#include "gateway/ModbusServer.h"
 #include "gateway/MqttPublisher.h"
 #include "line/Commissioner.h"
 #include "line/LineEngine.h"
@@ -55,7 +56,7 @@ Gateway::Gateway(const GatewayConfig &config, MqttPublisher *publisher,
     // Each line's adapter as configured: its echo taken off every reply.
     connect(&m_claims, &PortClaims::engineMade, this, [this](LineEngine *engine) {
         for (const LineConfig &line : m_config.lines) {
-            if (line.port == engine->port())
+            if (portKey(line.port) == portKey(engine->port()))
                 engine->setEchoMode(line.echo);
         }
     });
@@ -117,6 +118,8 @@ bool Gateway::start()
     }
     if (m_config.dataLogEnabled)
         serviceLog(LogPriority::info, QStringLiteral("data log in %1").arg(m_log.folder()));
+    if (m_config.serve.enabled && !serve())
+        return false;
     m_recorder.setLogging(m_config.dataLogEnabled);
     m_monitor.setRecorder(&m_recorder);
     m_running = true;
@@ -130,11 +133,39 @@ bool Gateway::start()
     return true;
 }
 
+bool Gateway::serve()
+{
+    const ServeConfig &serve = m_config.serve;
+    m_server = std::make_unique<ModbusServer>(serve, [this](int unit) {
+        const auto route = m_config.serve.units.constFind(unit);
+        if (route == m_config.serve.units.cend())
+            return std::optional<ModbusServer::Route>();
+        return std::optional<ModbusServer::Route>(
+            {m_monitor.poller(m_config.lines[route->line].port), route->station});
+    });
+    QString why;
+    if (!m_server->listen(&why)) {
+        serviceLog(LogPriority::error, QStringLiteral("serve: ") + why);
+        m_server.reset();
+        return false;
+    }
+    serviceLog(LogPriority::info,
+               QStringLiteral("Modbus TCP at %1:%2 for %3 unit id(s), writes %4, at most %5 "
+                              "clients")
+                   .arg(serve.bind)
+                   .arg(m_server->port())
+                   .arg(serve.units.size())
+                   .arg(serve.writes ? QStringLiteral("allowed") : QStringLiteral("refused"))
+                   .arg(serve.maxClients));
+    return true;
+}
+
 void Gateway::stop()
 {
     if (!m_running)
         return;
     m_running = false;
+    m_server.reset(); // its clients first: the lines they ask are going
     m_monitor.stop();
     m_logRetry.stop();
     m_log.close();

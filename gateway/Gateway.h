@@ -15,6 +15,7 @@
 
 namespace kc {
 
+class ModbusServer;
 class MqttPublisher;
 class RowWriteSteps;
 
@@ -39,6 +40,8 @@ public:
     void stop();
 
 private:
+    // The Modbus TCP server, when configured; false when it cannot listen.
+    bool serve();
     void onPolled(const WatchedModule &module, const Outcome &outcome);
     void onLineDown(const QString &port);
     void onLineUp(const QString &port);
@@ -58,6 +61,7 @@ private:
     DataLog m_log;
     Recorder m_recorder;
     Monitor m_monitor;
+    std::unique_ptr<ModbusServer> m_server; // after the monitor: it goes first
     QTimer m_logRetry;
     QVector<int> m_lineOfRow;    // the configured line of each of the monitor's rows
     QVector<int> m_availability; // per row: -1 not said yet, 0 offline, 1 online

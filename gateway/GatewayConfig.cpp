@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -341,6 +342,91 @@ public:
             prefix = *text;
     }
 
+    void serve(const QJsonValue &value, GatewayConfig &config)
+    {
+        const QString path = QStringLiteral("serve");
+        const auto o = object(value, path);
+        if (!o)
+            return;
+        ServeConfig &serve = config.serve;
+        serve.enabled = true;
+        onlyKnownKeys(*o, path,
+                      {"port", "bind", "writes", "max_clients", "idle_timeout_s", "units"});
+        optional(*o, path, "port", serve.port, [this](const QJsonValue &v, const QString &at) {
+            return integer(v, at, 1, 65535);
+        });
+        optional(*o, path, "bind", serve.bind, [this](const QJsonValue &v, const QString &at) {
+            const auto address = text(v, at);
+            if (address && QHostAddress(*address).isNull()) {
+                fault(at, QStringLiteral("\"%1\" is not an IP address").arg(address->left(80)));
+                return std::optional<QString>();
+            }
+            return address;
+        });
+        optional(*o, path, "writes", serve.writes,
+                 [this](const QJsonValue &v, const QString &at) { return flag(v, at); });
+        optional(
+            *o, path, "max_clients", serve.maxClients,
+            [this](const QJsonValue &v, const QString &at) { return integer(v, at, 1, 1000); });
+        optional(
+            *o, path, "idle_timeout_s", serve.idleTimeoutS,
+            [this](const QJsonValue &v, const QString &at) { return integer(v, at, 1, 86400); });
+        if (o->contains(QLatin1String("units")))
+            units(o->value(QLatin1String("units")), config);
+        else
+            defaultUnits(config);
+    }
+
+    // {"11": "hall1/1", ...}: a unit id 1..247 to a line's name and a station.
+    void units(const QJsonValue &value, GatewayConfig &config)
+    {
+        const QString path = QStringLiteral("serve.units");
+        const auto o = object(value, path);
+        if (!o)
+            return;
+        for (auto it = o->begin(); it != o->end(); ++it) {
+            const QString at = keyPath(path, it.key());
+            const auto unit = intInRange(numericValue(it.key()).value_or(-1), 1, 247);
+            if (!unit || QString::number(*unit) != it.key()) {
+                fault(at, QStringLiteral("a unit id must be a whole number 1..247"));
+                continue;
+            }
+            const QString target = it.value().toString();
+            const QString name = target.section(QLatin1Char('/'), 0, 0);
+            const auto station =
+                intInRange(numericValue(target.section(QLatin1Char('/'), 1)).value_or(-1), 1, 247);
+            int line = -1;
+            for (int i = 0; i < config.lines.size(); ++i) {
+                if (config.lines[i].name == name)
+                    line = i;
+            }
+            if (!it.value().isString() || line < 0 || !station)
+                fault(at, QStringLiteral("must be \"LINE/STATION\": a line's name and a station "
+                                         "1..247"));
+            else
+                config.serve.units.insert(*unit, {line, *station});
+        }
+    }
+
+    // Each polled station under its own number, where one line alone has it.
+    void defaultUnits(GatewayConfig &config)
+    {
+        for (int i = 0; i < config.lines.size(); ++i) {
+            for (const int station : config.lines[i].stations) {
+                const auto other = config.serve.units.constFind(station);
+                if (other == config.serve.units.cend()) {
+                    config.serve.units.insert(station, {i, station});
+                    continue;
+                }
+                fault(QStringLiteral("serve.units"),
+                      QStringLiteral("station %1 is on lines %2 and %3; map each unit id to a "
+                                     "line's station")
+                          .arg(station)
+                          .arg(config.lines[other->line].name, config.lines[i].name));
+            }
+        }
+    }
+
     void dataLog(const QJsonValue &value, GatewayConfig &config)
     {
         const QString path = QStringLiteral("data_log");
@@ -393,9 +479,9 @@ ConfigReading parseGatewayConfig(const QByteArray &json, const QString &hostName
 
     Reader r;
     GatewayConfig config;
-    r.onlyKnownKeys(
-        root, {},
-        {"lines", "broker", "topic_prefix", "qos", "data_log", "discovery", "writes_allowed"});
+    r.onlyKnownKeys(root, {},
+                    {"lines", "broker", "topic_prefix", "qos", "data_log", "discovery",
+                     "writes_allowed", "serve"});
     if (root.contains(QLatin1String("lines")))
         r.lines(root.value(QLatin1String("lines")), config);
     else
@@ -415,6 +501,9 @@ ConfigReading parseGatewayConfig(const QByteArray &json, const QString &hostName
                [&r](const QJsonValue &v, const QString &at) { return r.flag(v, at); });
     r.optional(root, {}, "writes_allowed", config.writesAllowed,
                [&r](const QJsonValue &v, const QString &at) { return r.flag(v, at); });
+    // After the lines: its unit ids name them.
+    if (root.contains(QLatin1String("serve")))
+        r.serve(root.value(QLatin1String("serve")), config);
     if (!r.faults.isEmpty())
         return {std::nullopt, r.faults};
     return {config, {}};

@@ -3,6 +3,7 @@
 #include "protocol/AdapterEcho.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -36,6 +37,28 @@ struct BrokerConfig
     int bufferMessages = 100000;
 };
 
+// A module a Modbus TCP unit id stands for.
+struct UnitRoute
+{
+    int line = 0; // its index in the lines
+    int station = 1;
+
+    bool operator==(const UnitRoute &o) const { return line == o.line && station == o.station; }
+};
+
+// The Modbus TCP server that lets the plant's other masters ask the lines.
+struct ServeConfig
+{
+    bool enabled = false;
+    QString bind = QStringLiteral("127.0.0.1");
+    int port = 502;
+    bool writes = false;
+    int maxClients = 8;
+    int idleTimeoutS = 60;
+    // Unit id to module; by default each polled station under its own number.
+    QMap<int, UnitRoute> units;
+};
+
 struct GatewayConfig
 {
     QVector<LineConfig> lines;
@@ -46,6 +69,7 @@ struct GatewayConfig
     QString dataLogFolder = QStringLiteral("/var/lib/kc4420");
     bool discovery = false;
     bool writesAllowed = false;
+    ServeConfig serve;
 
     int moduleCount() const;
 };

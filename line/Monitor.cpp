@@ -16,15 +16,6 @@ namespace kc {
 namespace {
 
 // "com3 " and "COM3" are one port, and so are the spellings of one network address.
-QString portText(const QString &port)
-{
-    const QString trimmed = port.trimmed();
-    if (const auto address = networkAddress(trimmed))
-        return address->url();
-    return trimmed.startsWith(QLatin1String("com"), Qt::CaseInsensitive) ? trimmed.toUpper()
-                                                                         : trimmed;
-}
-
 } // namespace
 
 std::optional<QVector<int>> parseStations(const QString &text)
@@ -46,7 +37,7 @@ void Monitor::setClocks(std::function<double()> ms, std::function<QDateTime()> w
 
 void Monitor::setCyclePeriod(const QString &port, int ms)
 {
-    m_portCycleMs[portText(port)] = ms;
+    m_portCycleMs[portKey(port)] = ms;
 }
 
 Monitor::~Monitor()
@@ -57,7 +48,7 @@ Monitor::~Monitor()
 std::optional<UserMessage> Monitor::add(const QString &portGiven, const QString &stationText,
                                         int baud)
 {
-    const QString port = portText(portGiven);
+    const QString port = portKey(portGiven);
     if (port.isEmpty())
         return UserMessage{msg::noPort};
     if (looksLikeNetworkAddress(port) && !networkAddress(port))

@@ -3,6 +3,7 @@
 #include "line/PortClaims.h"
 #include "line/PortPoller.h"
 #include "operations/Messages.h"
+#include "protocol/PortNaming.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -69,7 +70,7 @@ public:
     // Polls a second: as counted since the start once it has run a second,
     // else what the wire allows polling back to back (or one a cycle period).
     double pollsPerSecond() const;
-    PortPoller *poller(const QString &port) const { return m_pollers.value(port); }
+    PortPoller *poller(const QString &port) const { return m_pollers.value(portKey(port)); }
 
 signals:
     // A module's turn is over (after the recorder has it).

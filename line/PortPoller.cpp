@@ -72,7 +72,10 @@ bool PortPoller::interject(const Request &request, Interjected done, int baud)
 {
     if (!m_running || !m_lineUp)
         return false;
-    m_interjections.push_back({request, std::move(done), baud});
+    if (m_answering) // the next step of the request just answered
+        m_interjections.push_front({request, std::move(done), baud, true});
+    else
+        m_interjections.push_back({request, std::move(done), baud, false});
     turn();
     return true;
 }
@@ -98,20 +101,33 @@ void PortPoller::turn()
 {
     if (!m_running || !m_lineUp || m_current || m_interjecting)
         return;
-    if (!m_interjections.empty()) {
-        // Set before submitting: a request judged at once (a broadcast) finishes inside.
-        m_interjecting = true;
-        const Interjection &next = m_interjections.front();
-        atBaud(next.baud > 0 ? next.baud : m_baud);
-        m_engine->submit(next.request);
-        return;
-    }
+    // Others' requests take turns with the modules, one between two polls, so
+    // neither a busy client nor the polling shuts the other out. A request's
+    // next step goes at once.
+    if (!m_interjections.empty() && (!m_pollOwed || m_interjections.front().followUp))
+        return interjectNext();
+    m_pollOwed = false;
+    if (!pollNext() && !m_interjections.empty())
+        interjectNext(); // no module is due yet
+}
+
+void PortPoller::interjectNext()
+{
+    // Set before submitting: a request judged at once (a broadcast) finishes inside.
+    m_interjecting = true;
+    const Interjection &next = m_interjections.front();
+    atBaud(next.baud > 0 ? next.baud : m_baud);
+    m_engine->submit(next.request);
+}
+
+bool PortPoller::pollNext()
+{
     if (m_modules.isEmpty())
-        return;
+        return false;
     const double now = m_clock();
     if (now < m_cycleStart) {
         wakeIn(m_cycleStart - now);
-        return;
+        return false;
     }
     for (;;) {
         if (m_next >= m_modules.size()) {
@@ -125,7 +141,7 @@ void PortPoller::turn()
                 m_cycleStart = std::max(m_cycleStart + m_cycleMs, now);
                 if (m_cycleStart > now) {
                     wakeIn(m_cycleStart - now);
-                    return;
+                    return false;
                 }
             } else if (idle) {
                 // Every module is dead and none is due yet: wait for the first that is.
@@ -133,7 +149,7 @@ void PortPoller::turn()
                 for (const WatchedModule *m : m_modules)
                     due = std::min(due, m->nextTryMs);
                 wakeIn(due - now);
-                return;
+                return false;
             }
         }
         WatchedModule *m = m_modules[m_next++];
@@ -141,7 +157,7 @@ void PortPoller::turn()
             continue;
         m_pollHappened = true;
         sendTo(m, m->deviceTextRead ? RequestKind::RegisterRead : RequestKind::DeviceInfo);
-        return;
+        return true;
     }
 }
 
@@ -164,9 +180,12 @@ void PortPoller::sendTo(WatchedModule *module, RequestKind kind)
 void PortPoller::finishInterjection(const std::optional<Outcome> &outcome)
 {
     m_interjecting = false;
+    m_pollOwed = true;
     const Interjection done = std::move(m_interjections.front());
     m_interjections.pop_front();
+    m_answering = true;
     done.done(outcome);
+    m_answering = false;
 }
 
 void PortPoller::dropInterjections()

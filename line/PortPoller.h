@@ -77,11 +77,12 @@ public:
     // 0: back to back.
     void setCyclePeriod(int ms) { m_cycleMs = ms; }
 
-    // Sends request before the next turn (at once while the poller waits for
-    // its next round), at baud (0: the line's; the turns go on at the line's).
-    // Its outcome goes to done and never counts as a module's poll; done may
-    // interject the next step, which then goes before the next turn too. False,
-    // and done never called, while the line is down or the poller stopped.
+    // Sends request at baud (0: the line's; the turns go on at the line's):
+    // at once while the poller waits for its next round, else between two
+    // turns, one such request between each two, in the order they came. Its
+    // outcome goes to done and never counts as a module's poll; done may
+    // interject the next step, which then goes first. False, and done never
+    // called, while the line is down or the poller stopped.
     bool interject(const Request &request, Interjected done, int baud = 0);
 
     // False when the port would not open; it is tried again once a second.
@@ -106,9 +107,13 @@ private:
         Request request;
         Interjected done;
         int baud;
+        bool followUp; // a step of the request before it: it goes at once
     };
 
     void turn();
+    void interjectNext();
+    // Sends the next module's request; false when none is due yet.
+    bool pollNext();
     void sendTo(WatchedModule *module, RequestKind kind);
     void atBaud(int baud);
     void finishInterjection(const std::optional<Outcome> &outcome);
@@ -127,6 +132,8 @@ private:
     WatchedModule *m_current = nullptr;
     std::deque<Interjection> m_interjections; // the front is on the line while m_interjecting
     bool m_interjecting = false;
+    bool m_answering = false; // inside an interjection's done
+    bool m_pollOwed = false;  // an interjection went since the last turn
     int m_baud;
     int m_next = 0;
     bool m_pollHappened = false; // in the round so far

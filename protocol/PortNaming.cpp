@@ -111,6 +111,15 @@ std::optional<NetworkAddress> networkAddress(const QString &text)
                           url.host().toLower(), url.port()};
 }
 
+QString portKey(const QString &port)
+{
+    const QString trimmed = port.trimmed();
+    if (const auto address = networkAddress(trimmed))
+        return address->url();
+    return trimmed.startsWith(QLatin1String("com"), Qt::CaseInsensitive) ? trimmed.toUpper()
+                                                                         : trimmed;
+}
+
 bool looksLikeNetworkAddress(const QString &text)
 {
     return text.contains(QLatin1String("://"));

@@ -30,6 +30,10 @@ struct NetworkAddress
 // nothing for any other text.
 std::optional<NetworkAddress> networkAddress(const QString &text);
 
+// The one spelling of a port a list keys it by: "COM3" in capitals, a network
+// address as url() spells it, a device path as given, all without spaces.
+QString portKey(const QString &port);
+
 // Whether a port text is meant as a network address ("name://..."), however
 // wrong the rest: a mistyped one is refused rather than opened as a device.
 bool looksLikeNetworkAddress(const QString &text);

@@ -61,6 +61,7 @@ if [ "$quick" = 1 ]; then
   "$b/bench_gateway" rate 3
   "$b/bench_gateway" soak 20
   "$b/bench_gateway" outage 5
+  "$b/bench_gateway" serve 3
   exit 0
 fi
 "$b/bench_wire_limits"
@@ -90,3 +91,4 @@ fi
 "$b/bench_gateway" rate 60
 "$b/bench_gateway" soak 600
 "$b/bench_gateway" outage 30
+"$b/bench_gateway" serve 60

@@ -12,7 +12,7 @@ packages=(
   desktop-file-utils dpkg-dev file
   libpaho-mqttpp-dev libpaho-mqtt-dev
   mosquitto mosquitto-clients openssl
-  mbpoll
+  mbpoll python3-pymodbus python3-serial-asyncio
 )
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo

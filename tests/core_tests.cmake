@@ -11,4 +11,5 @@ kc_add_test(core_tests
     core/adapter_echo_test.cpp
     core/listening_test.cpp
     core/diagnosis_test.cpp
+    core/relay_test.cpp
   LABELS core)

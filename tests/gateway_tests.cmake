@@ -17,5 +17,6 @@ kc_add_test(gateway_tests LIBS_ONLY
   LABELS gateway
   TIMEOUT 300)
 target_include_directories(gateway_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_compile_definitions(gateway_tests PRIVATE KC_GATEWAY_PATH="$<TARGET_FILE:kc4420-gateway>")
+target_compile_definitions(gateway_tests PRIVATE KC_GATEWAY_PATH="$<TARGET_FILE:kc4420-gateway>"
+  KC_MODBUS_CLIENT="${CMAKE_CURRENT_SOURCE_DIR}/gateway/modbus_client.py")
 add_dependencies(gateway_tests kc4420-gateway kc4420-sim)

@@ -95,6 +95,18 @@ TEST(GatewayConfig, EachFaultIsOneLineNamingItsKey)
         {withLines(R"([{"port": "COM1", "stations": "1"}])",
                    R"("broker": {"url": "mqtt://b"}, "data_log": {"on": true}, "colour": 1)"),
          {"colour: unknown key", "data_log.on: unknown key"}},
+        {withLines(R"([{"port": "COM1", "stations": "1-2"}, {"port": "COM2", "stations": "2"}])",
+                   R"("broker": {"url": "mqtt://b"}, "serve": {})"),
+         {"serve.units: station 2 is on lines com1 and com2; map each unit id to a line's "
+          "station"}},
+        {withLines(R"([{"port": "COM1", "stations": "1"}])",
+                   R"("broker": {"url": "mqtt://b"}, "serve": {"bind": "localhost",
+                      "max_clients": 0, "units": {"0": "com1/1", "7": "hall/1", "8": "com1"}})"),
+         {"serve.bind: \"localhost\" is not an IP address",
+          "serve.max_clients: 0 is not within 1..1000",
+          "serve.units.0: a unit id must be a whole number 1..247",
+          "serve.units.7: must be \"LINE/STATION\": a line's name and a station 1..247",
+          "serve.units.8: must be \"LINE/STATION\": a line's name and a station 1..247"}},
     };
     for (const Row &row : rows) {
         const kc::ConfigReading reading = parseGatewayConfig(row.json, host);
@@ -144,6 +156,28 @@ TEST(GatewayConfig, DefaultsNamesAndTheMonitorsSavedList)
     EXPECT_EQ(saved.config->lines[0].name, QStringLiteral("com3"));
     EXPECT_EQ(saved.config->lines[0].baud, 19200);
     EXPECT_EQ(saved.config->lines[0].stations, (QVector<int>{1, 2, 3}));
+}
+
+// Without a map each polled station is its own unit id; a map replaces that.
+TEST(GatewayConfig, ServedUnitIds)
+{
+    const auto lines =
+        R"([{"port": "COM1", "stations": "1-2"}, {"port": "COM2", "stations": "3"}])";
+    const auto plain = parseGatewayConfig(
+        withLines(lines, R"("broker": {"url": "mqtt://b"}, "serve": {"port": 1502})"), host);
+    ASSERT_TRUE(plain.config) << plain.faults.join(QLatin1Char('\n')).toStdString();
+    const kc::ServeConfig &serve = plain.config->serve;
+    EXPECT_TRUE(serve.enabled);
+    EXPECT_EQ(serve.bind, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(serve.port, 1502);
+    EXPECT_FALSE(serve.writes);
+    EXPECT_EQ(serve.units, (QMap<int, kc::UnitRoute>{{1, {0, 1}}, {2, {0, 2}}, {3, {1, 3}}}));
+    const auto mapped = parseGatewayConfig(
+        withLines(lines, R"("broker": {"url": "mqtt://b"}, "serve": {"units": {"101": "com2/9"}})"),
+        host);
+    ASSERT_TRUE(mapped.config);
+    EXPECT_EQ(mapped.config->serve.units, (QMap<int, kc::UnitRoute>{{101, {1, 9}}}));
+    EXPECT_FALSE(parseGatewayConfig(withLines(lines), host).config->serve.enabled);
 }
 
 TEST(GatewayConfig, PasswordFileGivesItsFirstLine)

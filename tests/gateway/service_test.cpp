@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,6 +75,33 @@ bool answeredState(BrokerSubscriber &s, int station)
             return true;
     }
     return false;
+}
+
+// The gateway's Modbus TCP server on a free loopback port for plant's line,
+// whose stations are served under their own numbers.
+int serveOn(Plant &plant, QVariantMap serve)
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    serve["port"] = port;
+    plant.config["serve"] = serve;
+    return port;
+}
+
+bool serving(Plant &plant)
+{
+    return plant.start() &&
+           QTest::qWaitFor([&] { return plant.gateway.messages().contains("Modbus TCP at"); });
+}
+
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess p;
+    p.start(program, arguments);
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
 }
 
 } // namespace
@@ -291,4 +320,101 @@ TEST(GatewayService, WritesFromThePlant)
         EXPECT_EQ(plant.sim->stats().requests, before + row.requests);
         EXPECT_EQ(plant.sim->registers()[5], row.word);
     }
+}
+
+// Independent masters ask through the gateway while it polls back to back:
+// the module's registers as it has them, a silent station's 0x0B, a unit id
+// of no module's 0x0A, writes refused unless allowed; the states go on.
+TEST(GatewayService, ModbusTcpClientsShareTheLine)
+{
+    SKIP_WITHOUT_MOSQUITTO();
+    for (const bool writes : {false, true}) {
+        SCOPED_TRACE(writes);
+        Plant plant("1-2", 0);
+        QVariantMap line = plant.config["lines"].toList()[0].toMap();
+        line["stations"] = "1-3"; // 3 answers nothing
+        plant.config["lines"] = QVariantList{line};
+        const QString port = QString::number(serveOn(plant, {{"writes", writes}}));
+        ASSERT_TRUE(serving(plant)) << plant.gateway.messages().toStdString();
+        BrokerSubscriber s(plant.broker, {topic(1, "state")}, "watcher");
+        ASSERT_TRUE(s.waitUntil([&] { return !s.on(topic(1, "state")).empty(); }));
+
+        const QString mbpoll = run("mbpoll", {"-m", "tcp", "-p", port, "-a", "1", "-t", "4", "-r",
+                                              "0", "-c", "2", "-0", "-1", "-o", "5", "127.0.0.1"});
+        EXPECT_TRUE(mbpoll.contains("[0]: \t2534") && mbpoll.contains("[1]: \t6520"))
+            << mbpoll.toStdString();
+        const QStringList answers =
+            run("/usr/bin/python3", {KC_MODBUS_CLIENT, port, "read:2:0:15", "write:2:2564:3000",
+                                     "read:2:5:1", "read:3:0:2", "read:9:0:2"})
+                .split('\n', Qt::SkipEmptyParts);
+        const QStringList expected = {
+            "{\"registers\": [2534, 6520, 0, 0, 0, 5000, 64535, 9000, 1000, 1, 2, 5, 9600, 1, "
+            "1]}",
+            writes ? "{\"written\": true}" : "{\"exception\": 1}",
+            writes ? "{\"registers\": [3000]}" : "{\"registers\": [5000]}",
+            "{\"exception\": 11}",
+            "{\"exception\": 10}",
+        };
+        EXPECT_EQ(answers, expected);
+        const size_t before = s.on(topic(1, "state")).size();
+        EXPECT_TRUE(s.waitUntil([&] { return s.on(topic(1, "state")).size() >= before + 2; }));
+    }
+}
+
+// A client that breaks the framing, one that announces 65535 bytes, and fifty
+// that never say a word are each closed or refused; a client asking all the
+// while is answered every time, and the polling goes on.
+TEST(GatewayService, ModbusTcpMisbehavingClientsAreClosed)
+{
+    SKIP_WITHOUT_MOSQUITTO();
+    Plant plant("1", 0);
+    const int port = serveOn(plant, {{"max_clients", 8}, {"idle_timeout_s", 1}});
+    ASSERT_TRUE(serving(plant)) << plant.gateway.messages().toStdString();
+    BrokerSubscriber s(plant.broker, {topic(1, "state")}, "watcher");
+    const auto connected = [port] {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, quint16(port));
+        socket->waitForConnected(3000);
+        return socket;
+    };
+    const auto good = connected();
+    const QByteArray read = QByteArray::fromHex("000000000006010300000002");
+    const QByteArray answer = QByteArray::fromHex("000000000007010304"
+                                                  "09e61978");
+
+    for (const char *bytes : {"474554202f20485454502f312e310d0a0d0a", "000100"
+                                                                      "00ffff0103"}) {
+        const auto bad = connected();
+        bad->write(QByteArray::fromHex(bytes));
+        EXPECT_TRUE(bad->state() == QAbstractSocket::UnconnectedState ||
+                    bad->waitForDisconnected(3000))
+            << bytes;
+    }
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 50; ++i)
+        idle.push_back(connected());
+    const auto allClosed = [&] {
+        return std::all_of(idle.begin(), idle.end(), [](const auto &socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        });
+    };
+    int asked = 0;
+    while (!allClosed() && asked < 100) {
+        good->write(read);
+        ASSERT_TRUE(good->waitForReadyRead(5000)) << asked;
+        while (good->bytesAvailable() < answer.size() && good->waitForReadyRead(1000)) {
+        }
+        ASSERT_EQ(good->readAll(), answer) << asked;
+        ++asked;
+        QTest::qWait(50);
+    }
+    EXPECT_TRUE(allClosed());
+    EXPECT_EQ(plant.gateway.messages().count("closed: not Modbus TCP"), 2);
+    // Seven wait beside the asking one until they are found idle, the rest
+    // are refused (more are let in should the first go before the last come).
+    const auto refused = plant.gateway.messages().count("refused: 8 clients already");
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(plant.gateway.messages().count("closed: idle for 1 s") + refused, 50);
+    const size_t before = s.on(topic(1, "state")).size();
+    EXPECT_TRUE(s.waitUntil([&] { return s.on(topic(1, "state")).size() >= before + 2; }));
 }

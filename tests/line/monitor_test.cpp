@@ -186,6 +186,32 @@ TEST(Monitor, InterjectedRequestsGoBetweenTurns)
     EXPECT_FALSE(poller->interject(Request::registerRead(1, 0, 2), keep));
 }
 
+// Polling back to back, others' requests take turns with the modules, one
+// between two polls however many wait; a step its answer asks for goes at once.
+TEST(Monitor, InterjectionsTakeTurnsWithThePolls)
+{
+    Rig rig;
+    ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
+    rig.monitor.start();
+    PortPoller *poller = rig.monitor.poller("COM1");
+    FakeLink *link = rig.links.last("COM1");
+    for (int i = 0; i < 4; ++i)
+        rig.step(); // both device texts and values; station 1's values are asked again
+    const qsizetype before = link->written.size();
+    bool followed = false;
+    poller->interject(Request::registerRead(7, 0, 1), [&](const std::optional<Outcome> &) {
+        followed = poller->interject(Request::registerRead(8, 0, 1), [](const auto &) {});
+    });
+    poller->interject(Request::registerRead(9, 0, 1), [](const auto &) {});
+    for (int i = 0; i < 5; ++i)
+        rig.step();
+    QStringList stations;
+    for (qsizetype i = before; i < link->written.size(); ++i)
+        stations << QString::number(link->written[i].left(2).toInt(nullptr, 16));
+    EXPECT_TRUE(followed);
+    EXPECT_EQ(stations.join(' ').toStdString(), "7 8 2 9 1");
+}
+
 // The data log of a known run: a module answering, one silent, then the
 // adapter pulled. Texts and numbers as a spreadsheet reads them.
 TEST(Monitor, DataLogRowsOfAKnownRun)
