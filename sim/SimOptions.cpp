@@ -547,7 +547,8 @@ Line:
 Replies:
   --reply-delay MS       wait before answering
   --stamp-replies        print "SENT <ns>" once a reply's last byte is written, with
-                         the CLOCK_MONOTONIC time in nanoseconds (for latency benches)
+                         the CLOCK_MONOTONIC time in nanoseconds taken just before
+                         that write (for latency benches)
   --split N              write replies in pieces of N bytes ...
   --split-gap MS         ... with this gap between pieces
   --random-split         cut each reply into random pieces with random gaps

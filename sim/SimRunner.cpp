@@ -191,9 +191,12 @@ void SimRunner::runTimers(std::int64_t now)
     Received request;
     if (m_line.takeRequest(now, frameGapNs(), request))
         answer(std::move(request), now);
-    m_line.writeDue(now, [this] {
+    // The stamp is the time before the write: a reader woken by the last byte
+    // may run before this process does again, and must not see its reply
+    // stamped after it arrived.
+    m_line.writeDue(now, [this, now] {
         if (m_options.stampReplies)
-            ControlChannel::print(formatSentStamp(monotonicNs()));
+            ControlChannel::print(formatSentStamp(now));
     });
 
     if (m_nextDriftNs >= 0 && now >= m_nextDriftNs) {
