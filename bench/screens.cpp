@@ -1,6 +1,6 @@
-// Makes the README's pictures of the main window, the monitor and the trend:
-// the whole window program against simulated modules on four pseudo-terminal
-// lines, one of which is pulled. Run it under a display (xvfb-run -a) from the clone:
+// Makes the README's pictures of the main window, the monitor, the trend and
+// the bus scan: the whole window program against simulated modules on four
+// pseudo-terminal lines, one of which is pulled. Run it under a display (xvfb-run -a) from the clone:
 //
 //   xvfb-run -a build/bench/bench_screens docs
 
@@ -10,12 +10,14 @@
 
 #include "line/Monitor.h"
 #include "line/PortClaims.h"
+#include "ui/BusScanWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/MonitorWindow.h"
 #include "ui/TrendWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QLabel>
@@ -94,9 +96,24 @@ int main(int argc, char **argv)
     runFor(600);
     QDir().mkpath(out);
     std::printf("log: %s\n", qPrintable(window.recorder()->log()->currentPath()));
-    const bool saved = monitorWindow->grab().save(QDir(out).filePath("monitor.png")) &&
-                       trend->grab().save(QDir(out).filePath("trend.png")) &&
-                       window.grab().save(QDir(out).filePath("window.png"));
+    bool saved = monitorWindow->grab().save(QDir(out).filePath("monitor.png")) &&
+                 trend->grab().save(QDir(out).filePath("trend.png")) &&
+                 window.grab().save(QDir(out).filePath("window.png"));
     monitor->stop();
+
+    // The bench line's module answers at every rate, as a module behind a
+    // converter does: one row with its rates.
+    window.findChild<QPushButton *>("cmdStopOnce")->click();
+    kc::showBusScan(&window, &sink);
+    auto *scan = window.findChild<QDialog *>("busScan");
+    if (!scan)
+        return 1;
+    scan->findChild<QSpinBox *>("scanLast")->setValue(3);
+    auto *start = scan->findChild<QPushButton *>("scanStart");
+    start->click();
+    for (int i = 0; i < 600 && !start->isEnabled(); ++i)
+        runFor(100);
+    runFor(300);
+    saved = saved && start->isEnabled() && scan->grab().save(QDir(out).filePath("scan.png"));
     return saved ? 0 : 1;
 }

@@ -195,6 +195,8 @@ void BusScanWindow::showRow(int row, const FoundModule &m)
     const QStringList cells = foundModuleFields(m);
     for (int c = 0; c < cells.size(); ++c)
         m_table->setItem(row, c + 1, new QTableWidgetItem(cells[c]));
+    // Every rate a module answered at stays readable, not cut to "...".
+    m_table->resizeColumnToContents(2);
 }
 
 void BusScanWindow::showEvent(QShowEvent *event)
