@@ -117,8 +117,9 @@ Master connect(const SimProcess &sim, int baud)
 }
 
 // The real binary on its pseudo-terminal, driven by libmodbus: a master sharing no
-// code with the simulator checks the framing and CRC of every reply.
-TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
+// code with the simulator checks the framing and CRC of a reply. What it answers
+// to each request is the simulator's core tests' business.
+TEST(SimBinary, AnswersAtItsRateAndCountsEveryRequest)
 {
     // -6.00 degrees lies within the default limits, so the alarm state stays 0.
     SimProcess sim({"--fixed", "--set", "0=64935", "--set", "1=5000", "--baud", "9600"});
@@ -137,18 +138,9 @@ TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
     EXPECT_EQ(words, (std::vector<std::uint16_t>{64935, 5000, 0, 0, 0, 5000, 64535, 9000, 1000, 1,
                                                  2, 5, 9600, 1, 1}));
     EXPECT_EQ(sim.registers(), words);
-    EXPECT_EQ(modbus_read_registers(master.get(), 14, 2, words.data()), -1);
-    EXPECT_EQ(errno, EMBXILADD);
-
-    ASSERT_EQ(modbus_write_register(master.get(), 0x0A10, 60), 1) << modbus_strerror(errno);
-    EXPECT_EQ(modbus_write_register(master.get(), 0x0A10, 0), -1);
-    EXPECT_EQ(errno, EMBXILVAL);
-    ASSERT_EQ(modbus_read_registers(master.get(), 11, 1, words.data()), 1)
-        << modbus_strerror(errno);
-    EXPECT_EQ(words[0], 60);
 
     EXPECT_EQ(sim.quit(), 0);
-    EXPECT_EQ(sim.readLine(), "STATS requests=6 replies=5 ignored=1 uploads=0 rx_bytes=48 "
+    EXPECT_EQ(sim.readLine(), "STATS requests=2 replies=1 ignored=1 uploads=0 rx_bytes=16 "
                               "master_requests=0 master_replies=0");
 }
 
