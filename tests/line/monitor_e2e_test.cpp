@@ -59,13 +59,14 @@ TEST(MonitorLive, LineDroppedAndBack)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.port.toStdString());
+        // Before the monitor, so they outlive its last signal.
+        QList<LineState> seen{LineState::Polling};
+        int changes = 0;
         PortClaims claims;
         Monitor monitor(&claims);
         monitor.setTimeout(200);
         ASSERT_FALSE(monitor.add(c.port, "1,2", 9600));
         ASSERT_FALSE(monitor.add(other, "5", 9600));
-        QList<LineState> seen{LineState::Polling};
-        int changes = 0;
         QObject::connect(&monitor, &Monitor::rowChanged, [&](int row) {
             changes += row == 0;
             if (row == 0 && monitor.module(0).line != seen.last())
