@@ -8,12 +8,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -23,8 +21,7 @@ namespace {
 const std::string readOne = "01 03 00 00 00 01 84 0A";
 const std::string oneWord = "01 03 02 09 E6 3F 9E";
 
-// One end of the line as a plain client has it: the pseudo-terminal opened raw at
-// 9600 baud, or a TCP connection; closed when it goes.
+// A plain client's TCP connection to the line; closed when it goes.
 struct Wire
 {
     explicit Wire(int fd) : fd(fd) {}
@@ -74,18 +71,6 @@ struct Wire
 
     int fd;
 };
-
-int openRaw(const QString &path)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    termios settings{};
-    if (fd >= 0 && tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        cfsetspeed(&settings, B9600);
-        tcsetattr(fd, TCSANOW, &settings);
-    }
-    return fd;
-}
 
 // -1 when nobody listens.
 int connectTcp(int port)
@@ -185,7 +170,8 @@ TEST(SimBinary, TcpRecordsReachEveryClient)
         EXPECT_EQ(client->read(13), "[025.3,065.2]");
 }
 
-// What the line faults put on the wire, as the options set them and the commands change them.
+// What the line faults put on the wire, as the options set them and the commands change
+// them; the same on a serial line, where the CLI's line doctor meets them.
 TEST(SimBinary, FaultsShowOnTheWire)
 {
     using Steps = std::vector<std::pair<std::string, std::string>>;
@@ -205,8 +191,10 @@ TEST(SimBinary, FaultsShowOnTheWire)
           {readOne, oneWord}}},
     };
     for (const auto &[options, steps] : cases) {
-        SimProcess sim(QStringList(options) << QStringLiteral("--fixed"));
-        const Wire line(openRaw(sim.ptyPath()));
+        SimProcess sim(QStringList(options) << "--fixed"
+                                            << "--tcp"
+                                            << "0");
+        const Wire line(connectTcp(sim.tcpPort()));
         for (const auto &[sent, expected] : steps) {
             if (sent.find(' ') > 2) {
                 sim.command(QString::fromStdString(sent));
