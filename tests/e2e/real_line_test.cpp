@@ -142,9 +142,7 @@ TEST(Module, OnANetworkLine)
     ASSERT_TRUE(w.request("comDoOnce"));
     EXPECT_EQ(w.values(), "25.34 65.20 0 0.00 0.00 50.00 -10.00 90.00 10.00 1 2 5 9600 1 1");
     kc::showBusScan(w.window.get(), &w.messages);
-    auto *note = w.window->findChild<QWidget *>("scanNetworkNote");
-    ASSERT_NE(note, nullptr);
-    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(w.window->findChild<QWidget *>("scanNetworkNote")->isVisible());
     EXPECT_FALSE(w.window->findChild<QWidget *>("scanBaud9600")->isEnabled());
 }
 
