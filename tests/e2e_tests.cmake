@@ -7,7 +7,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
 
   kc_add_test(e2e_tests
     SOURCES
-      e2e/LiveWindow.h e2e/LiveWindow.cpp support/Pty.h
+      support/Pty.h
       e2e/real_line_test.cpp
     LIBS kc_sim_process kc_protocol Qt6::Test PkgConfig::E2E_MODBUS
     LABELS e2e

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,11 +11,8 @@
 
 inline std::vector<std::string> words(const std::string &text)
 {
-    std::vector<std::string> out;
     std::istringstream stream(text);
-    for (std::string word; stream >> word;)
-        out.push_back(word);
-    return out;
+    return {std::istream_iterator<std::string>(stream), {}};
 }
 
 inline std::vector<std::uint8_t> bytes(const std::string &hex)

@@ -8,12 +8,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -23,8 +21,7 @@ namespace {
 const std::string readOne = "01 03 00 00 00 01 84 0A";
 const std::string oneWord = "01 03 02 09 E6 3F 9E";
 
-// One end of the line as a plain client has it: the pseudo-terminal opened raw at
-// 9600 baud, or a TCP connection; closed when it goes.
+// A plain client's TCP connection to the line; closed when it goes.
 struct Wire
 {
     explicit Wire(int fd) : fd(fd) {}
@@ -75,18 +72,6 @@ struct Wire
     int fd;
 };
 
-int openRaw(const QString &path)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    termios settings{};
-    if (fd >= 0 && tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        cfsetspeed(&settings, B9600);
-        tcsetattr(fd, TCSANOW, &settings);
-    }
-    return fd;
-}
-
 // -1 when nobody listens.
 int connectTcp(int port)
 {
@@ -117,8 +102,9 @@ Master connect(const SimProcess &sim, int baud)
 }
 
 // The real binary on its pseudo-terminal, driven by libmodbus: a master sharing no
-// code with the simulator checks the framing and CRC of every reply.
-TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
+// code with the simulator checks the framing and CRC of a reply. What it answers
+// to each request is the simulator's core tests' business.
+TEST(SimBinary, AnswersAtItsRateAndCountsEveryRequest)
 {
     // -6.00 degrees lies within the default limits, so the alarm state stays 0.
     SimProcess sim({"--fixed", "--set", "0=64935", "--set", "1=5000", "--baud", "9600"});
@@ -137,24 +123,15 @@ TEST(SimBinary, ReadsWritesReadsBackAndCountsEveryRequest)
     EXPECT_EQ(words, (std::vector<std::uint16_t>{64935, 5000, 0, 0, 0, 5000, 64535, 9000, 1000, 1,
                                                  2, 5, 9600, 1, 1}));
     EXPECT_EQ(sim.registers(), words);
-    EXPECT_EQ(modbus_read_registers(master.get(), 14, 2, words.data()), -1);
-    EXPECT_EQ(errno, EMBXILADD);
-
-    ASSERT_EQ(modbus_write_register(master.get(), 0x0A10, 60), 1) << modbus_strerror(errno);
-    EXPECT_EQ(modbus_write_register(master.get(), 0x0A10, 0), -1);
-    EXPECT_EQ(errno, EMBXILVAL);
-    ASSERT_EQ(modbus_read_registers(master.get(), 11, 1, words.data()), 1)
-        << modbus_strerror(errno);
-    EXPECT_EQ(words[0], 60);
 
     EXPECT_EQ(sim.quit(), 0);
-    EXPECT_EQ(sim.readLine(), "STATS requests=6 replies=5 ignored=1 uploads=0 rx_bytes=48 "
+    EXPECT_EQ(sim.readLine(), "STATS requests=2 replies=1 ignored=1 uploads=0 rx_bytes=16 "
                               "master_requests=0 master_replies=0");
 }
 
 // RTU over TCP: each client's requests framed by their length, however the stream cuts
-// or joins them, answered to that client alone; drop shuts the door until restore,
-// kick only sends the clients away.
+// or joins them, answered to that client alone; kick sends the clients away and lets
+// the next in. (Drop and restore: the monitor's live tests.)
 TEST(SimBinary, TcpClientsShareTheLine)
 {
     SimProcess sim({"--tcp", "0", "--fixed"});
@@ -177,19 +154,10 @@ TEST(SimBinary, TcpClientsShareTheLine)
         const Wire d(connectTcp(port));
         EXPECT_TRUE(Wire(connectTcp(port)).closedByPeer());
     }
-    sim.command(QStringLiteral("drop"));
-    sim.stats();
-    EXPECT_TRUE(a.closedByPeer());
-    EXPECT_TRUE(b.closedByPeer());
-    EXPECT_EQ(connectTcp(port), -1);
-    sim.command(QStringLiteral("restore"));
-    EXPECT_EQ(sim.readLine(), QStringLiteral("TCP %1").arg(port));
-    const Wire c(connectTcp(port));
-    EXPECT_EQ(c.exchange(readOne, 7), oneWord);
     sim.command(QStringLiteral("kick"));
-    EXPECT_TRUE(c.closedByPeer());
+    EXPECT_TRUE(a.closedByPeer());
     EXPECT_EQ(Wire(connectTcp(port)).exchange(readOne, 7), oneWord);
-    EXPECT_EQ(sim.stats().requests, 6);
+    EXPECT_EQ(sim.stats().requests, 5);
 }
 
 TEST(SimBinary, TcpRecordsReachEveryClient)
@@ -202,7 +170,8 @@ TEST(SimBinary, TcpRecordsReachEveryClient)
         EXPECT_EQ(client->read(13), "[025.3,065.2]");
 }
 
-// What the line faults put on the wire, as the options set them and the commands change them.
+// What the line faults put on the wire, as the options set them and the commands change
+// them; the same on a serial line, where the CLI's line doctor meets them.
 TEST(SimBinary, FaultsShowOnTheWire)
 {
     using Steps = std::vector<std::pair<std::string, std::string>>;
@@ -222,8 +191,10 @@ TEST(SimBinary, FaultsShowOnTheWire)
           {readOne, oneWord}}},
     };
     for (const auto &[options, steps] : cases) {
-        SimProcess sim(QStringList(options) << QStringLiteral("--fixed"));
-        const Wire line(openRaw(sim.ptyPath()));
+        SimProcess sim(QStringList(options) << "--fixed"
+                                            << "--tcp"
+                                            << "0");
+        const Wire line(connectTcp(sim.tcpPort()));
         for (const auto &[sent, expected] : steps) {
             if (sent.find(' ') > 2) {
                 sim.command(QString::fromStdString(sent));

@@ -11,6 +11,7 @@
 
 #include <bitset>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -23,18 +24,6 @@
 // CRCs were worked out apart from this code, with a bitwise CRC-16/MODBUS.
 
 namespace {
-
-// "??" in the pattern stands for any byte.
-bool matches(const std::string &text, const std::string &pattern)
-{
-    if (text.size() != pattern.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (pattern[i] != '?' && pattern[i] != text[i])
-            return false;
-    }
-    return true;
-}
 
 using Steps = std::vector<std::pair<const char *, const char *>>;
 
@@ -91,6 +80,7 @@ TEST(SimModule, AnswersEachRequestAsTheModuleDoes)
 }
 
 // The modules the options put on a line set to 9600 baud; a step may be a control command.
+// A reply is a pattern: ".." stands for any byte.
 const std::pair<const char *, Steps> lineCases[] = {
     {"--stations 1,3",
      {{"FA 03 00 00 00 01 91 81", "03 03 02 09 E6 7F DE"}, // both answer: ORed, no valid CRC
@@ -128,8 +118,8 @@ const std::pair<const char *, Steps> lineCases[] = {
       {"01 03 00 00 00 01 84 0A", "01 03 02 09 E6 3F 9E"}}},
     {"--twin 1 --silent-station 1", {{"01 03 00 00 00 01 84 0A", ""}}},
     {"--baud 19200 --wrong-rate-garbage", // about as long as the reply would be
-     {{"01 03 00 00 00 01 84 0A", "?? ?? ?? ?? ?? ?? ??"},
-      {"01 26 00 00 00 05 C8 0E", "?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ??"}}},
+     {{"01 03 00 00 00 01 84 0A", ".. .. .. .. .. .. .."},
+      {"01 26 00 00 00 05 C8 0E", ".. .. .. .. .. .. .. .. .. .. .. .. .. .. .. .."}}},
     {"", // another station's request leaves it armed; the write it swallows is not done
      {{"silent-once", ""},
       {"02 03 00 00 00 01 84 39", ""},
@@ -142,11 +132,13 @@ TEST(SimLine, ModulesAnswerForThemselvesAndCollide)
     for (const auto &[options, steps] : lineCases) {
         kcsim::Bus bus(kcsim::parseOptions(words(std::string("kc4420-sim ") + options)).options);
         for (const auto &[request, reply] : steps) {
-            if (request[2] != ' ') // a control command
+            if (request[2] != ' ') { // a control command
                 EXPECT_TRUE(bus.apply(kcsim::parseControlCommand(request))) << request;
-            else
-                EXPECT_PRED2(matches, hex(bus.handle(bytes(request), 9600).bytes), reply)
-                    << options << ": " << request;
+                continue;
+            }
+            const std::string got = hex(bus.handle(bytes(request), 9600).bytes);
+            EXPECT_TRUE(std::regex_match(got, std::regex(reply)))
+                << options << ": " << request << " -> " << got;
         }
     }
 }

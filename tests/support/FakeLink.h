@@ -50,7 +50,6 @@ public:
     void loseLine(kc::OpenFailure why = kc::OpenFailure::None);
     QByteArray buffered() const { return m_buffer; }
     int wakeAt() const { return m_wakeAt; }
-    void setPresent(bool present) { m_present = present; }
 
 private:
     QString m_name;

@@ -1,29 +1,18 @@
 #include "SimProcess.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QHash>
 #include <QThread>
-
-#include <utility>
-
-namespace {
-
-constexpr int pollMs = 5;
-
-} // namespace
-
-QString SimProcess::program()
-{
-    const QString fromEnvironment = qEnvironmentVariable("KC4420_SIM");
-    return fromEnvironment.isEmpty() ? QStringLiteral(KC_SIM_DEFAULT_PATH) : fromEnvironment;
-}
 
 SimProcess::SimProcess(const QStringList &arguments)
 {
     m_outputPath = m_dir.filePath(QStringLiteral("sim.out"));
     m_process.setStandardOutputFile(m_outputPath);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(program(), QStringList(arguments) << QStringLiteral("--control"));
+    // $KC4420_SIM, else the one this build made.
+    const QString program = qEnvironmentVariable("KC4420_SIM", QStringLiteral(KC_SIM_DEFAULT_PATH));
+    m_process.start(program, QStringList(arguments) << QStringLiteral("--control"));
     if (!m_process.waitForStarted(5000))
         return;
     const QString first = readLine(5000);
@@ -56,62 +45,40 @@ void SimProcess::command(const QString &line)
 
 QString SimProcess::readLine(int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
+    const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         const QStringList lines = outputLines();
         if (lines.size() > m_linesRead)
             return lines[m_linesRead++];
-        if (timer.elapsed() >= timeoutMs)
+        if (deadline.hasExpired())
             return {};
-        QThread::msleep(pollMs);
+        QThread::msleep(5);
     }
 }
 
 QString SimProcess::ask(const QString &command, const QString &prefix)
 {
-    const auto answerAfter = [&](qsizetype from) {
-        const QStringList lines = outputLines();
-        for (qsizetype i = from; i < lines.size(); ++i) {
-            if (lines[i].startsWith(prefix)) {
-                m_linesRead = i + 1;
-                return lines[i];
-            }
-        }
-        return QString();
-    };
-    const qsizetype before = outputLines().size();
+    m_linesRead = outputLines().size();
     this->command(command);
-    for (int waited = 0; waited < 5000; waited += pollMs) {
-        const QString answer = answerAfter(before);
-        if (!answer.isEmpty())
-            return answer;
-        QThread::msleep(pollMs);
+    const QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        const QString line = readLine(int(deadline.remainingTime()));
+        if (line.startsWith(prefix))
+            return line;
     }
     return {};
 }
 
 SimProcess::Stats SimProcess::stats()
 {
-    Stats stats;
-    const std::pair<const char *, long long *> fields[] = {
-        {"requests", &stats.requests},
-        {"replies", &stats.replies},
-        {"ignored", &stats.ignored},
-        {"uploads", &stats.uploads},
-        {"rx_bytes", &stats.rxBytes},
-        {"master_requests", &stats.masterRequests},
-        {"master_replies", &stats.masterReplies},
-    };
+    QHash<QString, long long> fields;
     const QString line = ask(QStringLiteral("stats"), QStringLiteral("STATS "));
-    for (const QString &pair : line.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString key = pair.section(QLatin1Char('='), 0, 0);
-        for (const auto &[name, field] : fields) {
-            if (key == QLatin1String(name))
-                *field = pair.section(QLatin1Char('='), 1).toLongLong();
-        }
-    }
-    return stats;
+    for (const QString &pair : line.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        fields[pair.section(QLatin1Char('='), 0, 0)] =
+            pair.section(QLatin1Char('='), 1).toLongLong();
+    const auto field = [&](const char *name) { return fields.value(QLatin1String(name), -1); };
+    return {field("requests"), field("replies"),         field("ignored"),       field("uploads"),
+            field("rx_bytes"), field("master_requests"), field("master_replies")};
 }
 
 std::vector<std::uint16_t> SimProcess::registers()

@@ -30,9 +30,6 @@ public:
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
 
-    // $KC4420_SIM, else the one this build made.
-    static QString program();
-
     bool ready() const { return !m_ptyPath.isEmpty() || m_tcpPort > 0; }
     QString ptyPath() const { return m_ptyPath; }
     // The port on 127.0.0.1 a start with --tcp listens on, 0 otherwise.
