@@ -14,56 +14,31 @@ struct WriteCase
 };
 } // namespace
 
-TEST(RegisterMap, WritableRowsAndAddresses)
-{
-    for (int k = 0; k < registerCount; ++k) {
-        EXPECT_EQ(registerMap()[k].number, k);
-        EXPECT_EQ(registerMap()[k].writable, k >= 3) << k;
-    }
-    EXPECT_EQ(writeAddress(3), 0x0A00);
-    EXPECT_EQ(writeAddress(4), 0x0A02);
-    EXPECT_EQ(writeAddress(14), 0x0A16);
-}
-
+// Words a shown value's write-back (below) does not reach: other spellings,
+// halves, the ends of the offset range, and every refusal.
 TEST(RegisterMap, WriteConversionTable)
 {
     const WriteCase cases[] = {
         {3, "-1", 65435},
-        {3, "10", 1000},
-        {3, "-10", 64535},
-        {3, "1.5", 150},
         {3, "10.01", -1, msg::calibrationRange},
         {3, "-10.01", -1, msg::calibrationRange},
-        {4, "-10", 64535},
         {4, "10.5", -1, msg::calibrationRange},
-        {5, "25.5", 2550},
-        {5, "-0.5", 65485},
-        {5, "-255.35", 40000},
         {5, "655.35", 65535},
         {5, "655.36", -1, "你输入的值有误，正确的值范围为-655.35到655.35!"},
         {5, "-655.35", 0},
         {5, "-655.36", -1, msg::hundredthsWordRange},
-        {8, "0", 0},
-        {9, "3", 3},
         {9, "1.5", 2},
         {9, "2.5", 2},
         {9, "-1", 65534},
-        {10, "5", 5},
-        {11, "5000", 5000},
         {11, "65535", 65535},
         {11, "70000", -1, "你输入的值有误，正确的值范围为-65535到65535!"},
         {11, "-65535", 0},
         {11, "-70000", -1, msg::integerWordRange},
-        {12, "2400", 2400},
-        {12, "19200", 19200},
-        {12, "38400", 0x9600},
         {12, "9600.0", 9600},
         {12, "1200", -1, msg::baudRange},
         {12, "38401", -1, msg::baudRange},
         {12, "9600.5", -1, msg::baudRange},
         {12, "99999999999999999999999", -1, msg::baudRange},
-        {13, "7", 7},
-        {14, "0", 0},
         {5, "", -1, msg::valueNotNumber},
         {5, "abc", -1, msg::valueNotNumber},
         {14, "1e3", -1, msg::valueNotNumber},
