@@ -48,6 +48,7 @@ std::string templateOf(const char *json)
 
 } // namespace
 
+// The station list's own rules are NumberList's; here its bounds and message.
 TEST(ScanRange, TextsAcceptedAndRefused)
 {
     const char *bauds = "你选择的波特率有误，应为2400,4800,9600,19200,38400中的一个或几个!";
@@ -60,11 +61,7 @@ TEST(ScanRange, TextsAcceptedAndRefused)
         {"1200", "1-247", "100", bauds},
         {"9600,", "1-247", "100", bauds},
         {"9600.5", "1-247", "100", bauds},
-        {"9600", "0-10", "100", stations},
-        {"9600", "10-5", "100", stations},
         {"9600", "1-248", "100", stations},
-        {"9600", "1-2-3", "100", stations},
-        {"9600", "1.5-3", "100", stations},
         {"9600", "", "100", stations},
         {"9600", "1-10", "19", timeout},
         {"9600", "1-10", "100.5", timeout},
