@@ -119,37 +119,18 @@ TEST(Monitor, RoundRobinAndSlowedPollingOfADeadModule)
     EXPECT_FALSE(rig.monitor.module(1).dead);
 }
 
-// With a cycle period the next round waits for its start; ports poll at once,
-// each on its own link.
-TEST(Monitor, CyclePeriodAndPortsInParallel)
-{
-    Rig rig;
-    rig.monitor.setCyclePeriod(1000);
-    ASSERT_FALSE(rig.monitor.add("COM1", "1", 9600));
-    ASSERT_FALSE(rig.monitor.add("/dev/ttyX", "3", 9600));
-    rig.monitor.start();
-    EXPECT_EQ(rig.links.last("COM1")->written.size(), 1);
-    EXPECT_EQ(rig.links.last("/dev/ttyX")->written.size(), 1);
-    rig.step(); // device text
-    rig.step(); // values: the round is over
-    ASSERT_EQ(rig.links.last("COM1")->written.size(), 2);
-    rig.now = 999;
-    rig.fire("COM1", "pollerWake");
-    EXPECT_EQ(rig.links.last("COM1")->written.size(), 2);
-    rig.now = 1000;
-    rig.fire("COM1", "pollerWake");
-    EXPECT_EQ(rig.links.last("COM1")->written.last(), "01 03 00 00 00 0F 05 CE");
-}
-
 // Another's requests go between the turns, at their own rate, at once while
-// the poller waits for its next round; their outcomes go to their callers and
-// never count as a module's poll. A lost line answers those waiting with nothing.
+// the poller waits for its next round (a cycle period's start); their outcomes
+// go to their callers and never count as a module's poll. A lost line answers
+// those waiting with nothing. Ports poll at once, each on its own link.
 TEST(Monitor, InterjectedRequestsGoBetweenTurns)
 {
     Rig rig;
     rig.monitor.setCyclePeriod("com1", 1000);
     ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
+    ASSERT_FALSE(rig.monitor.add("/dev/ttyX", "3", 9600));
     rig.monitor.start();
+    EXPECT_EQ(rig.links.last("/dev/ttyX")->written.size(), 1);
     PortPoller *poller = rig.monitor.poller("COM1");
     FakeLink *link = rig.links.last("COM1");
     QList<std::optional<Outcome>> got;
@@ -175,6 +156,12 @@ TEST(Monitor, InterjectedRequestsGoBetweenTurns)
     EXPECT_EQ(link->written.size(), sent + 1);
     ASSERT_EQ(got.size(), 2);
     EXPECT_EQ(rig.monitor.module(0).answered, 2);
+    rig.now = 999;
+    rig.fire("COM1", "pollerWake");
+    EXPECT_EQ(link->written.size(), sent + 1);
+    rig.now = 1000;
+    rig.fire("COM1", "pollerWake");
+    EXPECT_EQ(link->written.last(), "01 03 00 00 00 0F 05 CE");
 
     ASSERT_TRUE(poller->interject(Request::registerRead(1, 0, 2), keep));
     ASSERT_TRUE(poller->interject(Request::registerRead(2, 0, 2), keep));
