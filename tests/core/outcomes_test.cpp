@@ -34,14 +34,8 @@ QString kindName(const std::optional<Outcome> &o)
 // Byte sequences as they stand when judged, before and at the deadline.
 TEST(Outcomes, WhatArrivedDecidesTheOutcome)
 {
-    struct Case
-    {
-        const Request &request;
-        const char *received;
-        const char *before; // judged while waiting
-        const char *atDeadline;
-    };
-    const Case cases[] = {
+    // The request, what arrived, its judgement while waiting and at the deadline.
+    const std::tuple<Request, const char *, const char *, const char *> cases[] = {
         {read2, "01 03 04 09 E6 FF 38 58 7A", "answered", "answered"},
         {read2, "01 03 04 09 E6 FF 38 58 7A 00 FF", "answered", "answered"}, // then noise
         {read2, "01 03 04 09 E6 FF 38 58 7B", "bad_checksum", "bad_checksum"},
@@ -75,12 +69,10 @@ TEST(Outcomes, WhatArrivedDecidesTheOutcome)
         // A function no reply of ours has is garbage, judged as it stands.
         {read2, "01 41 00 00", "bad_checksum", "bad_checksum"},
     };
-    for (const auto &c : cases) {
-        const QByteArray bytes = QByteArray::fromHex(c.received);
-        EXPECT_EQ(kindName(judgeReply(c.request, bytes, false)), QString::fromLatin1(c.before))
-            << c.received;
-        EXPECT_EQ(kindName(judgeReply(c.request, bytes, true)), QString::fromLatin1(c.atDeadline))
-            << c.received;
+    for (const auto &[request, received, before, atDeadline] : cases) {
+        const QByteArray bytes = QByteArray::fromHex(received);
+        EXPECT_EQ(kindName(judgeReply(request, bytes, false)), before) << received;
+        EXPECT_EQ(kindName(judgeReply(request, bytes, true)), atDeadline) << received;
     }
 }
 
