@@ -10,12 +10,8 @@ using namespace kc;
 // apart the two 02:30 of the night the clocks go back.
 TEST(IsoTime, LocalTimesCarryTheirOffset)
 {
-    const struct
-    {
-        const char *zone;
-        const char *utc;
-        const char *expected;
-    } cases[] = {
+    // The zone, an instant in UTC, and the local time shown.
+    const std::tuple<const char *, const char *, const char *> cases[] = {
         {"Europe/Berlin", "2026-10-25T00:30:00.000Z", "2026-10-25T02:30:00.000+02:00"},
         {"Europe/Berlin", "2026-10-25T01:30:00.000Z", "2026-10-25T02:30:00.000+01:00"},
         {"Europe/Berlin", "2026-03-29T01:00:00.000Z", "2026-03-29T03:00:00.000+02:00"},
@@ -27,12 +23,11 @@ TEST(IsoTime, LocalTimesCarryTheirOffset)
     // The process's time zone, as the system's setting would give it.
     const bool zoneWasSet = qEnvironmentVariableIsSet("TZ");
     const QByteArray zoneBefore = qgetenv("TZ");
-    for (const auto &c : cases) {
-        qputenv("TZ", c.zone);
+    for (const auto &[zone, utc, expected] : cases) {
+        qputenv("TZ", zone);
         tzset();
-        const qint64 ms = QDateTime::fromString(c.utc, Qt::ISODateWithMs).toMSecsSinceEpoch();
-        EXPECT_EQ(isoTime(QDateTime::fromMSecsSinceEpoch(ms)), c.expected)
-            << c.zone << " " << c.utc;
+        const qint64 ms = QDateTime::fromString(utc, Qt::ISODateWithMs).toMSecsSinceEpoch();
+        EXPECT_EQ(isoTime(QDateTime::fromMSecsSinceEpoch(ms)), expected) << zone << " " << utc;
     }
     if (zoneWasSet)
         qputenv("TZ", zoneBefore);

@@ -274,23 +274,19 @@ TEST(Monitor, NetworkAddressesAsPorts)
 TEST(Monitor, RowTones)
 {
     const AlarmLimits limits{5000, -1000, 9000, 1000}; // 50.00 / -10.00 ℃, 90.00 / 10.00 %RH
-    const struct
-    {
-        int temperature, humidity;
-        bool dead;
-        RowTone tone;
-    } cases[] = {
+    // Temperature and humidity in hundredths, whether dead, and the tone.
+    const std::tuple<int, int, bool, RowTone> cases[] = {
         {5000, 9000, false, RowTone::Normal}, {-1000, 1000, false, RowTone::Normal},
         {5001, 5000, false, RowTone::Alarm},  {-1001, 5000, false, RowTone::Alarm},
         {2000, 9001, false, RowTone::Alarm},  {2000, 999, false, RowTone::Alarm},
         {2000, 5000, true, RowTone::Dead},
     };
-    for (const auto &c : cases) {
+    for (const auto &[temperature, humidity, dead, tone] : cases) {
         WatchedModule m;
-        m.reading = Reading{c.temperature, c.humidity, 0, std::nullopt};
+        m.reading = Reading{temperature, humidity, 0, std::nullopt};
         m.limits = limits;
-        m.dead = c.dead;
-        EXPECT_EQ(rowTone(m), c.tone) << c.temperature << " " << c.humidity;
+        m.dead = dead;
+        EXPECT_EQ(rowTone(m), tone) << temperature << " " << humidity;
     }
     WatchedModule unknownLimits;
     unknownLimits.reading = Reading{99900, 0, 0, std::nullopt};
