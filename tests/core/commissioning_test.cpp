@@ -6,6 +6,7 @@
 #include "operations/Scan.h"
 #include "support/FileSizeCap.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,6 +49,7 @@ std::string templateOf(const char *json)
 
 } // namespace
 
+// The station list's own rules are NumberList's; here its bounds and message.
 TEST(ScanRange, TextsAcceptedAndRefused)
 {
     const char *bauds = "你选择的波特率有误，应为2400,4800,9600,19200,38400中的一个或几个!";
@@ -60,11 +62,7 @@ TEST(ScanRange, TextsAcceptedAndRefused)
         {"1200", "1-247", "100", bauds},
         {"9600,", "1-247", "100", bauds},
         {"9600.5", "1-247", "100", bauds},
-        {"9600", "0-10", "100", stations},
-        {"9600", "10-5", "100", stations},
         {"9600", "1-248", "100", stations},
-        {"9600", "1-2-3", "100", stations},
-        {"9600", "1.5-3", "100", stations},
         {"9600", "", "100", stations},
         {"9600", "1-10", "19", timeout},
         {"9600", "1-10", "100.5", timeout},
@@ -205,51 +203,31 @@ TEST(Commissioning, WriteOrderAndReportRows)
               "2026-12-07T09:30:05.000+08:00,,,,fail,,线路上没有找到模块!");
 }
 
-// The report grows by whole lines only: the header once, a line cut short by
-// an earlier run ended before the next, and a line the disk cannot take left
-// out entirely, the report closed so the run stops.
-TEST(ReportFile, WholeLinesOnly)
+// The report starts with its header; a line the disk cannot take is left out
+// entirely and the report closed, so the run stops. A line cut short by an
+// earlier run is ended before the next: the data log's tests, whose files
+// follow the same rules.
+TEST(ReportFile, UnwritableLineLeftOutAndTheReportClosed)
 {
-    const QByteArray header = "time,device,old_address,new_address,result,rows,note\n";
-    const QByteArray cut = "2026-12-06 21:05:09,KC4420P-001,1,";
+    QTemporaryDir dir;
+    const QString path = dir.filePath("report.csv");
     ModuleReport r;
     r.time = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 5), Qt::OffsetFromUTC, 8 * 3600);
-    r.device = "KC4420P-002";
     r.failure = ModuleFailure::NoModule;
-    const QByteArray line = (reportLine(r) + '\n').toUtf8();
-    const struct
+    ReportFile file;
+    ASSERT_TRUE(file.open(path));
+    ASSERT_TRUE(file.append(r));
     {
-        const char *what;
-        QByteArray before; // empty: no file yet
-        qint64 room;       // bytes the file may grow by; -1: no limit
-        QByteArray after;
-    } cases[] = {
-        {"new", "", -1, header + line},
-        {"appended", header + line, -1, header + line + line},
-        {"cut line ended", header + cut, -1, header + cut + "\n" + line},
-        {"disk full", header + line, 10, header + line},
-    };
-    for (const auto &c : cases) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("report.csv");
-        if (!c.before.isEmpty()) {
-            QFile f(path);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(c.before);
-        }
-        bool appended;
-        {
-            const FileSizeCap cap(c.room < 0 ? RLIM_INFINITY : rlim_t(c.before.size() + c.room));
-            ReportFile file;
-            ASSERT_TRUE(file.open(path)) << c.what;
-            appended = file.append(r);
-            EXPECT_EQ(file.isOpen(), appended) << c.what;
-        }
-        EXPECT_EQ(appended, c.room < 0) << c.what;
-        QFile written(path);
-        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-        EXPECT_EQ(written.readAll().toStdString(), c.after.toStdString()) << c.what;
+        const FileSizeCap cap(rlim_t(QFileInfo(path).size() + 10));
+        EXPECT_FALSE(file.append(r));
     }
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_FALSE(file.append(r));
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll().toStdString(),
+              "time,device,old_address,new_address,result,rows,note\n" +
+                  reportLine(r).toStdString() + "\n");
 }
 
 TEST(Csv, FieldsASpreadsheetReadsBack)

@@ -18,11 +18,7 @@ QByteArray answerTo(const Request &r, int station = 1)
 {
     if (r.kind == RequestKind::AddressRead)
         return readReply({station}, station);
-    QList<int> words(15, 0x0100);
-    QByteArray body = bytes({station, 0x03, 30});
-    for (int w : words)
-        body.append(char(w >> 8)).append(char(w & 0xFF));
-    return withCrc(body);
+    return withCrc(bytes({station, 0x03, 30}) + QByteArray("\x01\x00", 2).repeated(15));
 }
 
 QByteArray garbled(QByteArray frame)
@@ -31,10 +27,23 @@ QByteArray garbled(QByteArray frame)
     return frame;
 }
 
-// What a probe brought, as the engine judges it; late: only after the deadline.
-struct Heard
+// A probe of the battery, and station 1's clean answer to it.
+struct Ask
 {
-    QByteArray bytes;
+    int baud;
+    const Request &request;
+    int index;
+    QByteArray answer;
+};
+
+// What the probes bring: the bytes for each, in ms; late: only after the
+// deadline; echoed: behind the adapter's echo.
+struct Case
+{
+    const char *findings;
+    int value;
+    bool allRates;
+    std::function<QByteArray(const Ask &)> heard;
     double ms = 5;
     bool late = false;
     bool echoed = false;
@@ -42,26 +51,25 @@ struct Heard
 
 // The diagnosis's battery: two station-250 reads and eight reads at 9600,
 // and with all rates one and two at each other rate.
-QVector<Probe> battery(bool allRates,
-                       const std::function<Heard(int baud, const Request &, int)> &hear)
+QVector<Probe> battery(const Case &c)
 {
     QVector<Probe> probes;
     for (const int baud : {9600, 2400, 4800, 19200, 38400}) {
         const bool port = baud == 9600;
-        if (!port && !allRates)
+        if (!port && !c.allRates)
             break;
         for (int i = 0; i < (port ? 10 : 3); ++i) {
             const Request &r = i < (port ? 2 : 1) ? addressRead : read15;
-            const Heard h = hear(baud, r, i);
+            const QByteArray heard = c.heard({baud, r, i, answerTo(r)});
             Probe p;
             p.baud = baud;
-            p.echoed = h.echoed;
-            p.heard = (h.echoed ? r.frame() : QByteArray()) + h.bytes;
-            if (h.late) {
+            p.echoed = c.echoed;
+            p.heard = (c.echoed ? r.frame() : QByteArray()) + heard;
+            if (c.late) {
                 p.outcome.request = r;
             } else {
-                p.outcome = *judgeReply(r, h.bytes, true);
-                p.outcome.responseMs = h.ms;
+                p.outcome = *judgeReply(r, heard, true);
+                p.outcome.responseMs = c.ms;
             }
             probes << p;
         }
@@ -76,62 +84,39 @@ QVector<Probe> battery(bool allRates,
 // rate, the address that answered).
 TEST(Diagnosis, FindingsFromWhatTheProbesBrought)
 {
-    struct Case
-    {
-        const char *findings;
-        int value;
-        bool allRates;
-        std::function<Heard(int, const Request &, int)> hear;
+    const auto clean = [](const Ask &a) { return a.answer; };
+    const auto nothing = [](const Ask &) { return QByteArray(); };
+    const auto isAddressRead = [](const Ask &a) {
+        return a.request.kind == RequestKind::AddressRead;
     };
     const Case cases[] = {
-        {"clean", -1, false, [](int, const Request &r, int) { return Heard{answerTo(r)}; }},
-        {"echo", -1, false,
-         [](int, const Request &r, int) {
-             return Heard{answerTo(r), 5, false, true};
-         }},
-        {"stray_bytes", 2, false,
-         [](int, const Request &r, int) { return Heard{"\xFF\xFF" + answerTo(r)}; }},
+        {"clean", -1, false, clean},
+        {"echo", -1, false, clean, 5, false, true},
+        {"stray_bytes", 2, false, [](const Ask &a) { return "\xFF\xFF" + a.answer; }},
         // Reads 3 and 4 of eight garbled, as by a burst of noise.
         {"checksum_bursts", 2, false,
-         [](int, const Request &r, int i) {
-             return Heard{i == 4 || i == 5 ? garbled(answerTo(r)) : answerTo(r)};
-         }},
-        {"cut_or_late", -1, false,
-         [](int, const Request &r, int) { return Heard{answerTo(r).chopped(2)}; }},
-        {"cut_or_late", -1, false,
-         [](int, const Request &r, int) {
-             return Heard{answerTo(r), 80};
-         }},
-        {"cut_or_late", -1, false,
-         [](int, const Request &r, int) {
-             return Heard{answerTo(r), 5, true};
-         }},
+         [](const Ask &a) { return a.index == 4 || a.index == 5 ? garbled(a.answer) : a.answer; }},
+        {"cut_or_late", -1, false, [](const Ask &a) { return a.answer.chopped(2); }},
+        {"cut_or_late", -1, false, clean, 80},
+        {"cut_or_late", -1, false, clean, 5, true},
         // Two modules at station 1 answer everything, the station-250 read too.
-        {"collisions collisions", 1, false,
-         [](int, const Request &r, int) { return Heard{garbled(answerTo(r))}; }},
+        {"collisions collisions", 1, false, [](const Ask &a) { return garbled(a.answer); }},
         {"collisions", -1, false,
-         [](int, const Request &r, int) {
-             return Heard{r.kind == RequestKind::AddressRead ? garbled(answerTo(r, 3))
-                                                             : answerTo(r)};
+         [&](const Ask &a) {
+             return isAddressRead(a) ? garbled(answerTo(a.request, 3)) : a.answer;
          }},
-        {"silence", -1, false, [](int, const Request &, int) { return Heard{}; }},
+        {"silence", -1, false, nothing},
         // The module at address 7: the station-250 read names it.
         {"silence", 7, true,
-         [](int, const Request &r, int) {
-             return Heard{r.kind == RequestKind::AddressRead ? answerTo(r, 7) : QByteArray()};
-         }},
+         [&](const Ask &a) { return isAddressRead(a) ? answerTo(a.request, 7) : QByteArray(); }},
         {"one_rate", 19200, true,
-         [](int baud, const Request &r, int) {
-             return Heard{baud == 19200 ? answerTo(r) : QByteArray("\x5A\xA5\x3C", 3)};
-         }},
+         [](const Ask &a) { return a.baud == 19200 ? a.answer : QByteArray("\x5A\xA5\x3C", 3); }},
         // At the port's own rate: a note beside "clean".
         {"clean one_rate", -1, true,
-         [](int baud, const Request &r, int) {
-             return Heard{baud == 9600 ? answerTo(r) : QByteArray()};
-         }},
+         [](const Ask &a) { return a.baud == 9600 ? a.answer : QByteArray(); }},
     };
     for (const Case &c : cases) {
-        const QVector<Finding> found = classifyLine(1, 9600, 100, battery(c.allRates, c.hear));
+        const QVector<Finding> found = classifyLine(1, 9600, 100, battery(c));
         QStringList keys;
         for (const Finding &f : found)
             keys << findingKey(f.kind);

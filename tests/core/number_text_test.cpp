@@ -8,50 +8,23 @@ using namespace kc;
 
 TEST(NumericValue, AcceptsPlainDecimalSpellingsOnly)
 {
-    struct Case
-    {
-        QString text;
-        std::optional<double> value;
+    const std::pair<const char *, double> accepted[] = {
+        {"5", 5},  {" 5 ", 5},  {"\t7\t", 7},     {"+5", 5},       {"-0", 0},
+        {"5.", 5}, {".5", 0.5}, {"-2.75", -2.75}, {"007.50", 7.5},
     };
-    const QString nul = QString::fromUtf16(u"5\u00005", 3);
-    const Case cases[] = {
-        {QStringLiteral("5"), 5},
-        {QStringLiteral(" 5 "), 5},
-        {QStringLiteral("\t7\t"), 7},
-        {QStringLiteral("+5"), 5},
-        {QStringLiteral("-0"), 0},
-        {QStringLiteral("5."), 5},
-        {QStringLiteral(".5"), 0.5},
-        {QStringLiteral("-2.75"), -2.75},
-        {QStringLiteral("007.50"), 7.5},
-        {QString(), std::nullopt},
-        {QStringLiteral("   "), std::nullopt},
-        {QStringLiteral("."), std::nullopt},
-        {QStringLiteral("+"), std::nullopt},
-        {QStringLiteral("-"), std::nullopt},
-        {QStringLiteral("1e3"), std::nullopt},
-        {QStringLiteral("1e400"), std::nullopt},
-        {QStringLiteral("nan"), std::nullopt},
-        {QStringLiteral("inf"), std::nullopt},
-        {QStringLiteral("0x10"), std::nullopt},
-        {QStringLiteral("5,5"), std::nullopt},
-        {QStringLiteral("1,000"), std::nullopt},
-        {QStringLiteral("1.2.3"), std::nullopt},
-        {QStringLiteral("+-5"), std::nullopt},
-        {QStringLiteral("5 5"), std::nullopt},
-        {QStringLiteral("abc"), std::nullopt},
-        {QString::fromUtf16(u"\uFF15"), std::nullopt},  // full-width 5
-        {QString::fromUtf16(u"\u0665"), std::nullopt},  // Arabic-Indic 5
-        {QString::fromUtf16(u"\u00A05"), std::nullopt}, // no-break space is not a blank
-        {nul, std::nullopt},
-    };
-    for (const auto &c : cases) {
-        const auto got = numericValue(c.text);
-        ASSERT_EQ(got.has_value(), c.value.has_value()) << c.text.toStdString();
-        if (c.value) {
-            EXPECT_DOUBLE_EQ(*got, *c.value) << c.text.toStdString();
-        }
+    for (const auto &[text, value] : accepted) {
+        const auto got = numericValue(QString::fromLatin1(text));
+        ASSERT_TRUE(got) << text;
+        EXPECT_DOUBLE_EQ(*got, value) << text;
     }
+    // Full-width and Arabic-Indic digits are no digits, a no-break space no blank.
+    for (const char16_t *text :
+         {u"", u"   ", u".", u"+", u"-", u"1e3", u"1e400", u"nan", u"inf", u"0x10", u"5,5",
+          u"1,000", u"1.2.3", u"+-5", u"5 5", u"abc", u"\uFF15", u"\u0665", u"\u00A05"})
+        EXPECT_FALSE(numericValue(QString::fromUtf16(text)))
+            << QString::fromUtf16(text).toStdString();
+    EXPECT_FALSE(numericValue(QString()));
+    EXPECT_FALSE(numericValue(QString::fromUtf16(u"5\u00005", 3)));
 }
 
 TEST(NumericValue, HugeAndTinyNumbersStayNumbers)

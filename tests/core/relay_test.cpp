@@ -10,12 +10,8 @@ using namespace kc;
 // exception that answers it unsent.
 TEST(Relay, WhatGoesToTheLineAndWhatIsAnsweredUnsent)
 {
-    const struct
-    {
-        const char *pdu;
-        bool writes;
-        const char *frame; // or the exception code
-    } cases[] = {
+    // The PDU, whether writes are allowed, and the frame or the exception code.
+    const std::tuple<const char *, bool, const char *> cases[] = {
         {"03 0000 000F", false, "01 03 00 00 00 0F 05 CE"},
         {"04 0005 0002", false, "01 04 00 05 00 02 61 CA"},
         {"03 0000 0000", false, "03"},    // no register
@@ -34,14 +30,14 @@ TEST(Relay, WhatGoesToTheLineAndWhatIsAnsweredUnsent)
         {"10 0A04 0001 02 0BB8", true, "01"}, // a function the module has not
         {"", false, "01"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[pdu, writes, frame] : cases) {
         const auto relayed =
-            relayedRequest(1, QByteArray::fromHex(QByteArray(c.pdu).replace(' ', "")), c.writes);
+            relayedRequest(1, QByteArray::fromHex(QByteArray(pdu).replace(' ', "")), writes);
         const QString got =
             std::holds_alternative<int>(relayed)
                 ? QStringLiteral("%1").arg(std::get<int>(relayed), 2, 16, QLatin1Char('0'))
                 : QString::fromLatin1(std::get<Request>(relayed).frame().toHex(' ').toUpper());
-        EXPECT_EQ(got.toStdString(), c.frame) << c.pdu;
+        EXPECT_EQ(got.toStdString(), frame) << pdu;
     }
 }
 

@@ -1,7 +1,6 @@
 #include "operations/DataLog.h"
 #include "support/FileSizeCap.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>

@@ -3,16 +3,14 @@
 #include "line/PortClaims.h"
 #include "line/Recorder.h"
 #include "line/TrendHistory.h"
-#include "protocol/PortNaming.h"
-#include "support/FakeLink.h"
 #include "operations/DataLog.h"
-#include "ui/MonitorWindow.h"
+#include "support/FakeLink.h"
 #include "support/Frames.h"
 #include "support/QtPrint.h"
+#include "ui/MonitorWindow.h"
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -121,37 +119,18 @@ TEST(Monitor, RoundRobinAndSlowedPollingOfADeadModule)
     EXPECT_FALSE(rig.monitor.module(1).dead);
 }
 
-// With a cycle period the next round waits for its start; ports poll at once,
-// each on its own link.
-TEST(Monitor, CyclePeriodAndPortsInParallel)
-{
-    Rig rig;
-    rig.monitor.setCyclePeriod(1000);
-    ASSERT_FALSE(rig.monitor.add("COM1", "1", 9600));
-    ASSERT_FALSE(rig.monitor.add("/dev/ttyX", "3", 9600));
-    rig.monitor.start();
-    EXPECT_EQ(rig.links.last("COM1")->written.size(), 1);
-    EXPECT_EQ(rig.links.last("/dev/ttyX")->written.size(), 1);
-    rig.step(); // device text
-    rig.step(); // values: the round is over
-    ASSERT_EQ(rig.links.last("COM1")->written.size(), 2);
-    rig.now = 999;
-    rig.fire("COM1", "pollerWake");
-    EXPECT_EQ(rig.links.last("COM1")->written.size(), 2);
-    rig.now = 1000;
-    rig.fire("COM1", "pollerWake");
-    EXPECT_EQ(rig.links.last("COM1")->written.last(), "01 03 00 00 00 0F 05 CE");
-}
-
 // Another's requests go between the turns, at their own rate, at once while
-// the poller waits for its next round; their outcomes go to their callers and
-// never count as a module's poll. A lost line answers those waiting with nothing.
+// the poller waits for its next round (a cycle period's start); their outcomes
+// go to their callers and never count as a module's poll. A lost line answers
+// those waiting with nothing. Ports poll at once, each on its own link.
 TEST(Monitor, InterjectedRequestsGoBetweenTurns)
 {
     Rig rig;
     rig.monitor.setCyclePeriod("com1", 1000);
     ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
+    ASSERT_FALSE(rig.monitor.add("/dev/ttyX", "3", 9600));
     rig.monitor.start();
+    EXPECT_EQ(rig.links.last("/dev/ttyX")->written.size(), 1);
     PortPoller *poller = rig.monitor.poller("COM1");
     FakeLink *link = rig.links.last("COM1");
     QList<std::optional<Outcome>> got;
@@ -177,6 +156,12 @@ TEST(Monitor, InterjectedRequestsGoBetweenTurns)
     EXPECT_EQ(link->written.size(), sent + 1);
     ASSERT_EQ(got.size(), 2);
     EXPECT_EQ(rig.monitor.module(0).answered, 2);
+    rig.now = 999;
+    rig.fire("COM1", "pollerWake");
+    EXPECT_EQ(link->written.size(), sent + 1);
+    rig.now = 1000;
+    rig.fire("COM1", "pollerWake");
+    EXPECT_EQ(link->written.last(), "01 03 00 00 00 0F 05 CE");
 
     ASSERT_TRUE(poller->interject(Request::registerRead(1, 0, 2), keep));
     ASSERT_TRUE(poller->interject(Request::registerRead(2, 0, 2), keep));
@@ -223,19 +208,19 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
     log.setFolder(dir.path());
     log.setEnabled(true);
     Rig rig;
-    recorder.setClock(
-        [&rig] {
-            return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::OffsetFromUTC, 8 * 3600)
-                .addMSecs(qint64(rig.now));
-        });
+    recorder.setClock([&rig] {
+        return QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::OffsetFromUTC, 8 * 3600)
+            .addMSecs(qint64(rig.now));
+    });
     rig.silent = {2};
     rig.monitor.setRecorder(&recorder);
     ASSERT_FALSE(rig.monitor.add("COM1", "1,2", 9600));
     rig.monitor.start();
     for (int i = 0; i < 3; ++i)
         rig.step();
-    EXPECT_EQ(rowTexts(rig.monitor.module(0)).join('|'),
-              "COM1|1|9600|KC4420P-001|25.34|65.20|正常|应答正常 10.0 ms|10.0|2|0|0|12-06 21:05:09");
+    EXPECT_EQ(
+        rowTexts(rig.monitor.module(0)).join('|'),
+        "COM1|1|9600|KC4420P-001|25.34|65.20|正常|应答正常 10.0 ms|10.0|2|0|0|12-06 21:05:09");
     rig.links.last("COM1")->loseLine();
     EXPECT_EQ(rowTexts(rig.monitor.module(1)).join('|'), "COM1|2|9600|||||线路断开||0|1|0|");
     EXPECT_EQ(rowTone(rig.monitor.module(1)), RowTone::Dead);
@@ -252,8 +237,9 @@ TEST(Monitor, DataLogRowsOfAKnownRun)
               "2026-12-06T21:05:09.235+08:00,COM1,2,,,,线路断开,\n");
 }
 
-// A port is one port under each of its names: a second holder is refused;
-// the main window is asked to yield it to a tool; releasing frees it.
+// A port is one port under each of its names: a second holder is refused
+// until the first releases it. The main window yielding its port to a tool:
+// the window tests.
 TEST(PortClaims, OneHolderPerDevice)
 {
     QTemporaryDir dir;
@@ -264,20 +250,8 @@ TEST(PortClaims, OneHolderPerDevice)
     FakeLinks links;
     PortClaims claims(links.factory());
     QObject owner;
-    QStringList said;
-    QObject::connect(&claims, &PortClaims::yieldWanted, [&](const QString &identity) {
-        said << "yield";
-        for (LineEngine *e : claims.findChildren<LineEngine *>()) {
-            if (e->port() == "COM7")
-                claims.release(e);
-        }
-        EXPECT_EQ(identity, portIdentity(device));
-    });
-    QObject::connect(&claims, &PortClaims::claimed, [&](const QString &, Holder) { said << "claimed"; });
-    ASSERT_TRUE(claims.claim("COM7", Holder::MainWindow, &owner));
     LineEngine *monitor = claims.claim(" com7 ", Holder::Monitor, &owner);
     ASSERT_TRUE(monitor);
-    EXPECT_EQ(said, QStringList({"yield", "claimed"}));
     EXPECT_EQ(claims.holderOf(device), Holder::Monitor);
     EXPECT_FALSE(claims.claim(device, Holder::BusScan, &owner));
     EXPECT_FALSE(claims.holderOf("COM8"));
@@ -300,23 +274,19 @@ TEST(Monitor, NetworkAddressesAsPorts)
 TEST(Monitor, RowTones)
 {
     const AlarmLimits limits{5000, -1000, 9000, 1000}; // 50.00 / -10.00 ℃, 90.00 / 10.00 %RH
-    const struct
-    {
-        int temperature, humidity;
-        bool dead;
-        RowTone tone;
-    } cases[] = {
+    // Temperature and humidity in hundredths, whether dead, and the tone.
+    const std::tuple<int, int, bool, RowTone> cases[] = {
         {5000, 9000, false, RowTone::Normal}, {-1000, 1000, false, RowTone::Normal},
         {5001, 5000, false, RowTone::Alarm},  {-1001, 5000, false, RowTone::Alarm},
         {2000, 9001, false, RowTone::Alarm},  {2000, 999, false, RowTone::Alarm},
         {2000, 5000, true, RowTone::Dead},
     };
-    for (const auto &c : cases) {
+    for (const auto &[temperature, humidity, dead, tone] : cases) {
         WatchedModule m;
-        m.reading = Reading{c.temperature, c.humidity, 0, std::nullopt};
+        m.reading = Reading{temperature, humidity, 0, std::nullopt};
         m.limits = limits;
-        m.dead = c.dead;
-        EXPECT_EQ(rowTone(m), c.tone) << c.temperature << " " << c.humidity;
+        m.dead = dead;
+        EXPECT_EQ(rowTone(m), tone) << temperature << " " << humidity;
     }
     WatchedModule unknownLimits;
     unknownLimits.reading = Reading{99900, 0, 0, std::nullopt};

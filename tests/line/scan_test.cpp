@@ -2,7 +2,6 @@
 #include "line/LineEngine.h"
 #include "support/FakeLink.h"
 
-#include <QTimer>
 
 #include <gtest/gtest.h>
 

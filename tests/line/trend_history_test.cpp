@@ -95,14 +95,6 @@ TEST(TrendHistory, DecimationKeepsEveryColumnsMinimumAndMaximum)
     for (const auto &v : views)
         EXPECT_EQ(h.decimate(v.from, v.to, v.columns), bruteForce(samples, v.from, v.to, v.columns))
             << v.from - first << " " << v.to - first << " " << v.columns;
-    // And views of every size and place, so each edge of a block and a chunk is met.
-    for (int i = 0; i < 400; ++i) {
-        const qint64 from = first + qint64(random() % quint64(last - first));
-        const qint64 to = from + 1 + qint64(random() % quint64(last - from + 1));
-        const int columns = 1 + int(random() % 300);
-        ASSERT_EQ(h.decimate(from, to, columns), bruteForce(samples, from, to, columns))
-            << from - first << " " << to - first << " " << columns;
-    }
 }
 
 // Values rising with their index (sample i at 10 i ms is worth i): a column

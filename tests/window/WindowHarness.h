@@ -1,5 +1,6 @@
 #pragma once
 
+#include "line/LineEngine.h"
 #include "line/PortClaims.h"
 #include "support/ControlText.h"
 #include "support/FakeLink.h"
@@ -7,6 +8,7 @@
 #include "support/QtPrint.h"
 #include "ui/MainWindow.h"
 
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -37,6 +39,29 @@ struct WindowHarness
         return w;
     }
     QString text(const QString &name) const { return controlText(window.get(), name); }
+
+    // From now on the line waits in real time, as the tools do, and every link
+    // made answers each frame written with reply's bytes (none if empty).
+    void answer(std::function<QByteArray(FakeLink *, const QByteArray &frame)> reply)
+    {
+        claims->setClock(kc::LineEngine::monotonicClock());
+        links.onMade = [reply](FakeLink *link) {
+            link->onWrite = [link, reply](const QByteArray &frame) {
+                const QByteArray bytes = reply(link, frame);
+                if (!bytes.isEmpty())
+                    QTimer::singleShot(0, link, [link, bytes] { link->deliver(bytes); });
+            };
+        };
+    }
+    // Chooses the menu entry that reads text.
+    void menu(const QString &text)
+    {
+        for (QAction *a : window->menuBar()->findChildren<QAction *>()) {
+            if (a->text() == text)
+                return a->trigger();
+        }
+        ADD_FAILURE() << text.toStdString();
+    }
 
     // The deadline of the request on the window's line passes.
     void deadline()
@@ -72,8 +97,7 @@ struct WindowHarness
     {
         for (const QString &e : entries.split(QLatin1Char(';'))) {
             const QString name = e.section('=', 0, 0);
-            const QString shown =
-                name == QLatin1String("lamp") ? window->frontLamp() : text(name);
+            const QString shown = name == QLatin1String("lamp") ? window->frontLamp() : text(name);
             EXPECT_EQ(shown, e.section('=', 1)) << name.toStdString();
         }
     }

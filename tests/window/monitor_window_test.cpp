@@ -1,47 +1,34 @@
 #include "WindowHarness.h"
-#include "support/MessageRecorder.h"
-#include "support/QtPrint.h"
 
-#include "line/PortClaims.h"
-#include "line/Recorder.h"
-#include "line/TrendHistory.h"
-#include "operations/DataLog.h"
 #include "ui/MonitorWindow.h"
 
 #include <QCheckBox>
-#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 // The monitor window's list: rows added from the boxes, a refused entry with
 // its message, a row removed, and the list and its ticks there again in the
 // next window.
 TEST(MonitorWindow, ListKeptBetweenWindows)
 {
-    kc::PortClaims claims;
-    kc::DataLog log;
-    kc::TrendStore trend;
-    kc::Recorder recorder(&trend, &log);
-    MessageRecorder messages;
+    WindowHarness h;
     {
-        kc::MonitorWindow w(&claims, &recorder, &messages);
+        kc::MonitorWindow w(h.claims.get(), h.window->recorder(), &h.messages);
         auto *table = w.findChild<QTableWidget *>("monitorTable");
         for (const char *stations : {"1-3", "x"}) {
             w.findChild<QLineEdit *>("monitorStations")->setText(stations);
             QTest::mouseClick(w.findChild<QPushButton *>("monitorAdd"), Qt::LeftButton);
         }
-        EXPECT_EQ(messages.texts(),
+        EXPECT_EQ(h.messages.texts(),
                   QStringList{"你输入的站号有误，应为1-250的数字，多个用逗号分开，连续的如 1-40"});
         table->selectRow(1);
         QTest::mouseClick(w.findChild<QPushButton *>("monitorRemove"), Qt::LeftButton);
         table->item(1, 0)->setCheckState(Qt::Checked);
         EXPECT_EQ(w.picked(), QStringList{"COM1#3"});
     }
-    kc::MonitorWindow again(&claims, &recorder, &messages);
+    kc::MonitorWindow again(h.claims.get(), h.window->recorder(), &h.messages);
     auto *table = again.findChild<QTableWidget *>("monitorTable");
     ASSERT_EQ(table->rowCount(), 2);
     EXPECT_EQ(table->item(0, 2)->text() + table->item(1, 2)->text(), "13");
@@ -68,26 +55,21 @@ TEST(MonitorWindow, DataLogBoxFollowsTheLog)
 // leaves it off.
 TEST(MonitorWindow, RunningLabelAndLogGrowth)
 {
-    FakeLinks links;
-    kc::PortClaims claims(links.factory());
-    kc::DataLog log;
-    kc::TrendStore trend;
-    kc::Recorder recorder(&trend, &log);
-    MessageRecorder messages;
-    messages.answer = false;
-    kc::MonitorWindow w(&claims, &recorder, &messages);
-    w.monitor()->clear();
-    ASSERT_FALSE(w.monitor()->add("COM1", "1-3", 9600));
-    w.findChild<QSpinBox *>("monitorCycle")->setValue(0);
-    auto *label = w.findChild<QLabel *>("monitorStatus");
-    QTest::mouseClick(w.findChild<QPushButton *>("monitorStart"), Qt::LeftButton);
+    WindowHarness h;
+    h.messages.answer = false;
+    kc::MonitorWindow *w = h.window->monitorWindow();
+    w->monitor()->clear();
+    ASSERT_FALSE(w->monitor()->add("COM1", "1-3", 9600));
+    w->findChild<QSpinBox *>("monitorCycle")->setValue(0);
+    auto *label = w->findChild<QLabel *>("monitorStatus");
+    QTest::mouseClick(w->findChild<QPushButton *>("monitorStart"), Qt::LeftButton);
     EXPECT_EQ(label->text(), "监视中：3 个模块");
-    w.findChild<QCheckBox *>("monitorLog")->setChecked(true);
-    ASSERT_EQ(messages.texts().size(), 1);
-    EXPECT_TRUE(messages.texts()[0].contains("GB")) << messages.texts()[0].toStdString();
-    EXPECT_FALSE(w.findChild<QCheckBox *>("monitorLog")->isChecked());
-    EXPECT_FALSE(recorder.logging());
-    QTest::mouseClick(w.findChild<QPushButton *>("monitorStop"), Qt::LeftButton);
+    w->findChild<QCheckBox *>("monitorLog")->setChecked(true);
+    ASSERT_EQ(h.messages.texts().size(), 1);
+    EXPECT_TRUE(h.messages.texts()[0].contains("GB")) << h.messages.texts()[0].toStdString();
+    EXPECT_FALSE(w->findChild<QCheckBox *>("monitorLog")->isChecked());
+    EXPECT_FALSE(h.window->recorder()->logging());
+    QTest::mouseClick(w->findChild<QPushButton *>("monitorStop"), Qt::LeftButton);
     EXPECT_EQ(label->text(), "已停止监视：3 个模块");
-    w.monitor()->clear(); // the next window starts empty
+    w->monitor()->clear(); // the next window starts empty
 }

@@ -4,7 +4,6 @@
 #include "ui/MonitorWindow.h"
 
 #include <QSettings>
-#include <QTableWidget>
 
 // While a tool holds the window's port, the window has given it up: every
 // request on it gets the message that names the holder and sends nothing. A

@@ -17,12 +17,7 @@ using kc::TrendQuantity;
 // says what it measures.
 TEST(TrendLegend, StationShortPortAndQuantity)
 {
-    const struct
-    {
-        kc::TrendOrigin origin;
-        TrendQuantity quantity;
-        const char *text;
-    } cases[] = {
+    const std::tuple<kc::TrendOrigin, TrendQuantity, const char *> cases[] = {
         {{"COM3", 3, false}, TrendQuantity::Temperature, "站3 COM3 温度"},
         {{"/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0", 12, false},
          TrendQuantity::Humidity,
@@ -32,8 +27,8 @@ TEST(TrendLegend, StationShortPortAndQuantity)
         {{"COM1", 5, true}, TrendQuantity::Temperature, "主窗口 站5 COM1 温度"},
         {{"/dev/ttyUSB0", 0, true}, TrendQuantity::Humidity, "主窗口 主动上传 ttyUSB0 湿度"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(kc::legendText(c.origin, c.quantity), c.text) << c.origin.port.toStdString();
+    for (const auto &[origin, quantity, text] : cases)
+        EXPECT_EQ(kc::legendText(origin, quantity), text) << origin.port.toStdString();
 }
 
 // Temperature solid, humidity dashed, alarm limits dotted and out of the
