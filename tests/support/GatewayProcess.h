@@ -28,8 +28,6 @@ public:
     void kill();
     qint64 pid() const { return m_process.processId(); }
     QString messages() const;
-    // A folder of its own, e.g. for its data log.
-    QString folder() const { return m_dir.path(); }
 
 private:
     QString m_program;

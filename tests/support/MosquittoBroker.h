@@ -40,9 +40,6 @@ public:
     int port() const { return m_port; }
     QString url() const;
     QString caFile() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
-    // A file holding the right password, for a gateway's configuration.
-    QString passwordFile() const { return m_dir.filePath(QStringLiteral("password")); }
-    QString folder() const { return m_dir.path(); }
     QString why() const { return m_why; }
 
 private:
@@ -90,3 +87,8 @@ private:
     std::mutex m_mutex;
     std::vector<Received> m_received;
 };
+
+// For a GoogleTest test: a machine without the broker skips it.
+#define SKIP_WITHOUT_MOSQUITTO()                                                                   \
+    if (!MosquittoBroker::available())                                                             \
+    GTEST_SKIP() << MosquittoBroker::program().toStdString() << " is not installed"
