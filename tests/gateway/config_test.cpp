@@ -121,10 +121,7 @@ TEST(GatewayConfig, DefaultsNamesAndTheMonitorsSavedList)
     const kc::GatewayConfig &c = *plain.config;
     ASSERT_EQ(c.lines.size(), 3);
     EXPECT_EQ(c.lines[0].name, QStringLiteral("usb-ftdi_x-if00-port0"));
-    EXPECT_EQ(c.lines[1].name, QStringLiteral("Hall_2"));
-    EXPECT_EQ(c.lines[1].cycleMs, 0);
     EXPECT_EQ(c.lines[0].echo, kc::EchoMode::Auto);
-    EXPECT_EQ(c.lines[1].echo, kc::EchoMode::On);
     EXPECT_EQ(c.lines[2].name, QStringLiteral("10_0_0_5_502"));
     EXPECT_TRUE(c.broker.tls);
     EXPECT_EQ(c.broker.clientId, QStringLiteral("kc4420-gateway-cab7"));

@@ -19,8 +19,6 @@ public:
 
     explicit GatewayProcess(const QString &program);
     ~GatewayProcess();
-    GatewayProcess(const GatewayProcess &) = delete;
-    GatewayProcess &operator=(const GatewayProcess &) = delete;
 
     bool start(const QVariantMap &config);
     // SIGTERM; true once it has ended cleanly with status 0.

@@ -27,8 +27,6 @@ public:
     // 127.0.0.1 and localhost, also offered on 127.0.0.2, which it does not name.
     explicit MosquittoBroker(bool password = false, bool tls = false);
     ~MosquittoBroker();
-    MosquittoBroker(const MosquittoBroker &) = delete;
-    MosquittoBroker &operator=(const MosquittoBroker &) = delete;
 
     static QString program();
     static bool available();
@@ -72,8 +70,6 @@ public:
     BrokerSubscriber(const MosquittoBroker &broker, const QStringList &filters, const QString &id,
                      bool persistent = false);
     ~BrokerSubscriber();
-    BrokerSubscriber(const BrokerSubscriber &) = delete;
-    BrokerSubscriber &operator=(const BrokerSubscriber &) = delete;
 
     void publish(const QString &topic, const QByteArray &payload, bool retain = false);
     std::vector<Received> received();
