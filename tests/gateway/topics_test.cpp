@@ -1,4 +1,3 @@
-#include "gateway/GatewayConfig.h"
 #include "gateway/Topics.h"
 #include "support/QtPrint.h"
 
