@@ -1,12 +1,6 @@
 #!/usr/bin/python3
-"""An independent Modbus TCP client for the gateway's server tests.
-
-usage: modbus_client.py PORT OP...  with OP one of
-  read:UNIT:ADDRESS:COUNT   holding registers
-  write:UNIT:ADDRESS:VALUE  one register
-Prints one JSON object a line: {"registers": [...]}, {"written": true} or
-{"exception": CODE}; {"error": TEXT} when no answer came.
-"""
+"""An independent Modbus TCP client: PORT, then read:UNIT:ADDRESS:COUNT or write:UNIT:ADDRESS:VALUE
+each; prints a JSON object for each: registers, written, exception code or error."""
 import json
 import sys
 

@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -18,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 // kc4420-gateway polling simulated modules on pseudo-terminals and publishing
@@ -25,14 +25,10 @@
 
 namespace {
 
-#define SKIP_WITHOUT_MOSQUITTO()                                                                   \
-    if (!MosquittoBroker::available())                                                             \
-    GTEST_SKIP() << MosquittoBroker::program().toStdString() << " is not installed"
-
 const QString prefix = QStringLiteral("kc4420/t");
 
 // Simulated modules on a pty under a stable name, and a gateway polling them
-// as line "hall1" into the broker.
+// as line "hall1" into the broker; lineKeys add to or replace the line's.
 struct Plant
 {
     QTemporaryDir dir;
@@ -42,18 +38,20 @@ struct Plant
     QVariantMap config;
     bool brokerUp;
 
-    Plant(const QString &stations, int cycleMs, const QStringList &simArguments = {})
+    Plant(const QString &stations, int cycleMs, const QStringList &simArguments = {},
+          const QVariantMap &lineKeys = {})
         : brokerUp(broker.start())
     {
         sim =
             std::make_unique<SimProcess>(QStringList{"--control", "--fixed", "--link",
                                                      dir.filePath("line"), "--stations", stations} +
                                          simArguments);
-        config = GatewayProcess::config(broker, prefix,
-                                        {QVariantMap{{"port", dir.filePath("line")},
-                                                     {"stations", stations},
-                                                     {"cycle_ms", cycleMs},
-                                                     {"name", "hall1"}}});
+        QVariantMap line{{"port", dir.filePath("line")},
+                         {"stations", stations},
+                         {"cycle_ms", cycleMs},
+                         {"name", "hall1"}};
+        line.insert(lineKeys);
+        config = GatewayProcess::config(broker, prefix, {line});
     }
     bool start() { return brokerUp && sim->ready() && gateway.start(config); }
 };
@@ -68,32 +66,18 @@ QJsonObject json(const QByteArray &payload)
     return QJsonDocument::fromJson(payload).object();
 }
 
-bool answeredState(BrokerSubscriber &s, int station)
-{
-    for (const auto &r : s.on(topic(station, "state"))) {
-        if (json(r.payload).value("outcome") == "answered")
-            return true;
-    }
-    return false;
-}
-
-// The gateway's Modbus TCP server on a free loopback port for plant's line,
-// whose stations are served under their own numbers.
-int serveOn(Plant &plant, QVariantMap serve)
+// Plant started with the gateway's Modbus TCP server on a free loopback port
+// for its line, whose stations are served under their own numbers: the port,
+// or 0 when it does not serve.
+int serving(Plant &plant, QVariantMap serve)
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
-    const int port = probe.serverPort();
+    serve["port"] = probe.serverPort();
     probe.close();
-    serve["port"] = port;
     plant.config["serve"] = serve;
-    return port;
-}
-
-bool serving(Plant &plant)
-{
-    return plant.start() &&
-           QTest::qWaitFor([&] { return plant.gateway.messages().contains("Modbus TCP at"); });
+    const auto serves = [&] { return plant.gateway.messages().contains("Modbus TCP at"); };
+    return plant.start() && QTest::qWaitFor(serves) ? serve["port"].toInt() : 0;
 }
 
 QString run(const QString &program, const QStringList &arguments)
@@ -115,8 +99,8 @@ TEST(GatewayService, StatesAndDiscoveryOfAnsweringModules)
     plant.config["discovery"] = true;
     ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
     BrokerSubscriber first(plant.broker, {prefix + "/#"}, "first");
-    ASSERT_TRUE(
-        first.waitUntil([&] { return answeredState(first, 1) && answeredState(first, 2); }));
+    ASSERT_TRUE(first.waitFor(topic(1, "availability"), "online") &&
+                first.waitFor(topic(2, "availability"), "online"));
 
     // A subscriber that comes later gets the last of each, retained.
     BrokerSubscriber late(plant.broker, {prefix + "/#", "homeassistant/#"}, "late");
@@ -125,16 +109,13 @@ TEST(GatewayService, StatesAndDiscoveryOfAnsweringModules)
             .arg(station)
             .arg(quantity);
     };
+    QStringList retained;
+    for (const int station : {1, 2})
+        retained << topic(station, "state") << topic(station, "availability")
+                 << discoveryTopic(station, "temperature") << discoveryTopic(station, "humidity");
     ASSERT_TRUE(late.waitUntil([&] {
-        for (const int station : {1, 2}) {
-            for (const QString &t :
-                 {topic(station, "state"), topic(station, "availability"),
-                  discoveryTopic(station, "temperature"), discoveryTopic(station, "humidity")}) {
-                if (late.on(t).empty())
-                    return false;
-            }
-        }
-        return true;
+        return std::all_of(retained.begin(), retained.end(),
+                           [&](const QString &t) { return !late.on(t).empty(); });
     }));
     for (const int station : {1, 2}) {
         SCOPED_TRACE(station);
@@ -146,8 +127,6 @@ TEST(GatewayService, StatesAndDiscoveryOfAnsweringModules)
         EXPECT_EQ(state.value("outcome").toString(), "answered");
         EXPECT_EQ(state.value("device").toString(), QString("KC4420P-00%1").arg(station));
         EXPECT_GE(state.value("response_ms").toDouble(-1), 0);
-        EXPECT_TRUE(
-            QDateTime::fromString(state.value("time").toString(), Qt::ISODateWithMs).isValid());
         const auto availability = late.on(topic(station, "availability"));
         EXPECT_EQ(availability[0].payload, "online");
         EXPECT_TRUE(availability[0].retained);
@@ -200,11 +179,7 @@ TEST(GatewayService, EachLineTakesItsAdaptersEcho)
 {
     SKIP_WITHOUT_MOSQUITTO();
     for (const bool echoes : {true, false}) {
-        Plant plant("1", 0, {"--echo"});
-        QVariantList lines = plant.config["lines"].toList();
-        QVariantMap line = lines[0].toMap();
-        line["echo"] = echoes ? "on" : "off";
-        plant.config["lines"] = QVariantList{line};
+        Plant plant("1", 0, {"--echo"}, {{"echo", echoes ? "on" : "off"}});
         ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
         BrokerSubscriber s(plant.broker, {prefix + "/#"}, "watcher");
         ASSERT_TRUE(s.waitUntil([&] { return s.on(topic(1, "state")).size() >= 2; }));
@@ -239,8 +214,13 @@ TEST(GatewayService, StatesPolledWhileTheBrokerIsAwayArriveInOrder)
     // The retained "online" is the broker's stale copy until the gateway is back.
     ASSERT_TRUE(
         s->waitUntil([&] { return plant.gateway.messages().count("connected to") == 2; }, 40000));
+    const auto lastStatus = [&] {
+        const auto said = s->on(prefix + "/status");
+        return said.empty() ? QByteArray() : said.back().payload;
+    };
+    ASSERT_TRUE(s->waitUntil([&] { return lastStatus() == "online"; }));
     ASSERT_TRUE(plant.gateway.terminate());
-    ASSERT_TRUE(s->waitFor(prefix + "/status", "offline"));
+    ASSERT_TRUE(s->waitUntil([&] { return lastStatus() == "offline"; }));
 
     for (const auto &r : s->on(topic(1, "state")))
         arrived.push_back(r);
@@ -253,12 +233,10 @@ TEST(GatewayService, StatesPolledWhileTheBrokerIsAwayArriveInOrder)
     QStringList inOrder = times; // one offset all along: as text, in time order
     inOrder.sort();
     EXPECT_EQ(times, inOrder);
-    int meanwhile = 0;
-    for (const QString &time : times) {
+    EXPECT_TRUE(std::any_of(times.begin(), times.end(), [&](const QString &time) {
         const QDateTime t = QDateTime::fromString(time, Qt::ISODateWithMs);
-        meanwhile += t > away && t < back;
-    }
-    EXPECT_GT(meanwhile, 0);
+        return t > away && t < back; // polled meanwhile
+    }));
     int logged = 0;
     for (const QFileInfo &f : QDir(plant.dir.filePath("log")).entryInfoList({"*.csv"})) {
         QFile file(f.filePath());
@@ -299,7 +277,7 @@ TEST(GatewayService, WritesFromThePlant)
         if (row.retained)
             s.publish(topic(1, "set/5"), row.value, true);
         ASSERT_TRUE(plant.start()) << plant.broker.why().toStdString();
-        ASSERT_TRUE(s.waitUntil([&] { return answeredState(s, 1); }));
+        ASSERT_TRUE(s.waitFor(topic(1, "availability"), "online"));
         if (*row.simCommand)
             plant.sim->command(row.simCommand);
         const long long before = plant.sim->stats().requests;
@@ -330,12 +308,9 @@ TEST(GatewayService, ModbusTcpClientsShareTheLine)
     SKIP_WITHOUT_MOSQUITTO();
     for (const bool writes : {false, true}) {
         SCOPED_TRACE(writes);
-        Plant plant("1-2", 0);
-        QVariantMap line = plant.config["lines"].toList()[0].toMap();
-        line["stations"] = "1-3"; // 3 answers nothing
-        plant.config["lines"] = QVariantList{line};
-        const QString port = QString::number(serveOn(plant, {{"writes", writes}}));
-        ASSERT_TRUE(serving(plant)) << plant.gateway.messages().toStdString();
+        Plant plant("1-2", 0, {}, {{"stations", "1-3"}}); // 3 answers nothing
+        const QString port = QString::number(serving(plant, {{"writes", writes}}));
+        ASSERT_NE(port, "0") << plant.gateway.messages().toStdString();
         BrokerSubscriber s(plant.broker, {topic(1, "state")}, "watcher");
         ASSERT_TRUE(s.waitUntil([&] { return !s.on(topic(1, "state")).empty(); }));
 
@@ -368,8 +343,8 @@ TEST(GatewayService, ModbusTcpMisbehavingClientsAreClosed)
 {
     SKIP_WITHOUT_MOSQUITTO();
     Plant plant("1", 0);
-    const int port = serveOn(plant, {{"max_clients", 8}, {"idle_timeout_s", 1}});
-    ASSERT_TRUE(serving(plant)) << plant.gateway.messages().toStdString();
+    const int port = serving(plant, {{"max_clients", 8}, {"idle_timeout_s", 1}});
+    ASSERT_NE(port, 0) << plant.gateway.messages().toStdString();
     BrokerSubscriber s(plant.broker, {topic(1, "state")}, "watcher");
     const auto connected = [port] {
         auto socket = std::make_unique<QTcpSocket>();
@@ -379,11 +354,10 @@ TEST(GatewayService, ModbusTcpMisbehavingClientsAreClosed)
     };
     const auto good = connected();
     const QByteArray read = QByteArray::fromHex("000000000006010300000002");
-    const QByteArray answer = QByteArray::fromHex("000000000007010304"
-                                                  "09e61978");
+    const QByteArray answer = QByteArray::fromHex("00000000000701030409e61978");
 
-    for (const char *bytes : {"474554202f20485454502f312e310d0a0d0a", "000100"
-                                                                      "00ffff0103"}) {
+    // An HTTP request, and a header announcing 65535 bytes.
+    for (const char *bytes : {"474554202f20485454502f312e310d0a0d0a", "00010000ffff0103"}) {
         const auto bad = connected();
         bad->write(QByteArray::fromHex(bytes));
         EXPECT_TRUE(bad->state() == QAbstractSocket::UnconnectedState ||

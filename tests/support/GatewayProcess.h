@@ -19,8 +19,6 @@ public:
 
     explicit GatewayProcess(const QString &program);
     ~GatewayProcess();
-    GatewayProcess(const GatewayProcess &) = delete;
-    GatewayProcess &operator=(const GatewayProcess &) = delete;
 
     bool start(const QVariantMap &config);
     // SIGTERM; true once it has ended cleanly with status 0.
@@ -28,8 +26,6 @@ public:
     void kill();
     qint64 pid() const { return m_process.processId(); }
     QString messages() const;
-    // A folder of its own, e.g. for its data log.
-    QString folder() const { return m_dir.path(); }
 
 private:
     QString m_program;

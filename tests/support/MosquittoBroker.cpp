@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <sys/prctl.h>
@@ -89,46 +90,31 @@ bool MosquittoBroker::prepare()
     if (::geteuid() == 0)
         config += "user root\n";
     if (m_password) {
-        if (!run(QStringLiteral("mosquitto_passwd"),
-                 {QStringLiteral("-c"), QStringLiteral("-b"), QStringLiteral("passwd"),
-                  QLatin1String(user), QLatin1String(secret)}) ||
-            !writeFile(passwordFile(), QByteArray(secret) + '\n'))
+        if (!run(QStringLiteral("mosquitto_passwd"), {"-c", "-b", "passwd", user, secret}))
             return false;
-        config += "allow_anonymous false\npassword_file " +
-                  m_dir.filePath(QStringLiteral("passwd")).toUtf8() + '\n';
+        config +=
+            "allow_anonymous false\npassword_file " + m_dir.filePath("passwd").toUtf8() + '\n';
     } else {
         config += "allow_anonymous true\n";
     }
     if (m_tls) {
-        const QString days = QStringLiteral("2");
-        const QStringList ec{
-            QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-        if (!writeFile(m_dir.filePath(QStringLiteral("san.cnf")),
-                       "subjectAltName=IP:127.0.0.1,DNS:localhost\n") ||
-            !run(QStringLiteral("openssl"),
-                 QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec +
-                     QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"),
-                                 QStringLiteral("-out"), QStringLiteral("ca.crt"),
-                                 QStringLiteral("-days"), days, QStringLiteral("-subj"),
-                                 QStringLiteral("/CN=kc4420 test CA")}) ||
-            !run(QStringLiteral("openssl"),
-                 QStringList{QStringLiteral("req")} + ec +
-                     QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"),
-                                 QStringLiteral("-out"), QStringLiteral("server.csr"),
-                                 QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}) ||
-            !run(QStringLiteral("openssl"),
-                 {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                  QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
-                  QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                  QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
-                  QStringLiteral("server.crt"), QStringLiteral("-days"), days,
-                  QStringLiteral("-extfile"), QStringLiteral("san.cnf")}))
+        const QString ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+        const auto openssl = [&](const QString &arguments, const QString &subject = {}) {
+            QStringList list = arguments.split(' ');
+            if (!subject.isEmpty())
+                list << "-subj" << subject;
+            return run(QStringLiteral("openssl"), list);
+        };
+        if (!writeFile(m_dir.filePath("san.cnf"), "subjectAltName=IP:127.0.0.1,DNS:localhost\n") ||
+            !openssl("req -x509 -days 2 " + ec + "-keyout ca.key -out ca.crt",
+                     "/CN=kc4420 test CA") ||
+            !openssl("req " + ec + "-keyout server.key -out server.csr", "/CN=127.0.0.1") ||
+            !openssl("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 "
+                     "-out server.crt -extfile san.cnf"))
             return false;
         const QByteArray certificate = "cafile " + caFile().toUtf8() + "\ncertfile " +
-                                       m_dir.filePath(QStringLiteral("server.crt")).toUtf8() +
-                                       "\nkeyfile " +
-                                       m_dir.filePath(QStringLiteral("server.key")).toUtf8() + '\n';
+                                       m_dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
+                                       m_dir.filePath("server.key").toUtf8() + '\n';
         // The same certificate on an address it does not name.
         config += certificate + QStringLiteral("listener %1 127.0.0.2\n").arg(m_port).toUtf8() +
                   certificate;
@@ -243,13 +229,10 @@ bool BrokerSubscriber::waitUntil(const std::function<bool()> &done, int timeoutM
 
 bool BrokerSubscriber::waitFor(const QString &topic, const QByteArray &payload, int timeoutMs)
 {
-    return waitUntil(
-        [&] {
-            for (const Received &r : on(topic)) {
-                if (r.payload == payload)
-                    return true;
-            }
-            return false;
-        },
-        timeoutMs);
+    const auto arrived = [&] {
+        const auto got = on(topic);
+        return std::any_of(got.begin(), got.end(),
+                           [&](const auto &r) { return r.payload == payload; });
+    };
+    return waitUntil(arrived, timeoutMs);
 }

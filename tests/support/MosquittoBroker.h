@@ -27,8 +27,6 @@ public:
     // 127.0.0.1 and localhost, also offered on 127.0.0.2, which it does not name.
     explicit MosquittoBroker(bool password = false, bool tls = false);
     ~MosquittoBroker();
-    MosquittoBroker(const MosquittoBroker &) = delete;
-    MosquittoBroker &operator=(const MosquittoBroker &) = delete;
 
     static QString program();
     static bool available();
@@ -40,9 +38,6 @@ public:
     int port() const { return m_port; }
     QString url() const;
     QString caFile() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
-    // A file holding the right password, for a gateway's configuration.
-    QString passwordFile() const { return m_dir.filePath(QStringLiteral("password")); }
-    QString folder() const { return m_dir.path(); }
     QString why() const { return m_why; }
 
 private:
@@ -75,8 +70,6 @@ public:
     BrokerSubscriber(const MosquittoBroker &broker, const QStringList &filters, const QString &id,
                      bool persistent = false);
     ~BrokerSubscriber();
-    BrokerSubscriber(const BrokerSubscriber &) = delete;
-    BrokerSubscriber &operator=(const BrokerSubscriber &) = delete;
 
     void publish(const QString &topic, const QByteArray &payload, bool retain = false);
     std::vector<Received> received();
@@ -90,3 +83,8 @@ private:
     std::mutex m_mutex;
     std::vector<Received> m_received;
 };
+
+// For a GoogleTest test: a machine without the broker skips it.
+#define SKIP_WITHOUT_MOSQUITTO()                                                                   \
+    if (!MosquittoBroker::available())                                                             \
+    GTEST_SKIP() << MosquittoBroker::program().toStdString() << " is not installed"
