@@ -105,6 +105,8 @@ TEST(Cli, CommandsOutputsAndExitStatuses)
         // nearer one wins cleanly. The full pass still finds the other, unless the
         // operator says the line holds one module.
         {twoWin, scan, 0, "找到 2 个模块", -1},
+        // Only the rates asked for, though the module answers at every one.
+        {{}, {"scan", "--bauds", "4800", "--stations", "1"}, 0, "站 1  4800 波特", -1},
         {twoWin, scan + QStringList{"--single"}, 0, "找到 1 个模块", -1, "站 9"},
         // Modules at two rates: the one alone at 19200 is found, and listed first,
         // by the quick pass although its station lies outside the range; the three
