@@ -15,6 +15,7 @@ TEST(AdapterEcho, EchoTakenOffTheFrontOfTheReply)
     const QByteArray read = QByteArray::fromHex("010300000002C40B");
     const QByteArray answer = QByteArray::fromHex("01030409E6FF38587A");
     const QByteArray write = QByteArray::fromHex("01060A0400960A7C");
+    const QByteArray spoilt = read.left(7) + '\x0C'; // the request but its last byte
     struct Case
     {
         EchoMode mode;
@@ -37,6 +38,7 @@ TEST(AdapterEcho, EchoTakenOffTheFrontOfTheReply)
         {EchoMode::Off, false, read, {read, answer}, read + answer, false, false},
         // The echo's beginning, then the deadline: those bytes were the reply's.
         {EchoMode::Auto, false, read, {read.left(3)}, read.left(3), false, false},
+        {EchoMode::On, false, read, {spoilt}, spoilt, false, true},
     };
     for (const Case &c : cases) {
         AdapterEcho echo;
