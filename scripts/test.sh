@@ -19,8 +19,8 @@ ctest --test-dir "$here/build" --output-on-failure -j"$jobs"
 echo "== Debian package, desktop entry and icons"
 "$here/scripts/check-package.sh" "$here/build"
 
-echo "== fuzzing, ${KC_FUZZ_SECONDS:-60} s a target"
-"$here/scripts/fuzz.sh" "${KC_FUZZ_SECONDS:-60}"
+echo "== fuzzing, ${KC_FUZZ_SECONDS:-20} s a target"
+"$here/scripts/fuzz.sh" "${KC_FUZZ_SECONDS:-20}"
 
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKC_SANITIZE=ON \
