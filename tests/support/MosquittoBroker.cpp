@@ -185,7 +185,9 @@ BrokerSubscriber::BrokerSubscriber(const MosquittoBroker &broker, const QStringL
 BrokerSubscriber::~BrokerSubscriber()
 {
     try {
-        m_client.disconnect()->wait();
+        // Bounded: with the broker just stopped, the library may not have
+        // noticed yet, and the disconnect's token would never complete.
+        m_client.disconnect()->wait_for(std::chrono::seconds(2));
     } catch (const mqtt::exception &) {
         // The broker is gone already.
     }
